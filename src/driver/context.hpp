@@ -1,0 +1,123 @@
+// The run context: every parameter, switch, design vector, the generator, the
+// count table and the open streams of one run travel together in this object.
+// Names follow the model notation of the simulator (nper, ns, gam, eps, pa, ...).
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "history/count_table.hpp"
+#include "random/rngs.hpp"
+
+namespace occusim {
+
+// Sizes of the parameter vectors as the option table sees them (lists longer
+// than these are refused). The storage behind each vector is larger
+// (kStorage), zero beyond the nominal size, so that models reading survey
+// positions past 1000 in long site-by-site runs never leave the vector.
+inline constexpr int kVecLen = 1000;
+inline constexpr int kPaLen = 3200;
+inline constexpr int kBlockVecLen = 4000; // gamB, epsB: four blocks of 1000
+inline constexpr int kStorage = 4096;
+inline constexpr int kBlockStorage = 8192;
+inline constexpr int kMaxStates = 6;
+inline constexpr int kArgBufLen = 512;  // argument work buffer (511 characters + NUL)
+inline constexpr int kOutfileLen = 256; // outfile buffer (255 characters + NUL)
+
+using Vec = std::vector<double>;
+// The command line as the program received it; entry 0 is the program name.
+using Args = std::vector<std::string>;
+using IVec = std::vector<int>;
+
+struct Context {
+    Context();
+    ~Context();
+    Context(const Context &) = delete;
+    Context &operator=(const Context &) = delete;
+
+    // ---- console and working directory ----
+    std::FILE *out = stdout; // running commentary
+    std::FILE *err = stderr; // usage text, seed line, warnings
+    std::FILE *in = stdin;   // seed prompt only
+    std::string workdir;     // prefix for relative file names ("" = current directory)
+
+    // Opens a file named relative to the working directory of the run.
+    std::FILE *open(const std::string &name, const char *mode) const;
+    std::string path(const std::string &name) const;
+    // Writes one line into a freshly created "occusim.err".
+    void write_error_file(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+    void close_streams();
+
+    // ---- output streams of the run ----
+    std::FILE *fp = nullptr;  // second stream, always on "occusim.pao"
+    std::FILE *fp2 = nullptr; // history file (outfile) or temporary history file
+    std::FILE *fp3 = nullptr; // error file
+    std::string outfile = "occusim.pao";
+    bool history_opened = false;  // outfile was opened for writing by this run
+    bool history_written = false; // set once a history file has been completed
+
+    // ---- run scalars ----
+    int determ = 1;
+    int nseasns = 1;
+    int nper = 0;
+    int num_srvys = 0;
+    double ns = 0;
+    double psi = 0;
+    double npresnt = 0;
+    int ncovs = 0;
+    int new_pao_opt = 0;
+    int nout = 0;
+    int iseasn = 0; // season index left by the season layout
+
+    // ---- switches ----
+    int MSCD = 0, NEGBIN = 0, NICHOLS = 0, ROYLE = 0, SPADEP = 0, P0MISS = 0, MS2 = 0, STAG = 0, HET = 0,
+        REMOVAL = 0, FALSEPOS = 0, METH = 0, MULTISTATE = 0, QUIET = 0, LIST = 0, TWOSP = 0;
+    int SIMTYPE = 1;
+    int NOBS = 1;
+    int NSTATES = 3;
+    int INTEGRATED = 0; // integrated-model switch
+    double phi = -1;
+    long seed_value = -1;
+
+    // ---- two-species scalars ----
+    double psiA = 0, psiBA = 0, psiBa = 0;
+
+    // ---- fixed-size parameter vectors ----
+    Vec gam, eps, b, p10, pi, th0pi, epsAb, epsAB, gamAb, gamAB;
+    Vec gamB, epsB; // four blocks of 1000
+    Vec pa;         // detection per survey (3200 after a multi-method expansion)
+
+    // ---- design vectors ----
+    IVec SRVYPERSEASN, Season, newSeason, newSurvey, Survey;
+
+    // ---- heap-held vectors of the model families ----
+    std::array<Vec, 2> theta, thA, gameps;
+    std::array<std::array<Vec, 2>, 2> thB;
+    std::array<std::array<Vec, kMaxStates>, kMaxStates> psiMS, pMS;
+    Vec pA, pB, rA, rBA, rBa, rB, dlta, psiB;
+    // eta[i][j] shares its storage with psiMS[i][j].
+    Vec &eta(int i, int j) { return psiMS[i][j]; }
+
+    // ---- site covariates ----
+    Vec coef;                  // intercept then one slope per covariate
+    std::vector<double> coef_given; // values listed by the coef option, in order
+    bool coef_seen = false;
+    bool ncovs_seen = false;
+    std::vector<Vec> cov;      // covariate values by covariate, then site
+
+    // ---- random numbers and count table ----
+    Rngs rng;
+    CountTable nx;
+    int ilmt = 0;
+
+    // Expected-value mode asks binoml for n*p; stochastic mode draws.
+    double binoml(double n, double p);
+    double Random() { return rng.Random(); }
+
+    // Sets the vector defaults of a run that has enough arguments.
+    void set_vector_defaults();
+};
+
+} // namespace occusim

@@ -1,0 +1,34 @@
+// The command-line vocabulary: NAME=value arguments and bare switches applied
+// in command-line order against the option table, and the list syntaxes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "driver/context.hpp"
+
+namespace occusim {
+
+// Splits an argument at "=" the way the option table sees it: the name is the
+// first run of characters without '=', the value the second (empty when absent).
+void split_argument(const std::string &arg, std::string &name, std::string &value);
+
+// Applies one argument against every row of the option table, in row order.
+void apply_argument(Context &ctx, const std::string &arg);
+
+// List syntaxes. `name` is the argument name, used in error messages only.
+// Syntax A: comma list into v[offset..]; a single value is replicated over the
+// surveys known so far. Echoes "[ %4.2f ...]\n". Returns the count filled.
+int get_arg_vec(Context &ctx, const std::string &name, const std::string &text, Vec &v, int offset, int capacity);
+// Syntax I: as syntax A with integers.
+int get_arg_ivec(Context &ctx, const std::string &name, const std::string &text, IVec &v, int capacity);
+// Syntax T: one list filling row 0 and then row 1 over the nper surveys.
+int get_arg_vec2(Context &ctx, const std::string &name, const std::string &text, std::array<Vec, 2> &rows);
+// Syntax M: phi(i,j) / p(i,j) into table[i][j], from entry 0 (',') or 1 (';').
+int get_arg_phi(Context &ctx, const std::string &name, const std::string &rest, const std::string &text,
+                std::array<std::array<Vec, kMaxStates>, kMaxStates> &table);
+
+// Sets up the covariate coefficients once all arguments are read.
+void setup_coefficients(Context &ctx);
+
+} // namespace occusim

@@ -1,0 +1,17 @@
+// The run driver: defaults, the argument passes, the season layout, seeding,
+// the parameter echo and the dispatch to exactly one model.
+#pragma once
+
+#include "driver/context.hpp"
+
+namespace occusim {
+
+// Runs the program on the command line `args` (entry 0 is the program name)
+// and returns the exit status. Every way a run can end is caught here: a
+// finished run, a refused input (one line on ctx.err) or exhausted memory.
+int execute(Context &ctx, const Args &args);
+
+// The usage text printed for fewer than four arguments.
+extern const char *const kUsageText;
+
+} // namespace occusim

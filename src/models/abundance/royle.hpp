@@ -1,0 +1,13 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "driver/context.hpp"
+
+namespace occusim {
+
+// Royle-Nichols abundance model; writes its own layout and ends the run.
+[[noreturn]] void do_royle(Context &ctx, int T, long seed, int nichols, int negbin, double ns);
+
+} // namespace occusim

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "driver/context.hpp"
+
+namespace occusim {
+
+// Multistate occupancy with correlated detection (40 positional values).
+[[noreturn]] void do_multistate_sim_corr(Context &ctx, const Args &argv);
+
+} // namespace occusim

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "driver/context.hpp"
+
+namespace occusim {
+
+// Multistate occupancy (psi/R parameterisation; NSTATES runs pass to the phi
+// parameterisation). Ends the run.
+[[noreturn]] void do_multistate_sim(Context &ctx, double N);
+
+} // namespace occusim

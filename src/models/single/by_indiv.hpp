@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "driver/context.hpp"
+
+namespace occusim {
+
+// Site-by-site simulation of the single-species model (with covariates,
+// removal and false positives): simulates the integer part of n sites, writes
+// the history file in its site-list form and ends the run.
+[[noreturn]] void caphis_by_indiv(Context &ctx, double n);
+// Occupancy probability of site i from the site covariates (gam[0] without).
+double get_occ_with_covs(Context &ctx, int i);
+
+} // namespace occusim

@@ -1,0 +1,59 @@
+#include "random/variates.hpp"
+
+#include <cmath>
+
+namespace occusim {
+
+// Number of failures before the first success (uniform <= p).
+int geom(Rngs &rng, double p) {
+    int n = 0;
+    while (rng.Random() > p) n++;
+    return n;
+}
+
+// Negative binomial as a sum of ceil(a) geometric counts with success
+// probability a / (a + mu).
+int negbin(Rngs &rng, double mu, double a) {
+    double s = a / (a + mu);
+    int total = 0;
+    for (int i = 0; i < a; i++) total += geom(rng, s);
+    return total;
+}
+
+// Poisson count by multiplying uniforms until the product falls to exp(-lambda).
+int pois(Rngs &rng, double lambda) {
+    double limit = std::exp(-lambda);
+    double product = 1.0;
+    int count = 0;
+    do {
+        product *= rng.Random();
+        count++;
+    } while (product > limit);
+    return count - 1;
+}
+
+double rand_norm(Rngs &rng) {
+    double sum = 0.0;
+    for (int i = 0; i < 12; i++) sum += rng.Random();
+    return sum - 6.0;
+}
+
+double dbinom(int k, int n, double p) {
+    if (k > n) return 0.0;
+    double fn = 1.0, fk = 1.0, fnk = 1.0;
+    for (int i = 1; i <= n; i++) {
+        fn *= i;
+        if (i <= k) fk *= i;
+        if (i <= n - k) fnk *= i;
+    }
+    return std::pow(p, k) * std::pow(1 - p, n - k) * fn / fk / fnk;
+}
+
+double dpois(int k, double lambda) { return std::pow(lambda, k) * std::exp(-lambda) / std::tgamma(k + 1.0); }
+
+double dnegbin(int k, double mu, double a) {
+    double q = a / (mu + a);
+    return std::tgamma(k + a) / std::tgamma(a) / std::tgamma(k + 1.0) * std::pow(q, a) * std::pow(1 - q, k);
+}
+
+} // namespace occusim
