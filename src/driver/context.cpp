@@ -18,8 +18,8 @@ void input_error(const char *fmt, ...) {
 
 Context::Context() {
     auto vec = [](Vec &v) { v.assign(kStorage, 0.0); };
-    for (Vec *v : {&gam, &eps, &b, &p10, &pi, &th0pi, &epsAb, &epsAB, &gamAb, &gamAB, &pa, &pA, &pB, &rA, &rBA,
-                   &rBa, &rB, &dlta, &psiB})
+    for (Vec *v : {&gam, &eps, &b, &p10, &pi, &th0pi, &epsAb, &epsAB, &gamAb, &gamAB, &pa, &pA, &pB, &rA,
+                   &rBA, &rBa, &rB, &dlta, &psiB})
         vec(*v);
     gamB.assign(kBlockStorage, 0.0);
     epsB.assign(kBlockStorage, 0.0);
@@ -38,7 +38,9 @@ Context::Context() {
     coef.assign(1, 1.0);
 }
 
-Context::~Context() { close_streams(); }
+Context::~Context() {
+    close_streams();
+}
 
 void Context::set_vector_defaults() {
     for (int k = 0; k < kVecLen; k++) {
@@ -78,6 +80,8 @@ void Context::close_streams() {
     }
 }
 
-double Context::binoml(double n, double p) { return occusim::binoml(rng, determ, n, p); }
+double Context::binoml(double n, double p) {
+    return occusim::binoml(rng, determ, n, p);
+}
 
 } // namespace occusim

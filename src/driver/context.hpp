@@ -101,11 +101,11 @@ struct Context {
     Vec &eta(int i, int j) { return psiMS[i][j]; }
 
     // ---- site covariates ----
-    Vec coef;                  // intercept then one slope per covariate
+    Vec coef;                       // intercept then one slope per covariate
     std::vector<double> coef_given; // values listed by the coef option, in order
     bool coef_seen = false;
     bool ncovs_seen = false;
-    std::vector<Vec> cov;      // covariate values by covariate, then site
+    std::vector<Vec> cov; // covariate values by covariate, then site
 
     // ---- random numbers and count table ----
     Rngs rng;

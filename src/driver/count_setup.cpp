@@ -8,9 +8,9 @@ namespace occusim {
 
 TableSize shifted_size(std::int64_t base, int bits) {
     TableSize s{};
-    s.value32 = (bits < 0 || bits >= 32) ? 0
-                                         : static_cast<int>(static_cast<std::uint32_t>(
-                                               static_cast<std::uint64_t>(base) << bits));
+    s.value32 = (bits < 0 || bits >= 32)
+                    ? 0
+                    : static_cast<int>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(base) << bits));
     s.fits = bits >= 0 && bits < 32 && (base << bits) <= INT32_MAX && (base << bits) > 0;
     s.entries = s.fits ? (base << bits) : -1;
     return s;

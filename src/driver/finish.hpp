@@ -18,7 +18,9 @@ class InputError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-[[noreturn]] inline void finish(int status) { throw RunFinished{status}; }
+[[noreturn]] inline void finish(int status) {
+    throw RunFinished{status};
+}
 
 // Printf-style message for an InputError; the boundary prints it as one line on
 // standard error and the run ends with status 1.

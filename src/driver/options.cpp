@@ -13,9 +13,15 @@ namespace {
 // Text-to-number conversions as the C library reads them: leading blanks
 // skipped, conversion stops at the first character that does not fit, no
 // digits give 0.
-int to_int(const std::string &s) { return static_cast<int>(std::strtol(s.c_str(), nullptr, 10)); }
-long to_long(const std::string &s) { return std::strtol(s.c_str(), nullptr, 10); }
-double to_double(const std::string &s) { return std::strtod(s.c_str(), nullptr); }
+int to_int(const std::string &s) {
+    return static_cast<int>(std::strtol(s.c_str(), nullptr, 10));
+}
+long to_long(const std::string &s) {
+    return std::strtol(s.c_str(), nullptr, 10);
+}
+double to_double(const std::string &s) {
+    return std::strtod(s.c_str(), nullptr);
+}
 
 // Splits a list at commas; empty tokens are skipped.
 std::vector<std::string> tokens_of(const std::string &text) {
@@ -31,15 +37,18 @@ std::vector<std::string> tokens_of(const std::string &text) {
 }
 
 [[noreturn]] void too_long_list(const std::string &name, std::size_t given, int room) {
-    input_error("argument '%s': list of %zu values does not fit the %d entries of its vector", name.c_str(), given,
-                room);
+    input_error("argument '%s': list of %zu values does not fit the %d entries of its vector", name.c_str(),
+                given, room);
 }
 
 [[noreturn]] void too_many_surveys(const std::string &name, int nper, int room) {
-    input_error("argument '%s': %d surveys do not fit the %d entries of its vector", name.c_str(), nper, room);
+    input_error("argument '%s': %d surveys do not fit the %d entries of its vector", name.c_str(), nper,
+                room);
 }
 
-bool starts_with(const std::string &s, const char *prefix) { return s.rfind(prefix, 0) == 0; }
+bool starts_with(const std::string &s, const char *prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
 
 // Season count after an SRVYPERSEASN list: the number of leading seasons
 // needed to reach nper surveys.
@@ -49,7 +58,8 @@ void count_seasons(Context &ctx, int given) {
     long total = ctx.SRVYPERSEASN[0];
     while (total < ctx.nper) {
         if (ctx.nseasns >= kVecLen)
-            input_error("argument 'SRVYPERSEASN': more than %d seasons needed to reach T=%d", kVecLen, ctx.nper);
+            input_error("argument 'SRVYPERSEASN': more than %d seasons needed to reach T=%d", kVecLen,
+                        ctx.nper);
         int len = ctx.SRVYPERSEASN[ctx.nseasns];
         std::fprintf(ctx.out, "season %d  surveys=%d\n", ctx.nseasns, len);
         if (len <= 0) {
@@ -87,7 +97,8 @@ void split_argument(const std::string &arg, std::string &name, std::string &valu
     value = arg.substr(k, l == std::string::npos ? std::string::npos : l - k);
 }
 
-int get_arg_vec(Context &ctx, const std::string &name, const std::string &text, Vec &v, int offset, int capacity) {
+int get_arg_vec(Context &ctx, const std::string &name, const std::string &text, Vec &v, int offset,
+                int capacity) {
     std::vector<std::string> toks = tokens_of(text);
     int room = capacity - offset;
     if (static_cast<long>(toks.size()) > room) too_long_list(name, toks.size(), room);
@@ -237,21 +248,21 @@ void apply_argument(Context &ctx, const std::string &arg) {
         ctx.METH = to_int(value);
         std::fprintf(o, "METH=%d\n", ctx.METH);
     }
-    if (is("SPADEP")) ctx.SPADEP = 1;          // 18
-    if (is("SPADMS")) ctx.SPADEP = 2;          // 19
-    if (is("NOBS")) ctx.NOBS = to_int(value);  // 20
-    if (is("NSTATES")) {                       // 21
+    if (is("SPADEP")) ctx.SPADEP = 1;         // 18
+    if (is("SPADMS")) ctx.SPADEP = 2;         // 19
+    if (is("NOBS")) ctx.NOBS = to_int(value); // 20
+    if (is("NSTATES")) {                      // 21
         ctx.NSTATES = to_int(value);
         ctx.MS2 = 1;
     }
-    if (is("MULTISTATE")) ctx.MULTISTATE = 1; // 22
-    if (is("MSCD")) ctx.MSCD = 1;             // 23
-    if (is("STAG")) ctx.STAG = 1;             // 24
-    if (is("INTEGRATED")) ctx.INTEGRATED = 1; // 25
-    if (is("PAOF")) ctx.new_pao_opt = 1;      // 26
-    if (is("ROYLE")) ctx.ROYLE = 1;           // 27
+    if (is("MULTISTATE")) ctx.MULTISTATE = 1;                      // 22
+    if (is("MSCD")) ctx.MSCD = 1;                                  // 23
+    if (is("STAG")) ctx.STAG = 1;                                  // 24
+    if (is("INTEGRATED")) ctx.INTEGRATED = 1;                      // 25
+    if (is("PAOF")) ctx.new_pao_opt = 1;                           // 26
+    if (is("ROYLE")) ctx.ROYLE = 1;                                // 27
     if (is("SEED") || is("seed")) ctx.seed_value = to_long(value); // 28
-    if (is("outfile")) {                                            // 29
+    if (is("outfile")) {                                           // 29
         if (value.size() >= static_cast<std::size_t>(kOutfileLen))
             input_error("argument 'outfile': a file name of %zu characters is longer than %d", value.size(),
                         kOutfileLen - 1);
@@ -262,18 +273,18 @@ void apply_argument(Context &ctx, const std::string &arg) {
         ctx.ncovs_seen = true;
     }
     if (is("p") || is("r") || is("c")) echo_vec(ctx, n, value, ctx.pa, 0, kPaLen); // 31
-    if (is("pi")) {                                                                   // 32
+    if (is("pi")) {                                                                // 32
         echo_vec(ctx, n, value, ctx.pi, 0, kVecLen);
         ctx.HET = 1;
     }
     if (is("eps")) echo_vec(ctx, n, value, ctx.eps, 0, kVecLen); // 33
     if (is("gam")) echo_vec(ctx, n, value, ctx.gam, 1, kVecLen); // 34
-    if (is("p10")) {                                               // 35
+    if (is("p10")) {                                             // 35
         echo_vec(ctx, n, value, ctx.p10, 0, kVecLen);
         ctx.FALSEPOS = 1;
     }
     if (is("b")) echo_vec(ctx, n, value, ctx.b, 0, kVecLen); // 36
-    if (is("u")) {                                             // 37
+    if (is("u")) {                                           // 37
         ctx.b[0] = to_double(value);
         ctx.NEGBIN = 1;
         ctx.ROYLE = 1;
@@ -293,15 +304,15 @@ void apply_argument(Context &ctx, const std::string &arg) {
     }
     if (is("thA") || is("Ent")) echo_block(ctx, n, value, ctx.thA[0]);  // 41
     if (is("thA'") || is("Dep")) echo_block(ctx, n, value, ctx.thA[1]); // 42
-    if (is("thBA")) {                                                    // 43
+    if (is("thBA")) {                                                   // 43
         echo_block(ctx, n, value, ctx.thB[1][0]);
         ctx.TWOSP = 2;
     }
-    if (is("thBA'")) echo_block(ctx, n, value, ctx.thB[1][1]);                     // 44
-    if (is("thBa")) echo_block(ctx, n, value, ctx.thB[0][0]);                      // 45
-    if (is("thBa'")) echo_block(ctx, n, value, ctx.thB[0][1]);                     // 46
-    if (is("epsAb")) echo_vec(ctx, n, value, ctx.epsAb, 0, kVecLen);               // 47
-    if (is("epsAB")) {                                                             // 48
+    if (is("thBA'")) echo_block(ctx, n, value, ctx.thB[1][1]);       // 44
+    if (is("thBa")) echo_block(ctx, n, value, ctx.thB[0][0]);        // 45
+    if (is("thBa'")) echo_block(ctx, n, value, ctx.thB[0][1]);       // 46
+    if (is("epsAb")) echo_vec(ctx, n, value, ctx.epsAb, 0, kVecLen); // 47
+    if (is("epsAB")) {                                               // 48
         std::fprintf(o, "%s=", n.c_str());
         int count = get_arg_vec(ctx, n, value, ctx.epsAB, 0, kVecLen);
         for (int k = 0; k < count; k++) ctx.epsB[kVecLen + k] = ctx.epsAB[k];
@@ -326,7 +337,7 @@ void apply_argument(Context &ctx, const std::string &arg) {
         ctx.SPADEP = 1;
     }
     if (is("th0pi")) echo_vec(ctx, n, value, ctx.th0pi, 0, kVecLen); // 61
-    if (is("SRVYPERSEASN") || is("SPS")) {                             // 62
+    if (is("SRVYPERSEASN") || is("SPS")) {                           // 62
         std::fprintf(o, "%s=", n.c_str());
         int given = get_arg_ivec(ctx, n, value, ctx.SRVYPERSEASN, kVecLen);
         count_seasons(ctx, given);
@@ -358,7 +369,7 @@ void apply_argument(Context &ctx, const std::string &arg) {
         for (int k = 0; k < ctx.nper; k++) ctx.pMS[0][2][k] = ctx.pB[k];
     }
     if (is("p3")) echo_vec(ctx, n, value, ctx.pMS[0][3], 0, kVecLen); // 74
-    if (is("Cpsi0")) {                                                  // 75
+    if (is("Cpsi0")) {                                                // 75
         echo_vec(ctx, n, value, ctx.psiMS[0][0], 1, kVecLen);
         ctx.MULTISTATE = 1;
     }
@@ -374,12 +385,12 @@ void apply_argument(Context &ctx, const std::string &arg) {
         echo_vec(ctx, n, value, ctx.psiMS[0][0], 0, kVecLen);
         ctx.MULTISTATE = 1;
     }
-    if (is("psi2")) echo_vec(ctx, n, value, ctx.psiMS[1][0], 0, kVecLen);                // 79
-    if (is("R0")) echo_vec(ctx, n, value, ctx.psiMS[1][0], 0, kVecLen);                  // 80
-    if (is("cR0")) echo_vec(ctx, n, value, ctx.psiMS[1][0], 1, kVecLen);                 // 81
-    if (is("cR1") || is("CR1")) echo_vec(ctx, n, value, ctx.psiMS[1][1], 1, kVecLen);    // 82
-    if (is("cR2") || is("CR2")) echo_vec(ctx, n, value, ctx.psiMS[1][2], 1, kVecLen);    // 83
-    if (starts_with(n, "phi(")) {                                                        // 84
+    if (is("psi2")) echo_vec(ctx, n, value, ctx.psiMS[1][0], 0, kVecLen);             // 79
+    if (is("R0")) echo_vec(ctx, n, value, ctx.psiMS[1][0], 0, kVecLen);               // 80
+    if (is("cR0")) echo_vec(ctx, n, value, ctx.psiMS[1][0], 1, kVecLen);              // 81
+    if (is("cR1") || is("CR1")) echo_vec(ctx, n, value, ctx.psiMS[1][1], 1, kVecLen); // 82
+    if (is("cR2") || is("CR2")) echo_vec(ctx, n, value, ctx.psiMS[1][2], 1, kVecLen); // 83
+    if (starts_with(n, "phi(")) {                                                     // 84
         std::fprintf(o, "%s=", n.c_str());
         get_arg_phi(ctx, n, n.substr(4), value, ctx.psiMS);
     }
@@ -387,8 +398,8 @@ void apply_argument(Context &ctx, const std::string &arg) {
         std::fprintf(o, "%s=", n.c_str());
         get_arg_phi(ctx, n, n.substr(2), value, ctx.pMS);
     }
-    if (is("Psi")) echo_vec(ctx, n, value, ctx.gam, 1, kVecLen); // 86
-    const char *etas[4] = {"eta0AA", "eta1AA", "eta0BA", "eta1BA"};   // 87-90
+    if (is("Psi")) echo_vec(ctx, n, value, ctx.gam, 1, kVecLen);    // 86
+    const char *etas[4] = {"eta0AA", "eta1AA", "eta0BA", "eta1BA"}; // 87-90
     for (int e = 0; e < 4; e++) {
         if (!is(etas[e])) continue;
         echo_vec(ctx, n, value, ctx.eta(e % 2, e / 2), 0, kVecLen);
@@ -405,7 +416,8 @@ void apply_argument(Context &ctx, const std::string &arg) {
 void setup_coefficients(Context &ctx) {
     int slopes_given = ctx.coef_given.empty() ? 0 : static_cast<int>(ctx.coef_given.size()) - 1;
     if (!ctx.ncovs_seen) ctx.ncovs = slopes_given;
-    if (ctx.ncovs > kVecLen) input_error("argument 'NCOVS': %d covariates, at most %d are supported", ctx.ncovs, kVecLen);
+    if (ctx.ncovs > kVecLen)
+        input_error("argument 'NCOVS': %d covariates, at most %d are supported", ctx.ncovs, kVecLen);
     if (ctx.ncovs_seen && ctx.ncovs > slopes_given)
         std::fprintf(ctx.err, "warning: NCOVS=%d but %d slopes given; missing slopes are 0\n", ctx.ncovs,
                      slopes_given);

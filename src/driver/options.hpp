@@ -19,7 +19,8 @@ void apply_argument(Context &ctx, const std::string &arg);
 // List syntaxes. `name` is the argument name, used in error messages only.
 // Syntax A: comma list into v[offset..]; a single value is replicated over the
 // surveys known so far. Echoes "[ %4.2f ...]\n". Returns the count filled.
-int get_arg_vec(Context &ctx, const std::string &name, const std::string &text, Vec &v, int offset, int capacity);
+int get_arg_vec(Context &ctx, const std::string &name, const std::string &text, Vec &v, int offset,
+                int capacity);
 // Syntax I: as syntax A with integers.
 int get_arg_ivec(Context &ctx, const std::string &name, const std::string &text, IVec &v, int capacity);
 // Syntax T: one list filling row 0 and then row 1 over the nper surveys.

@@ -5,6 +5,8 @@
 
 namespace occusim {
 
-void smrz_pao(Context &, int) { input_error("%s is not available in this build", "the summariser"); }
+void smrz_pao(Context &, int) {
+    input_error("%s is not available in this build", "the summariser");
+}
 
 } // namespace occusim

@@ -19,7 +19,9 @@ void write_season_trailer(Context &ctx, std::FILE *f, int n) {
 namespace {
 
 // Number of sites a stochastic table entry stands for.
-int rounded(double v) { return static_cast<int>(std::floor(v + 0.5)); }
+int rounded(double v) {
+    return static_cast<int>(std::floor(v + 0.5));
+}
 
 void close_history(Context &ctx, bool fp2_first) {
     ctx.history_written = true;
@@ -69,8 +71,8 @@ void prnt_caphis(Context &ctx, int n, int expected) {
 }
 
 void prnt_caphis2(Context &ctx, int n, int expected) {
-    std::fprintf(ctx.out, "\n=========== prnt_caphis2 ========= nper=%d sps=%d meth=%d\n", n, ctx.SRVYPERSEASN[0],
-                 ctx.METH);
+    std::fprintf(ctx.out, "\n=========== prnt_caphis2 ========= nper=%d sps=%d meth=%d\n", n,
+                 ctx.SRVYPERSEASN[0], ctx.METH);
     int total = 0, distinct = 0;
     ctx.nx.for_each([&](std::int64_t, double v) {
         total += rounded(v);

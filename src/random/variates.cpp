@@ -49,7 +49,9 @@ double dbinom(int k, int n, double p) {
     return std::pow(p, k) * std::pow(1 - p, n - k) * fn / fk / fnk;
 }
 
-double dpois(int k, double lambda) { return std::pow(lambda, k) * std::exp(-lambda) / std::tgamma(k + 1.0); }
+double dpois(int k, double lambda) {
+    return std::pow(lambda, k) * std::exp(-lambda) / std::tgamma(k + 1.0);
+}
 
 double dnegbin(int k, double mu, double a) {
     double q = a / (mu + a);

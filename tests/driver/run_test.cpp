@@ -2,6 +2,8 @@
 // output, the history file and the exit status.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "driver/run.hpp"
 #include "support/cli.hpp"
 
@@ -58,6 +60,139 @@ TEST(DefaultRun, FewerThanFourArgumentsPrintUsageAndWriteNothing) {
     EXPECT_EQ(r.err, occusim::kUsageText);
     EXPECT_FALSE(r.exists("occusim.pao"));
     EXPECT_FALSE(r.exists("occusim.err"));
+}
+
+} // namespace
+
+namespace {
+
+using occusim::testing::CliRun;
+
+TEST(DriverLimits, ThirtySurveysPassTheCheckAndThirtyOneAreRefused) {
+    auto ok = run_cli({"T=30", "N=10", "psi=.5", "p=.4", "QUIET"});
+    EXPECT_EQ(ok.err.find("T must be < 30"), std::string::npos);
+    EXPECT_NE(ok.out.find("\n ERROR per > MXPER - switching to 'simulate by individual'\n"),
+              std::string::npos);
+
+    auto refused = run_cli({"T=31", "N=10", "psi=.5", "p=.4"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "\nT must be < 30\n");
+    EXPECT_FALSE(refused.exists("occusim.pao"));
+
+    auto by_site = run_cli({"T=31", "N=10", "psi=.5", "SIMTYPE=2"});
+    EXPECT_EQ(by_site.err.find("T must be < 30"), std::string::npos);
+}
+
+TEST(DriverLimits, FifteenAndSixteenSurveysAreRefusedAsAFailedTableAllocation) {
+    auto r15 = run_cli({"T=15", "N=10", "psi=.5", "p=.4"});
+    EXPECT_EQ(r15.status, 1);
+    EXPECT_NE(r15.out.find("allocating memory for double precision vector of length -1073741824\n"
+                           "5)error allocating nx (size=-1073741824)\n"),
+              std::string::npos);
+    EXPECT_EQ(r15.pao(), ""); // left empty, not half-written
+
+    auto r16 = run_cli({"T=16", "N=10", "psi=.5", "p10=.1"});
+    EXPECT_EQ(r16.status, 1);
+    EXPECT_NE(r16.out.find("3)error allocating nx (size=0)\n"), std::string::npos);
+}
+
+TEST(DriverSeasons, ZeroLengthSeasonStopsTheRun) {
+    auto r = run_cli({"T=10", "N=10", "psi=.5", "SPS=3,3,3"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("SPS=[ 3 3 3]\nnseasns=3 nper=10\nseason 1  surveys=3\nseason 2  surveys=3\n"
+                         "season 3  surveys=0\n\n*** error: surveys per season(3) = 0 ***\n\n"),
+              std::string::npos);
+    EXPECT_FALSE(r.exists("occusim.pao"));
+
+    auto ok = run_cli({"T=10", "N=10", "psi=.5", "SPS=4,4,4"});
+    EXPECT_EQ(ok.status, 0);
+    EXPECT_NE(ok.out.find("nseasns=3\nSPS= 4 4 4\n"), std::string::npos);
+    // The first season's length is clamped to T in the history file.
+    auto single = run_cli({"T=4", "N=10", "psi=.5", "SPS=10"});
+    EXPECT_NE(single.pao().find("\n0\n0\n4\nsimulated"), std::string::npos);
+}
+
+TEST(DriverFiles, UnopenableHistoryFileIsReportedOnlyInTheErrorFile) {
+    auto r = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "outfile=no/such/dir/x.pao"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.file("occusim.err"), "1)error opening occusim.pao\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.find("error"), std::string::npos);
+}
+
+TEST(DriverFiles, UnopenableSecondStreamIsReportedOnlyInTheErrorFile) {
+    auto r = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "outfile=x.pao"}, "",
+                     [](const std::string &dir) { std::filesystem::create_directory(dir + "/occusim.pao"); });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.file("occusim.err"), "2)error opening occusim.pao\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.file("x.pao"), "");
+}
+
+TEST(DriverFiles, OutfileGetsTheHistoryAndOccusimPaoStaysEmpty) {
+    auto r = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "outfile=x.pao"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.file("x.pao").substr(0, 5), "8\t3\n0");
+    EXPECT_TRUE(r.exists("occusim.pao"));
+    EXPECT_EQ(r.pao(), "");
+}
+
+TEST(DriverConsole, QuietAnywhereInAnArgumentSilencesEchoAndSeedLine) {
+    auto r = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "STOCHASTIC", "outfile=quietrun.pao"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.find("ARG["), std::string::npos);
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("asdf\n"), std::string::npos);
+
+    auto loud = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "STOCHASTIC"});
+    EXPECT_EQ(loud.err, "seed=-1\n"); // the clock seed shows as -1
+}
+
+TEST(DriverInput, OverlongArgumentsAndListsAreRefusedBeforeAnyFile) {
+    auto longarg = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "outfile=" + std::string(600, 'a')});
+    EXPECT_EQ(longarg.status, 1);
+    EXPECT_NE(longarg.err.find("argument 5"), std::string::npos);
+    EXPECT_NE(longarg.err.find("longer than 511 characters"), std::string::npos);
+    EXPECT_FALSE(longarg.exists("occusim.pao"));
+
+    auto longname = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "outfile=" + std::string(300, 'b')});
+    EXPECT_EQ(longname.status, 1);
+    EXPECT_EQ(longname.err,
+              "occusim8: argument 'outfile': a file name of 300 characters is longer than 255\n");
+
+    std::string list = "p=0";
+    for (int i = 0; i < 3200; i++) list += ",0.5";
+    auto longlist = run_cli({"T=3", "N=100", "psi=.5", list});
+    EXPECT_EQ(longlist.status, 1);
+    // A list longer than any vector cannot fit in 511 characters.
+    EXPECT_EQ(longlist.err,
+              "occusim8: argument 4 (\"p=0,0.5,0.5,0.5,0.5,...\") is longer than 511 characters\n");
+    EXPECT_FALSE(longlist.exists("occusim.pao"));
+}
+
+TEST(DriverInput, ReplicatingOverMoreSurveysThanAVectorHoldsIsRefused) {
+    auto r = run_cli({"T=1200", "N=10", "SIMTYPE=2", "psi=.5", "eps=.1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "occusim8: argument 'eps': 1200 surveys do not fit the 1000 entries of its vector\n");
+}
+
+TEST(DriverInput, OptionsWithoutValueConvertToZero) {
+    auto r = run_cli({"T=2", "N=100", "psi", "p=.5"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("psi=0.00\n"), std::string::npos);
+    EXPECT_EQ(r.pao(), "1\t2\n0\t0\t100.000000\n0\n0\n2\nsimulated data from occusim8\n");
+}
+
+TEST(DriverSeed, PromptedSeedAtEndOfInputStopsWithAClearError) {
+    auto r = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "STOCH", "SEED=0"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Enter a positive integer seed"), std::string::npos);
+    EXPECT_EQ(r.err, "occusim8: no seed given: standard input ended at the seed prompt\n");
+
+    auto typed = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "STOCH", "SEED=0", "QUIET"}, "7\n");
+    auto seeded = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "STOCH", "SEED=7", "QUIET"});
+    EXPECT_EQ(typed.status, 0);
+    EXPECT_EQ(typed.pao(), seeded.pao());
 }
 
 } // namespace

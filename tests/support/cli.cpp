@@ -47,13 +47,19 @@ CliRun::~CliRun() {
     }
 }
 
-std::string CliRun::file(const std::string &name) const { return read_file(dir + "/" + name); }
+std::string CliRun::file(const std::string &name) const {
+    return read_file(dir + "/" + name);
+}
 
-bool CliRun::exists(const std::string &name) const { return std::filesystem::exists(dir + "/" + name); }
+bool CliRun::exists(const std::string &name) const {
+    return std::filesystem::exists(dir + "/" + name);
+}
 
-CliRun run_cli(const std::vector<std::string> &args, const std::string &input) {
+CliRun run_cli(const std::vector<std::string> &args, const std::string &input,
+               const std::function<void(const std::string &dir)> &setup) {
     CliRun r;
     r.dir = make_temp_dir();
+    if (setup) setup(r.dir);
     std::FILE *out = std::tmpfile();
     std::FILE *err = std::tmpfile();
     std::FILE *in = std::tmpfile();

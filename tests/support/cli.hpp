@@ -2,6 +2,7 @@
 // what it printed and wrote, for end-to-end tests.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,10 @@ class CliRun {
 };
 
 // Runs occusim8 with the given arguments (program name not included).
-// `input` is what standard input holds.
-CliRun run_cli(const std::vector<std::string> &args, const std::string &input = "");
+// `input` is what standard input holds; `setup`, when given, is called with
+// the working directory before the run (to place files there).
+CliRun run_cli(const std::vector<std::string> &args, const std::string &input = "",
+               const std::function<void(const std::string &dir)> &setup = nullptr);
 
 // Creates an empty temporary directory and returns its path.
 std::string make_temp_dir();

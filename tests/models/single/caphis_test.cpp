@@ -1,0 +1,185 @@
+// The single-species cohort recursion end to end: expected values checked
+// against closed forms, seeded stochastic data, removal, false positives,
+// missing surveys and several seasons.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/cli.hpp"
+
+using occusim::testing::run_cli;
+
+namespace {
+
+const std::string kTrailer3 = "0\n0\n3\nsimulated data from occusim8\n";
+
+std::string fmt(double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%f", v);
+    return buf;
+}
+
+// History lines of a history file (between the header and the "0","0" lines).
+std::vector<std::string> history_lines(const std::string &pao) {
+    std::vector<std::string> lines;
+    std::istringstream in(pao);
+    std::string line;
+    std::getline(in, line); // header
+    while (std::getline(in, line) && line != "0") lines.push_back(line);
+    return lines;
+}
+
+TEST(Caphis, RemovalWritesDashesAfterTheFirstDetection) {
+    auto r = run_cli({"T=3", "N=100", "psi=1", "p=.5", "REMOVAL"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.pao(), "4\t3\n"
+                       "0\t0\t0\t12.500000\n"
+                       "0\t0\t1\t12.500000\n"
+                       "0\t1\t-\t25.000000\n"
+                       "1\t-\t-\t50.000000\n" +
+                           kTrailer3);
+}
+
+TEST(Caphis, FalsePositivesOnlyAtUnoccupiedSites) {
+    auto r = run_cli({"T=1", "N=100", "psi=0", "p10=.5"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.pao(), "2\t1\n0\t50.000000\n1\t50.000000\n0\n0\n1\nsimulated data from occusim8\n");
+    EXPECT_NE(r.out.find("allocating memory for double precision vector of length 12\n"), std::string::npos);
+}
+
+TEST(Caphis, CertainDetectionsAreWrittenAsTwo) {
+    auto r = run_cli({"T=2", "N=100", "psi=1", "p=.5", "b=1", "p10=0"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.pao(), "4\t2\n0\t0\t25.000000\n0\t2\t25.000000\n2\t0\t25.000000\n2\t2\t25.000000\n"
+                       "0\n0\n2\nsimulated data from occusim8\n");
+}
+
+TEST(Caphis, FalsePositiveDataKeepTheExpectedLayoutInStochasticRuns) {
+    auto r = run_cli({"T=2", "N=50", "psi=.5", "p=.5,0", "p10=.2", "b=.5", "STOCH", "SEED=3", "P0MISS"});
+    ASSERT_EQ(r.status, 0);
+    auto lines = history_lines(r.pao());
+    double total = 0;
+    for (const auto &l : lines) {
+        EXPECT_EQ(l.substr(0, l.rfind('\t')).find('.'), std::string::npos); // never missing
+        total += std::stod(l.substr(l.rfind('\t') + 1));
+    }
+    EXPECT_EQ(r.pao().substr(0, r.pao().find('\n')), std::to_string(lines.size()) + "\t2");
+    EXPECT_DOUBLE_EQ(total, 50);
+}
+
+TEST(Caphis, SurveysWithoutDetectionProbabilityAreMissingUnderP0MISS) {
+    auto r = run_cli({"T=3", "N=100", "psi=.5", "p=.4,0,.4", "P0MISS"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.pao(), "4\t3\n"
+                       "0\t.\t0\t68.000000\n"
+                       "0\t.\t1\t12.000000\n"
+                       "1\t.\t0\t12.000000\n"
+                       "1\t.\t1\t8.000000\n" +
+                           kTrailer3);
+}
+
+// Expected count of every 0/1 history of a single-species design, by summing
+// over the occupancy paths: psi at survey 1, then colonisation gam[k] and
+// persistence 1-eps[k-1] into survey k+1.
+std::map<int, double> forward_counts(int T, double n, double psi, const std::vector<double> &p,
+                                     const std::vector<double> &gam, const std::vector<double> &eps) {
+    std::map<int, double> out;
+    for (int h = 0; h < (1 << T); h++) {
+        // alpha[z]: probability of the history so far and state z
+        double a0 = 1 - psi, a1 = psi;
+        for (int k = 0; k < T; k++) {
+            if (k > 0) {
+                double n0 = a0 * (1 - gam[k]) + a1 * eps[k - 1];
+                double n1 = a0 * gam[k] + a1 * (1 - eps[k - 1]);
+                a0 = n0;
+                a1 = n1;
+            }
+            bool det = (h >> (T - 1 - k)) & 1;
+            a0 *= det ? 0.0 : 1.0;
+            a1 *= det ? p[k] : 1 - p[k];
+        }
+        out[h] = n * (a0 + a1);
+    }
+    return out;
+}
+
+TEST(Caphis, TwoSeasonsFollowColonisationAndExtinction) {
+    auto r = run_cli({"T=4", "N=100", "psi=.5", "p=.5", "SPS=2", "gam=0,.2,0", "eps=0,.3,0"});
+    ASSERT_EQ(r.status, 0);
+    auto expected = forward_counts(4, 100, 0.5, {.5, .5, .5, .5}, {.5, 0, .2, 0}, {0, .3, 0, 0});
+    std::string want = "16\t4\n";
+    for (auto [h, v] : expected) {
+        for (int k = 0; k < 4; k++) want += ((h >> (3 - k)) & 1) ? "1\t" : "0\t";
+        want += fmt(v) + "\n";
+    }
+    want += "0\n0\n2,2\nsimulated data from occusim8\n";
+    EXPECT_EQ(r.pao(), want);
+    EXPECT_NE(r.out.find("nseasns=2\nSPS= 2 2\nSeason= 0 0 1 1\nnewSeason= 1 0 1 0\n"), std::string::npos);
+}
+
+TEST(Caphis, SeededStochasticRunIsFixedAndCountsEverySite) {
+    std::vector<std::string> args{"T=3", "N=20", "psi=.5", "p=.4", "STOCH", "SEED=7", "QUIET"};
+    auto r = run_cli(args);
+    ASSERT_EQ(r.status, 0);
+    std::string want = "20\t3\n";
+    for (int i = 0; i < 12; i++) want += "0\t0\t0\t\n";
+    want += "0\t1\t0\t\n0\t1\t0\t\n1\t0\t0\t\n1\t0\t0\t\n1\t0\t1\t\n1\t0\t1\t\n1\t1\t0\t\n1\t1\t0\t\n";
+    want += kTrailer3;
+    EXPECT_EQ(r.pao(), want);
+    EXPECT_EQ(r.err, ""); // QUIET also silences the seed line
+    auto again = run_cli(args);
+    EXPECT_EQ(again.pao(), r.pao());
+}
+
+TEST(Caphis, NegativeTAsksForAStochasticRunWithThatManySurveys) {
+    auto r = run_cli({"T=-5", "N=30", "psi=.5", "p=.5", "SEED=11"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.pao().substr(0, 6), "30\t5\n0");
+    EXPECT_NE(r.out.find("p=[ 0.50]\n"), std::string::npos); // not replicated while T is negative
+    EXPECT_NE(r.out.find("p  = 0.50 -1.00 -1.00 -1.00 -1.00\n"), std::string::npos);
+    EXPECT_EQ(r.err, "seed=11\n");
+    // Surveys 2 to 5 keep the unset -1, which a stochastic split treats as 0.
+    for (const auto &l : history_lines(r.pao())) EXPECT_EQ(l.substr(1), "\t0\t0\t0\t0\t");
+    EXPECT_NE(r.pao().find("\n0\n0\n5\nsimulated"), std::string::npos);
+}
+
+// A large seeded stochastic run agrees with the expected-value run: chi-square
+// over the histories with expected counts of at least 5.
+TEST(Caphis, StochasticRunAgreesWithExpectedValues) {
+    std::vector<std::string> design{"T=4",    "N=20000", "psi=.6",  "p=.3,.5,.4,.6", "gam=.1",
+                                    "eps=.2", "b=.4",    "p10=.05", "QUIET"};
+    auto ev = run_cli(design);
+    auto st_args = design;
+    st_args.push_back("STOCH");
+    st_args.push_back("SEED=12345");
+    auto st = run_cli(st_args);
+    ASSERT_EQ(ev.status, 0);
+    ASSERT_EQ(st.status, 0);
+    std::map<std::string, double> expected, observed;
+    for (const auto &l : history_lines(ev.pao())) {
+        auto cut = l.rfind('\t');
+        expected[l.substr(0, cut + 1)] = std::stod(l.substr(cut + 1));
+    }
+    for (const auto &l : history_lines(st.pao())) {
+        auto cut = l.rfind('\t');
+        observed[l.substr(0, cut + 1)] += std::stod(l.substr(cut + 1));
+    }
+    double chi2 = 0, total = 0;
+    int cells = 0;
+    for (auto [h, e] : expected) {
+        total += observed[h];
+        if (e < 5) continue;
+        chi2 += (observed[h] - e) * (observed[h] - e) / e;
+        cells++;
+    }
+    EXPECT_DOUBLE_EQ(total, 20000);
+    // 99.9% point of chi-square for this many cells is well below 2*cells+40.
+    EXPECT_LT(chi2, 2.0 * cells + 40) << "cells=" << cells;
+}
+
+} // namespace
