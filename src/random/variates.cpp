@@ -49,13 +49,24 @@ double dbinom(int k, int n, double p) {
     return std::pow(p, k) * std::pow(1 - p, n - k) * fn / fk / fnk;
 }
 
+// For a large mean, lambda^k overflows while exp(-lambda) underflows; the
+// product is then computed in logs, where the probability is well defined.
 double dpois(int k, double lambda) {
-    return std::pow(lambda, k) * std::exp(-lambda) / std::tgamma(k + 1.0);
+    double v = std::pow(lambda, k) * std::exp(-lambda) / std::tgamma(k + 1.0);
+    if (std::isfinite(v) || !(lambda > 0)) return v;
+    return std::exp(k * std::log(lambda) - lambda - std::lgamma(k + 1.0));
 }
 
+// Mean mu, size a. For a large size (close to Poisson) the gamma functions
+// overflow although the probability itself is small; it is then computed in
+// logs.
 double dnegbin(int k, double mu, double a) {
     double q = a / (mu + a);
-    return std::tgamma(k + a) / std::tgamma(a) / std::tgamma(k + 1.0) * std::pow(q, a) * std::pow(1 - q, k);
+    double v =
+        std::tgamma(k + a) / std::tgamma(a) / std::tgamma(k + 1.0) * std::pow(q, a) * std::pow(1 - q, k);
+    if (std::isfinite(v) || !(a > 0 && mu > 0)) return v;
+    return std::exp(std::lgamma(k + a) - std::lgamma(a) - std::lgamma(k + 1.0) + a * std::log(q) +
+                    k * std::log1p(-q));
 }
 
 } // namespace occusim

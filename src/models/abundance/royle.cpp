@@ -1,10 +1,166 @@
-// Placeholder until this model family is built: refuses the run clearly.
+// Royle-Nichols abundance model. Each site holds N individuals (Poisson, or
+// negative binomial, with extra empty sites when psi < 1) and each individual
+// is detected independently with probability r at a survey, so a site with N
+// individuals is detected with probability 1 - (1 - r)^N. The data are the
+// number of individuals detected per survey, or (Nichols-Hines variant) only
+// whether any was detected.
+//
+// Two forms: for two surveys and no seed, the expected number of sites for
+// every pair of per-survey counts (abundance truncated at 100 individuals);
+// otherwise one simulated line per site. Both write their own history-file
+// layout, close it and end the run.
 #include "models/abundance/royle.hpp"
 
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
+
 #include "driver/finish.hpp"
+#include "random/variates.hpp"
 
 namespace occusim {
 
-void do_royle(Context &, int, long, int, int, double) { input_error("%s is not available in this build", "the Royle-Nichols model"); }
+namespace {
+
+constexpr int kMaxAbundance = 100; // abundance distribution truncated here
+constexpr int kDim = kMaxAbundance + 1;
+constexpr double kStoreLimit = 5e-7; // smaller joint probabilities are dropped
+
+// Writes the closing lines, closes the history file and ends the run.
+[[noreturn]] void close_and_finish(Context &ctx, int T) {
+    std::fprintf(ctx.fp2, "0\n0\n%d\nasdf\n", T);
+    ctx.history_written = true;
+    std::fclose(ctx.fp2);
+    ctx.fp2 = nullptr;
+    std::fprintf(ctx.out, "occusim8 exiting...\n");
+    finish(0);
+}
+
+// Expected number of sites for every pair (count at survey 2, count at
+// survey 1), from the zero-inflated abundance distribution and independent
+// binomial detection of the individuals at each survey.
+[[noreturn]] void royle_expected(Context &ctx, int T, long seed, int nichols, int negbin, int n) {
+    const double lam = ctx.b[0];
+    std::fprintf(ctx.out, "Royle-Nichols model (exp vals): n=%d t=%d lam=%f ix=%ld r=", n, T, lam, seed);
+    std::fprintf(ctx.out, "r=%f %f lam=%f psi=%f nicholsHet=%d negBin=%d\n", ctx.pa[0], ctx.pa[1], lam,
+                 ctx.psi, nichols, negbin);
+    if (negbin > 0) std::fprintf(ctx.out, "a=%f\n", ctx.b[1]);
+
+    std::vector<double> w, m;
+    try {
+        w.assign(kDim, 0.0);
+        m.assign(static_cast<std::size_t>(kDim) * kDim, 0.0);
+    } catch (const std::bad_alloc &) {
+        input_error("error allocating the %d x %d count-pair matrix", kDim, kDim);
+    }
+
+    // Abundance distribution with the extra empty sites in w[0]; the mass
+    // above 100 individuals is dropped, not redistributed.
+    for (int k = 0; k < kDim; k++)
+        w[k] = ctx.psi * (negbin == 0 ? dpois(k, lam) : dnegbin(k, lam, lam * lam / ctx.b[1]));
+    w[0] = 1 + w[0] - ctx.psi;
+
+    const double r1 = ctx.pa[0], r2 = ctx.pa[1];
+    int stored = 0;
+    for (int i = 0; i < kDim; i++) {
+        for (int j = 0; j < kDim; j++) {
+            double sum = 0;
+            // Sites with fewer individuals than either count contribute nothing.
+            for (int k = i > j ? i : j; k < kDim; k++) sum += dbinom(i, k, r2) * (dbinom(j, k, r1) * w[k]);
+            if (sum >= kStoreLimit) {
+                m[i * kDim + j] = sum;
+                stored++;
+            }
+        }
+    }
+
+    // Every stored pair gets its line, so the count on the first line always
+    // matches the lines that follow.
+    std::fprintf(ctx.fp2, "%d\t2\n", stored);
+    for (int i = 0; i < kDim; i++) {
+        for (int j = 0; j < kDim; j++) {
+            double v = m[i * kDim + j];
+            if (!(v >= kStoreLimit)) continue;
+            int c2 = i, c1 = j;
+            if (nichols) {
+                c2 = i > 0;
+                c1 = j > 0;
+            }
+            std::fprintf(ctx.fp2, "%d\t%d\t%f\n", c2, c1, ctx.ns * v);
+        }
+    }
+    close_and_finish(ctx, T);
+}
+
+// One line per site: the number of individuals detected at each survey (or
+// 0/1), each followed by a tab. Draw order per site: occupancy, abundance,
+// then detections survey by survey and individual by individual.
+[[noreturn]] void royle_simulate(Context &ctx, int T, int nichols, int n) {
+    const double lam = ctx.b[0], a = ctx.b[1];
+    if (ctx.NEGBIN != 0 && a > 0) {
+        // The negative binomial is a sum of ceil(a) geometric counts with
+        // success probability a / (a + lam); without a positive success
+        // probability, or with unboundedly many terms, a draw never ends.
+        double s = a / (a + lam);
+        if (!(a <= INT_MAX) || s <= 0)
+            input_error(
+                "negative binomial abundance with lam=%f a=%f cannot be drawn (a/(a+lam) must be above 0)",
+                lam, a);
+    }
+    std::fprintf(ctx.out, "Royle-Nichols model (simulation): n=%d t=%d lam=%f psi=%f r=%f %f NEGBIN=%d\n", n,
+                 T, lam, ctx.psi, ctx.pa[0], ctx.pa[1], ctx.NEGBIN);
+    std::fprintf(ctx.fp2, "%d\t%d\n", n, T);
+
+    std::string empty;
+    for (int j = 0; j < T; j++) empty += "0\t";
+    empty += '\n';
+    std::string line;
+    line.reserve(static_cast<std::size_t>(T) * 4 + 1);
+
+    double total = 0, count = 0;
+    for (int s = 0; s < n; s++) {
+        double u = ctx.Random();
+        if (u > ctx.psi) {
+            std::fputs(empty.c_str(), ctx.fp2);
+            continue;
+        }
+        int N = ctx.NEGBIN != 0 ? negbin(ctx.rng, lam, a) : pois(ctx.rng, lam);
+        if (s <= 9) std::fprintf(ctx.out, "lam=%f npersite=%d\n", lam, N);
+        total += N;
+        count += 1;
+        line.clear();
+        for (int j = 0; j < T; j++) {
+            int y = 0;
+            for (int ind = 0; ind < N; ind++)
+                if (ctx.Random() < ctx.pa[j]) y++;
+            if (nichols > 0) y = y > 0;
+            char buf[16];
+            int len = std::snprintf(buf, sizeof buf, "%d\t", y);
+            line.append(buf, static_cast<std::size_t>(len));
+        }
+        line += '\n';
+        std::fputs(line.c_str(), ctx.fp2);
+    }
+    std::fprintf(ctx.out, "avg nperiste(for occ sites)=%f count=%f\n", total / count, count);
+    close_and_finish(ctx, T);
+}
+
+} // namespace
+
+void do_royle(Context &ctx, int T, long seed, int nichols, int negbin, double ns) {
+    // The number of sites is ns rounded to the nearest whole number; it must
+    // fit the integer site counter.
+    double rounded = ns + 0.4999;
+    if (!(rounded > INT_MIN && rounded < 2147483648.0))
+        input_error("N=%f: the number of sites must lie between %d and %d", ns, INT_MIN + 1, INT_MAX);
+    const int n = static_cast<int>(rounded);
+    if (ctx.psi <= 0) ctx.psi = 1; // no psi given: every site can hold individuals
+
+    if (seed < 0 && T == 2) royle_expected(ctx, T, seed, nichols, negbin, n);
+    royle_simulate(ctx, T, nichols, n);
+}
 
 } // namespace occusim
