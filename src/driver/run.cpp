@@ -137,10 +137,15 @@ void size_base4_table(Context &ctx, const char *fail_fmt) {
         ctx.close_streams();
         finish(0);
     }
-    const TableSize base2 = shifted_size(1, ctx.nper); // taken before any multi-method expansion
     if (ctx.METH > 1) multi_method_layout(ctx);
     if (ctx.SPADEP != 0) {
-        size_count_table(ctx, base2, base2, "6)error allocating nx (size=%d)\n");
+        // One bit per survey the recursion walks (after any multi-method
+        // expansion, so that every code it writes lies inside the table).
+        // Beyond 30 surveys the table does not fit: a run that goes site by
+        // site never uses it and gets none; any other run is refused.
+        const TableSize base2 = shifted_size(1, ctx.nper);
+        const bool by_site = ctx.SIMTYPE > 1 && (ctx.SPADEP != 1 || ctx.nseasns > 1);
+        if (base2.fits || !by_site) size_count_table(ctx, base2, base2, "6)error allocating nx (size=%d)\n");
         if (ctx.SPADEP == 1) {
             if (ctx.nseasns > 1)
                 caphis_multi_season_scorr(ctx, 0, 1, 0, 0, ctx.npresnt);

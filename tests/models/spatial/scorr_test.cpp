@@ -1,0 +1,272 @@
+// End-to-end runs of the first spatial generator. Expected-value files were
+// derived by enumerating every hidden path of occupancy and local presence
+// over the surveys; seeded files by replaying the generator and the draws by
+// hand in the order the model makes them.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/cli.hpp"
+
+using occusim::testing::run_cli;
+
+namespace {
+
+using Tally = std::map<std::string, double>;
+
+// Counts history lines (the first T tab-separated symbols form the history; a
+// field after them is its frequency, otherwise the line counts 1). With
+// header, the first line is skipped and only as many lines as it announces
+// are read.
+Tally tally(const std::string &text, int T, bool header) {
+    Tally t;
+    std::istringstream in(text);
+    std::string line;
+    long lines = -1;
+    if (header) {
+        std::getline(in, line);
+        lines = std::stol(line);
+    }
+    while ((lines < 0 || lines-- > 0) && std::getline(in, line)) {
+        std::istringstream f(line);
+        std::string sym, key, freq;
+        for (int j = 0; j < T && std::getline(f, sym, '\t'); j++) key += sym;
+        std::getline(f, freq, '\t');
+        t[key] += freq.find_first_not_of(' ') == std::string::npos ? 1.0 : std::stod(freq);
+    }
+    return t;
+}
+
+// Pearson statistic of observed counts against expected ones; a history seen
+// but not expected makes it infinite.
+double chi_square(const Tally &observed, const Tally &expected) {
+    double x2 = 0;
+    for (const auto &[h, e] : expected) {
+        auto it = observed.find(h);
+        double o = it == observed.end() ? 0 : it->second;
+        x2 += (o - e) * (o - e) / e;
+    }
+    for (const auto &[h, o] : observed)
+        if (!expected.count(h)) x2 = INFINITY;
+    return x2;
+}
+
+TEST(SpatialSingleSeason, TwentyEightyExample) {
+    // Half the 100 sites are occupied; with no presence before the survey the
+    // species is locally present at 40 % of them and then always detected.
+    auto r = run_cli({"T=1", "N=100", "psi=.5", "p=1", "th0=.4", "SPADEP"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "OCCUSIM ver8 180607.2051\n"
+                     "\nARG[1]:T=1\nT=1\n"
+                     "\nARG[2]:N=100\nN=100.000000\n"
+                     "\nARG[3]:psi=.5\npsi=0.50\n"
+                     "\nARG[4]:p=1\np=[ 1.00]\n"
+                     "\nARG[5]:th0=.4\nth0:\n[ 0.40]\n"
+                     "\nARG[6]:SPADEP\n"
+                     "determ=1 het=0 MS=0 MS2=0\n"
+                     "psi=0.500000 npresnt=100.000000\n"
+                     "gam= 0.50\neps= 0.00\np  = 1.00\nth0= 0.40\nth1= 0.00\nb  = 0.00\np10= 0.00\n"
+                     "nseasns=1\nSPS= 1\nSeason= 0\nnewSeason= 1\n"
+                     "allocating memory for double precision vector of length 2\n"
+                     "\n=========== prnt_caphis =========\n");
+    EXPECT_EQ(r.pao(), "2\t1\n"
+                       "0\t       80.0000000000\n"
+                       "1\t       20.0000000000\n"
+                       "0\n0\n1;0\nsimulated data from occusim8\n");
+}
+
+TEST(SpatialSingleSeason, AlwaysPresentEqualsPlainModel) {
+    // With theta 1 in both rows an occupied site is present at every survey:
+    // 50 occupied sites, each survey detected with 0.4, and 50 empty sites.
+    auto r = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "th0=1", "th1=1", "QUIET"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.pao(), "8\t3\n"
+                       "0\t0\t0\t       60.8000000000\n" // 50 + 50 * 0.6^3
+                       "0\t0\t1\t        7.2000000000\n" // 50 * 0.4 * 0.6^2
+                       "0\t1\t0\t        7.2000000000\n"
+                       "0\t1\t1\t        4.8000000000\n" // 50 * 0.4^2 * 0.6
+                       "1\t0\t0\t        7.2000000000\n"
+                       "1\t0\t1\t        4.8000000000\n"
+                       "1\t1\t0\t        4.8000000000\n"
+                       "1\t1\t1\t        3.2000000000\n" // 50 * 0.4^3
+                       "0\n0\n3;0\nsimulated data from occusim8\n");
+    auto plain = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "QUIET"});
+    ASSERT_EQ(plain.status, 0);
+    Tally a = tally(r.pao(), 3, true), b = tally(plain.pao(), 3, true);
+    ASSERT_EQ(a.size(), b.size());
+    for (const auto &[h, v] : b) EXPECT_NEAR(a[h], v, 1e-6) << h;
+}
+
+TEST(SpatialMultiSeason, TwoSeasonRecursion) {
+    // Two seasons of two surveys: colonisation 0.5 and extinction 0.25 into
+    // the second season, presence before each season 0.3 and 0.7.
+    auto r = run_cli({"T=4", "N=100", "psi=.6", "SPS=2,2", "p=.5,.6,.7,.8", "th0=.4,.2,.1,.3",
+                      "th1=.8,.9,.7,.6", "th0pi=.3,.3,.7,.7", "gam=0,.5,0", "eps=0,.25,0", "QUIET"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.pao(), "16\t4\n"
+                       "0\t0\t0\t0\t       47.9243888000\n"
+                       "0\t0\t0\t1\t        8.4376512000\n"
+                       "0\t0\t1\t0\t        8.4021392000\n"
+                       "0\t0\t1\t1\t        7.7558208000\n"
+                       "0\t1\t0\t0\t        6.9431472000\n"
+                       "0\t1\t0\t1\t        1.6936128000\n"
+                       "0\t1\t1\t0\t        1.6864848000\n"
+                       "0\t1\t1\t1\t        1.5567552000\n"
+                       "1\t0\t0\t0\t        4.1939414400\n"
+                       "1\t0\t0\t1\t        1.0230105600\n"
+                       "1\t0\t1\t0\t        1.0187049600\n"
+                       "1\t0\t1\t1\t        0.9403430400\n"
+                       "1\t1\t0\t0\t        4.9233225600\n"
+                       "1\t1\t0\t1\t        1.2009254400\n"
+                       "1\t1\t1\t0\t        1.1958710400\n"
+                       "1\t1\t1\t1\t        1.1038809600\n"
+                       "0\n0\n2,2;0\nsimulated data from occusim8\n");
+}
+
+TEST(SpatialSingleSeason, SeededStochasticRun) {
+    // One line per site; SIMTYPE=2 with one season keeps the recursion and
+    // only turns the draws on, so it gives the same file as STOCH.
+    const char *expected = "20\t2\n"
+                           "0\t0\t\n0\t0\t\n0\t0\t\n0\t0\t\n0\t0\t\n0\t0\t\n0\t0\t\n"
+                           "0\t0\t\n0\t0\t\n0\t0\t\n0\t0\t\n0\t0\t\n0\t0\t\n0\t0\t\n"
+                           "0\t1\t\n0\t1\t\n0\t1\t\n"
+                           "1\t0\t\n1\t0\t\n"
+                           "1\t1\t\n"
+                           "0\n0\n2;0\nsimulated data from occusim8\n";
+    for (const char *mode : {"STOCH", "SIMTYPE=2"}) {
+        auto r = run_cli(
+            {"T=2", "N=20", "psi=.6", "p=.5", "th0=.3", "th1=.7", "th0pi=.4", mode, "SEED=2024", "QUIET"});
+        EXPECT_EQ(r.status, 0) << mode;
+        EXPECT_EQ(r.pao(), expected) << mode;
+    }
+}
+
+TEST(SpatialSingleSeason, StochasticRunAgreesWithExpectedValues) {
+    const std::vector<std::string> model{"T=3",          "N=20000",      "psi=.6",   "p=.5,.6,.7",
+                                         "th0=.3,.2,.4", "th1=.7,.8,.6", "th0pi=.4", "QUIET"};
+    auto expected = run_cli(model);
+    auto args = model;
+    args.insert(args.end(), {"STOCH", "SEED=99"});
+    auto drawn = run_cli(args);
+    ASSERT_EQ(expected.status, 0);
+    ASSERT_EQ(drawn.status, 0);
+    Tally e = tally(expected.pao(), 3, true), o = tally(drawn.pao(), 3, true);
+    double sites = 0;
+    for (const auto &[h, v] : o) sites += v;
+    EXPECT_EQ(e.size(), 8u);
+    EXPECT_EQ(sites, 20000);
+    EXPECT_LT(chi_square(o, e), 24.3); // 7 degrees of freedom, 0.1 % level
+}
+
+// The several-season model site by site, run before the summariser collapses
+// the lines: one line per site, tab-separated symbols, no frequency.
+const std::vector<std::string> kBySite{"T=4",
+                                       "N=12",
+                                       "psi=.6",
+                                       "SPS=2,2",
+                                       "p=.5,.6,.7,.8",
+                                       "th0=.4,.2,.1,.3",
+                                       "th1=.8,.9,.7,.6",
+                                       "th0pi=.3,.3,.7,.7",
+                                       "gam=0,.5,0",
+                                       "eps=0,.25,0",
+                                       "SIMTYPE=2",
+                                       "SEED=12345",
+                                       "QUIET"};
+const char *kBySiteLines = "0\t0\t0\t0\n0\t0\t1\t1\n0\t0\t1\t0\n0\t0\t0\t0\n0\t1\t0\t0\n0\t0\t0\t0\n"
+                           "1\t0\t0\t0\n0\t0\t0\t0\n0\t0\t0\t0\n0\t0\t0\t0\n0\t1\t0\t1\n0\t0\t0\t0\n";
+
+TEST(SpatialBySite, WritesOneLinePerSiteToTemporaryFile) {
+    auto r = run_cli(kBySite);
+    EXPECT_EQ(r.file("occusim.tmp"), kBySiteLines);
+}
+
+// Needs the summariser: sorted histories with their counts, the season list
+// and the summariser's closing text.
+TEST(SpatialBySite, TwoSeasonsThroughSummariser) {
+    auto r = run_cli(kBySite);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.file("occusim.tmp"), kBySiteLines);
+    EXPECT_EQ(r.pao(), "6\t4\n"
+                       "0\t0\t0\t0\t7.000000\n"
+                       "0\t0\t1\t0\t1.000000\n"
+                       "0\t0\t1\t1\t1.000000\n"
+                       "0\t1\t0\t0\t1.000000\n"
+                       "0\t1\t0\t1\t1.000000\n"
+                       "1\t0\t0\t0\t1.000000\n"
+                       "0\n0\n2,2;1\nsimulated multistate-corr-detection data from occusim8\n");
+}
+
+TEST(SpatialBySite, SiteSimulationAgreesWithRecursion) {
+    // Occupancy changes only where a season opens, so the site-by-site model
+    // and the recursion describe the same data.
+    std::vector<std::string> model{"T=4",
+                                   "N=20000",
+                                   "psi=.6",
+                                   "SPS=2,2",
+                                   "p=.5,.6,.7,.8",
+                                   "th0=.4,.2,.1,.3",
+                                   "th1=.8,.9,.7,.6",
+                                   "th0pi=.3,.3,.7,.7",
+                                   "gam=0,.5,0",
+                                   "eps=0,.25,0",
+                                   "QUIET"};
+    auto expected = run_cli(model);
+    ASSERT_EQ(expected.status, 0);
+    model.insert(model.end(), {"SIMTYPE=2", "SEED=4321"});
+    auto sites = run_cli(model);
+    Tally o = tally(sites.file("occusim.tmp"), 4, false), e = tally(expected.pao(), 4, true);
+    double n = 0;
+    for (const auto &[h, v] : o) n += v;
+    EXPECT_EQ(n, 20000);
+    EXPECT_LT(chi_square(o, e), 37.7); // 15 degrees of freedom, 0.1 % level
+}
+
+TEST(SpatialTable, ThirtyOneSurveys) {
+    // One season keeps the recursion, whose table no longer fits.
+    auto one = run_cli({"T=31", "N=10", "psi=.5", "p=.5", "th1=.5", "SIMTYPE=2", "SEED=1", "QUIET"});
+    EXPECT_EQ(one.status, 1);
+    const std::string tail = "allocating memory for double precision vector of length -2147483648\n"
+                             "6)error allocating nx (size=-2147483648)\n";
+    ASSERT_GE(one.out.size(), tail.size());
+    EXPECT_EQ(one.out.substr(one.out.size() - tail.size()), tail);
+    // Several seasons go site by site and need no table.
+    auto many =
+        run_cli({"T=31", "N=10", "psi=.5", "SPS=16,15", "p=.5", "th1=.5", "SIMTYPE=2", "SEED=1", "QUIET"});
+    EXPECT_EQ(many.out.find("allocating memory"), std::string::npos);
+    Tally lines = tally(many.file("occusim.tmp"), 31, false);
+    double n = 0;
+    for (const auto &[h, v] : lines) {
+        EXPECT_EQ(h.size(), 31u);
+        n += v;
+    }
+    EXPECT_EQ(n, 10);
+}
+
+TEST(SpatialRefusals, SurveyCounts) {
+    auto wide = run_cli({"T=1024", "N=5", "psi=.5", "SPS=512,512", "SPADEP", "SIMTYPE=2", "SEED=1", "QUIET"});
+    EXPECT_EQ(wide.status, 1);
+    EXPECT_EQ(wide.err, "occusim8: site-by-site spatial simulation handles at most 1023 surveys (T=1024)\n");
+    EXPECT_FALSE(wide.exists("occusim.tmp"));
+    EXPECT_EQ(wide.pao(), "");
+
+    auto none = run_cli({"N=100", "psi=.5", "p=.4", "th1=.5", "QUIET"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "occusim8: the spatial model needs at least one survey (T=0)\n");
+}
+
+// Needs the multi-method layout: with two methods the recursion walks two
+// surveys per visit, and the table must hold their codes.
+TEST(SpatialWithMethods, TableCoversExpandedSurveys) {
+    auto r = run_cli({"T=1", "METH=2", "N=100", "psi=1", "p1=1", "p2=1", "th0=1,1", "th1=1,1", "QUIET"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("allocating memory for double precision vector of length 4\n"), std::string::npos);
+    EXPECT_EQ(r.pao(), "1\t2\n1\t1\t      100.0000000000\n0\n0\n2;2\nsimulated data from occusim8\n");
+}
+
+} // namespace
