@@ -2,10 +2,14 @@
 
 #include <cmath>
 
+#include "driver/finish.hpp"
+
 namespace occusim {
 
-// Number of failures before the first success (uniform <= p).
+// Number of failures before the first success (uniform <= p). A success
+// probability of 0 or less would never end the count, so it is refused.
 int geom(Rngs &rng, double p) {
+    if (p <= 0) input_error("geometric draw with success probability %g never ends", p);
     int n = 0;
     while (rng.Random() > p) n++;
     return n;
@@ -49,7 +53,9 @@ double dbinom(int k, int n, double p) {
     return std::pow(p, k) * std::pow(1 - p, n - k) * fn / fk / fnk;
 }
 
-double dpois(int k, double lambda) { return std::pow(lambda, k) * std::exp(-lambda) / std::tgamma(k + 1.0); }
+double dpois(int k, double lambda) {
+    return std::pow(lambda, k) * std::exp(-lambda) / std::tgamma(k + 1.0);
+}
 
 double dnegbin(int k, double mu, double a) {
     double q = a / (mu + a);
