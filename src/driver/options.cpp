@@ -46,12 +46,18 @@ std::vector<std::string> tokens_of(const std::string &text) {
                 room);
 }
 
+// Surveys whose entries a per-survey copy may touch: T can be set larger than
+// the storage before the run refuses it, and a short list does not stop it.
+int surveys_in_storage(const Context &ctx) {
+    return ctx.nper < kStorage ? ctx.nper : kStorage;
+}
+
 bool starts_with(const std::string &s, const char *prefix) {
     return s.rfind(prefix, 0) == 0;
 }
 
-// Season count after an SRVYPERSEASN list: the number of leading seasons
-// needed to reach nper surveys.
+// Season count after an SRVYPERSEASN list of `given` values: the number of
+// leading seasons needed to reach nper surveys.
 void count_seasons(Context &ctx, int given) {
     std::fprintf(ctx.out, "nseasns=%d nper=%d\n", given, ctx.nper);
     ctx.nseasns = 1;
@@ -79,6 +85,13 @@ void echo_vec(Context &ctx, const std::string &name, const std::string &value, V
 void echo_block(Context &ctx, const std::string &name, const std::string &value, Vec &v) {
     std::fprintf(ctx.out, "%s:\n", name.c_str());
     get_arg_vec(ctx, name, value, v, 0, kVecLen);
+}
+
+// One of the four blocks of gamB / epsB. Each block is its own parameter (the
+// transition for one combination of the other species' states), so a list
+// must fit its block of 1000 entries and never runs on into the next block.
+void echo_in_block(Context &ctx, const std::string &name, const std::string &value, Vec &v, int block) {
+    echo_vec(ctx, name, value, v, block * kVecLen, (block + 1) * kVecLen);
 }
 
 } // namespace
@@ -317,30 +330,30 @@ void apply_argument(Context &ctx, const std::string &arg) {
         int count = get_arg_vec(ctx, n, value, ctx.epsAB, 0, kVecLen);
         for (int k = 0; k < count; k++) ctx.epsB[kVecLen + k] = ctx.epsAB[k];
     }
-    if (is("epsBaA")) echo_vec(ctx, n, value, ctx.epsB, 1 * kVecLen, kBlockVecLen); // 49
-    if (is("epsBaa")) echo_vec(ctx, n, value, ctx.epsB, 0 * kVecLen, kBlockVecLen); // 50
-    if (is("epsBAA")) echo_vec(ctx, n, value, ctx.epsB, 3 * kVecLen, kBlockVecLen); // 51
-    if (is("epsBAa")) echo_vec(ctx, n, value, ctx.epsB, 2 * kVecLen, kBlockVecLen); // 52
-    if (is("gamAb")) echo_vec(ctx, n, value, ctx.gamAb, 0, kVecLen);                // 53
-    if (is("gamAB")) {                                                              // 54
+    if (is("epsBaA")) echo_in_block(ctx, n, value, ctx.epsB, 1);     // 49
+    if (is("epsBaa")) echo_in_block(ctx, n, value, ctx.epsB, 0);     // 50
+    if (is("epsBAA")) echo_in_block(ctx, n, value, ctx.epsB, 3);     // 51
+    if (is("epsBAa")) echo_in_block(ctx, n, value, ctx.epsB, 2);     // 52
+    if (is("gamAb")) echo_vec(ctx, n, value, ctx.gamAb, 0, kVecLen); // 53
+    if (is("gamAB")) {                                               // 54
         std::fprintf(o, "%s=", n.c_str());
         int count = get_arg_vec(ctx, n, value, ctx.gamAB, 0, kVecLen);
         for (int k = 0; k < count; k++) ctx.gamB[kVecLen + k] = ctx.gamAB[k];
     }
-    if (is("gamBaA")) echo_vec(ctx, n, value, ctx.gamB, 1 * kVecLen, kBlockVecLen); // 55
-    if (is("gamBaa")) echo_vec(ctx, n, value, ctx.gamB, 0 * kVecLen, kBlockVecLen); // 56
-    if (is("gamBAA")) echo_vec(ctx, n, value, ctx.gamB, 3 * kVecLen, kBlockVecLen); // 57
-    if (is("gamBAa")) echo_vec(ctx, n, value, ctx.gamB, 2 * kVecLen, kBlockVecLen); // 58
-    if (is("th0")) echo_block(ctx, n, value, ctx.theta[0]);                         // 59
-    if (is("th1")) {                                                                // 60
+    if (is("gamBaA")) echo_in_block(ctx, n, value, ctx.gamB, 1); // 55
+    if (is("gamBaa")) echo_in_block(ctx, n, value, ctx.gamB, 0); // 56
+    if (is("gamBAA")) echo_in_block(ctx, n, value, ctx.gamB, 3); // 57
+    if (is("gamBAa")) echo_in_block(ctx, n, value, ctx.gamB, 2); // 58
+    if (is("th0")) echo_block(ctx, n, value, ctx.theta[0]);      // 59
+    if (is("th1")) {                                             // 60
         echo_block(ctx, n, value, ctx.theta[1]);
         ctx.SPADEP = 1;
     }
     if (is("th0pi")) echo_vec(ctx, n, value, ctx.th0pi, 0, kVecLen); // 61
     if (is("SRVYPERSEASN") || is("SPS")) {                           // 62
         std::fprintf(o, "%s=", n.c_str());
-        int given = get_arg_ivec(ctx, n, value, ctx.SRVYPERSEASN, kVecLen);
-        count_seasons(ctx, given);
+        get_arg_ivec(ctx, n, value, ctx.SRVYPERSEASN, kVecLen);
+        count_seasons(ctx, static_cast<int>(tokens_of(value).size()));
     }
     if (is("coef")) { // 63: the values are kept for the covariate set-up
         Vec shown(kStorage, 0.0);
@@ -362,11 +375,11 @@ void apply_argument(Context &ctx, const std::string &arg) {
     if (is("dlta")) echo_vec(ctx, n, value, ctx.dlta, 0, kVecLen);                   // 71
     if (is("p1")) {                                                                  // 72
         echo_vec(ctx, n, value, ctx.pA, 0, kVecLen);
-        for (int k = 0; k < ctx.nper; k++) ctx.pMS[0][1][k] = ctx.pa[k] = ctx.pA[k];
+        for (int k = 0; k < surveys_in_storage(ctx); k++) ctx.pMS[0][1][k] = ctx.pa[k] = ctx.pA[k];
     }
     if (is("p2")) { // 73
         echo_vec(ctx, n, value, ctx.pB, 0, kVecLen);
-        for (int k = 0; k < ctx.nper; k++) ctx.pMS[0][2][k] = ctx.pB[k];
+        for (int k = 0; k < surveys_in_storage(ctx); k++) ctx.pMS[0][2][k] = ctx.pB[k];
     }
     if (is("p3")) echo_vec(ctx, n, value, ctx.pMS[0][3], 0, kVecLen); // 74
     if (is("Cpsi0")) {                                                // 75
@@ -405,12 +418,12 @@ void apply_argument(Context &ctx, const std::string &arg) {
         echo_vec(ctx, n, value, ctx.eta(e % 2, e / 2), 0, kVecLen);
         ctx.INTEGRATED = 1;
     }
-    if (is("gamAA")) echo_vec(ctx, n, value, ctx.gamB, 0 * kVecLen, kBlockVecLen); // 91
-    if (is("gamBA")) echo_vec(ctx, n, value, ctx.gamB, 2 * kVecLen, kBlockVecLen); // 92
-    if (is("gamBB")) echo_vec(ctx, n, value, ctx.gamB, 3 * kVecLen, kBlockVecLen); // 93
-    if (is("epsAA")) echo_vec(ctx, n, value, ctx.epsB, 0 * kVecLen, kBlockVecLen); // 94
-    if (is("epsBA")) echo_vec(ctx, n, value, ctx.epsB, 2 * kVecLen, kBlockVecLen); // 95
-    if (is("epsBB")) echo_vec(ctx, n, value, ctx.epsB, 3 * kVecLen, kBlockVecLen); // 96
+    if (is("gamAA")) echo_in_block(ctx, n, value, ctx.gamB, 0); // 91
+    if (is("gamBA")) echo_in_block(ctx, n, value, ctx.gamB, 2); // 92
+    if (is("gamBB")) echo_in_block(ctx, n, value, ctx.gamB, 3); // 93
+    if (is("epsAA")) echo_in_block(ctx, n, value, ctx.epsB, 0); // 94
+    if (is("epsBA")) echo_in_block(ctx, n, value, ctx.epsB, 2); // 95
+    if (is("epsBB")) echo_in_block(ctx, n, value, ctx.epsB, 3); // 96
 }
 
 void setup_coefficients(Context &ctx) {

@@ -2,10 +2,14 @@
 
 #include <cmath>
 
+#include "driver/finish.hpp"
+
 namespace occusim {
 
-// Number of failures before the first success (uniform <= p).
+// Number of failures before the first success (uniform <= p). A success
+// probability of 0 or less would never end the count, so it is refused.
 int geom(Rngs &rng, double p) {
+    if (p <= 0) input_error("geometric draw with success probability %g never ends", p);
     int n = 0;
     while (rng.Random() > p) n++;
     return n;

@@ -1,11 +1,156 @@
-// Placeholder until this model family is built: refuses the run clearly.
+// Single-species occupancy simulated one site at a time. Each site draws its
+// true occupancy, from the first-season psi or, with site covariates, from a
+// logistic regression on standard-normal covariate values; then, survey by
+// survey, its local availability (spatial dependence or the visit of a
+// multi-method design), a detection that may be certain, a false-positive
+// detection when the site is unoccupied or unavailable, and the colonisation
+// or extinction before the next survey. Each site's history is written
+// straight into the history file (NOBS copies per site), followed by the
+// covariate values. With a removal design a site is not surveyed any more once
+// it has been detected: every later survey of it reads '-'.
 #include "models/single/by_indiv.hpp"
 
+#include <cmath>
+#include <cstdio>
+#include <string>
+
 #include "driver/finish.hpp"
+#include "random/variates.hpp"
 
 namespace occusim {
 
-void caphis_by_indiv(Context &, double) { input_error("%s is not available in this build", "site-by-site simulation (SIMTYPE=2 or more than 16 surveys)"); }
-double get_occ_with_covs(Context &ctx, int) { return ctx.gam[0]; }
+namespace {
+
+// theta row 1 reads gam up to entry 2 * nper, the last of gam's 1000 entries
+// for 499 surveys.
+constexpr int kMaxSurveys = 499;
+
+// Number of sites: the site count truncated toward zero, refused when it has
+// no integer value.
+int site_count(double n) {
+    if (!(n > -2147483648.0 && n < 2147483648.0))
+        input_error("N=%g: site-by-site simulation needs a site count that fits an integer", n);
+    return static_cast<int>(n);
+}
+
+// Standard-normal covariate values, covariate by covariate and site by site
+// within each covariate; the first draws of the simulation. Every row has at
+// least one entry, so the first site's occupancy can be shown even without
+// sites.
+void draw_covariates(Context &ctx, int nsites) {
+    int rows = ctx.ncovs > 0 ? ctx.ncovs : 0;
+    ctx.cov.assign(static_cast<std::size_t>(rows),
+                   Vec(static_cast<std::size_t>(nsites > 0 ? nsites : 1), 0.0));
+    for (int k = 0; k < rows; k++)
+        for (int i = 0; i < nsites; i++) ctx.cov[k][i] = rand_norm(ctx.rng);
+}
+
+void print_row(Context &ctx, const char *label, const Vec &row) {
+    std::fprintf(ctx.out, "%s", label);
+    for (int j = 0; j < ctx.nper; j++) std::fprintf(ctx.out, " %f", row[j]);
+    std::fprintf(ctx.out, "\n");
+}
+
+// Simulates one site and fills the survey characters of `line` (each followed
+// by a tab, the line closed by a newline).
+void simulate_site(Context &ctx, int i, std::string &line) {
+    ctx.psi = get_occ_with_covs(ctx, i);
+    int z = ctx.Random() > ctx.psi ? 0 : 1;   // occupied
+    int s = ctx.Random() < ctx.pi[0] ? 1 : 0; // local state
+    char miss = '0';
+    char hit = '1';
+    bool removed = false; // detected in a removal design: no longer surveyed
+    int a = 1;            // available
+    for (int j = 0; j < ctx.nper; j++) {
+        char ch = miss;
+        if (ctx.SPADEP > 0) {
+            a = ctx.Random() <= ctx.theta[s][j] ? 1 : 0;
+            s = a;
+        }
+        if (ctx.METH > 1 && j % ctx.METH == 0) a = ctx.Random() <= ctx.theta[0][ctx.Survey[j]] ? 1 : 0;
+        if (z >= 1 && a >= 1) {
+            if (ctx.Random() < ctx.pa[j]) {
+                ch = hit;
+                double u = ctx.Random();
+                if (u < ctx.b[j] && !removed) ch = '2';
+                if (ctx.REMOVAL) {
+                    miss = hit = '-';
+                    removed = true;
+                }
+            }
+        } else {
+            double u = ctx.Random();
+            if (u < ctx.p10[j] && !removed) ch = '1';
+        }
+        double e = ctx.eps[j];
+        if (z == 0 && ctx.SPADEP == 0) e = ctx.gam[j + 1];
+        if (ctx.Random() < e) z = 1 - z;
+        line[2 * static_cast<std::size_t>(j)] = ch;
+    }
+}
+
+// Site covariates (count, then each covariate's values one site a line), the
+// sampling-covariate count 0, the surveys-per-season list and the closing text.
+void write_trailer(Context &ctx, int nsites) {
+    std::FILE *f = ctx.fp2;
+    std::fprintf(f, "%d\n", ctx.ncovs);
+    for (int k = 0; k < ctx.ncovs; k++) {
+        std::fprintf(f, "cov%d\n", k + 1);
+        for (int i = 0; i < nsites; i++) std::fprintf(f, "%f\n", ctx.cov[k][i]);
+    }
+    ctx.cov.clear();
+    ctx.cov.shrink_to_fit();
+    std::fprintf(f, "0\n%d", ctx.SRVYPERSEASN[0]);
+    for (int k = 1; k < ctx.nseasns; k++) std::fprintf(f, ",%d", ctx.SRVYPERSEASN[k]);
+    std::fprintf(f, "\nsimulated data from occusim8\n");
+}
+
+} // namespace
+
+double get_occ_with_covs(Context &ctx, int i) {
+    if (ctx.ncovs <= 0) return ctx.gam[0];
+    double x = ctx.coef[0];
+    for (int k = 0; k < ctx.ncovs; k++) x += ctx.cov[k][i] * ctx.coef[k + 1];
+    return 1 / (std::exp(-x) + 1);
+}
+
+void caphis_by_indiv(Context &ctx, double n) {
+    if (ctx.nper > kMaxSurveys)
+        input_error("%d surveys: site-by-site simulation handles at most %d surveys", ctx.nper, kMaxSurveys);
+    int nsites = site_count(n);
+    if (!ctx.QUIET) std::fprintf(ctx.out, "caphis_by_indiv(n=%f nper=%d)\n", n, ctx.nper);
+    draw_covariates(ctx, nsites);
+    ctx.psi = get_occ_with_covs(ctx, 0);
+
+    // Availability: row r, entry j given local state r before survey j; with
+    // several methods row 0, entry v is the availability at visit v.
+    for (int j = 0; j < ctx.nper; j++) {
+        ctx.theta[0][j] = ctx.gam[j + 1];
+        ctx.theta[1][j] = ctx.gam[ctx.nper + j + 1];
+    }
+    if (!ctx.QUIET) {
+        std::fprintf(ctx.out, "NOBS=%d METH=%d psi=%f gam=%f %f %f\n", ctx.NOBS, ctx.METH, ctx.psi,
+                     ctx.gam[0], ctx.gam[1], ctx.gam[2]);
+        print_row(ctx, "theta :", ctx.theta[0]);
+        print_row(ctx, "theta':", ctx.theta[1]);
+    }
+
+    std::FILE *f = ctx.fp2;
+    std::fprintf(f, "%lld%c%d\n", static_cast<long long>(nsites) * ctx.NOBS, '\t', ctx.nper);
+    std::string line(2 * static_cast<std::size_t>(ctx.nper) + 1, '\t');
+    line.back() = '\n';
+    for (int i = 0; i < nsites; i++) {
+        simulate_site(ctx, i, line);
+        for (int c = 0; c < ctx.NOBS; c++) std::fwrite(line.data(), 1, line.size(), f);
+    }
+    write_trailer(ctx, nsites);
+
+    ctx.history_written = true;
+    std::fclose(ctx.fp2);
+    ctx.fp2 = nullptr;
+    if (ctx.fp) std::fclose(ctx.fp);
+    ctx.fp = nullptr;
+    finish(0);
+}
 
 } // namespace occusim

@@ -1,0 +1,477 @@
+// Site-by-site simulation: fixed-seed runs compared byte for byte with a
+// replay of the generator that follows the model's order of draws, the
+// number of uniforms a site consumes, the removal design, the hand-over of
+// long designs, and a large stochastic run against the expected-value run.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/finish.hpp"
+#include "driver/run.hpp"
+#include "models/single/by_indiv.hpp"
+#include "support/cli.hpp"
+
+using occusim::testing::run_cli;
+
+namespace {
+
+// Stream 0 of the generator seeded with a positive seed below 2^31-1.
+struct Lehmer {
+    std::int64_t x;
+    std::uint64_t draws = 0;
+    double next() {
+        draws++;
+        x = (48271 * x) % 2147483647;
+        return static_cast<double>(x) / 2147483647.0;
+    }
+};
+
+// A site-by-site design, one season, surveys indexed from 0.
+struct Design {
+    int T = 3;
+    int n = 5;
+    int nobs = 1;
+    std::vector<double> p, b, p10, eps;
+    std::vector<double> gam = std::vector<double>(1000, 0.0); // gam[0] = psi
+    std::vector<double> coef;                                 // intercept, slopes
+    int ncovs = 0;
+    bool removal = false;
+    int spadep = 0;
+    int meth = 0;
+    std::vector<int> survey; // visit of each survey (meth > 1)
+    double pi0 = 0;
+
+    Design(int surveys, int sites, double psi) : T(surveys), n(sites) {
+        p.assign(T, 0.0);
+        b.assign(T, 0.0);
+        p10.assign(T, 0.0);
+        eps.assign(T, 0.0);
+        gam[0] = psi;
+    }
+};
+
+std::string fmt(const char *f, double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, f, v);
+    return buf;
+}
+
+// The history file the design gives from `seed`, drawn in the model's order:
+// covariates first, then per site occupancy, local state and, per survey,
+// availability, detection (and certainty) or false positive, transition.
+std::string replay(const Design &d, Lehmer &g) {
+    std::vector<std::vector<double>> cov(d.ncovs, std::vector<double>(d.n));
+    for (auto &row : cov)
+        for (double &v : row) {
+            double sum = 0;
+            for (int i = 0; i < 12; i++) sum += g.next();
+            v = sum - 6.0;
+        }
+    std::ostringstream file;
+    file << d.n * d.nobs << '\t' << d.T << '\n';
+    for (int i = 0; i < d.n; i++) {
+        double psi = d.gam[0];
+        if (d.ncovs > 0) {
+            double x = d.coef[0];
+            for (int k = 0; k < d.ncovs; k++) x += cov[k][i] * d.coef[k + 1];
+            psi = 1 / (std::exp(-x) + 1);
+        }
+        bool occupied = !(g.next() > psi);
+        int local = g.next() < d.pi0 ? 1 : 0;
+        bool available = true, removed = false;
+        std::string line;
+        for (int j = 0; j < d.T; j++) {
+            char c = removed ? '-' : '0';
+            if (d.spadep > 0) {
+                double th = local == 0 ? d.gam[j + 1] : d.gam[d.T + j + 1];
+                available = g.next() <= th;
+                local = available ? 1 : 0;
+            }
+            if (d.meth > 1 && j % d.meth == 0) available = g.next() <= d.gam[d.survey[j] + 1];
+            if (occupied && available) {
+                if (g.next() < d.p[j]) {
+                    bool certain = g.next() < d.b[j];
+                    if (!removed) c = certain ? '2' : '1';
+                    if (d.removal) removed = true;
+                }
+            } else if (g.next() < d.p10[j] && !removed) {
+                c = '1';
+            }
+            double e = (!occupied && d.spadep == 0) ? d.gam[j + 1] : d.eps[j];
+            if (g.next() < e) occupied = !occupied;
+            line += c;
+            line += '\t';
+        }
+        for (int r = 0; r < d.nobs; r++) file << line << '\n';
+    }
+    file << d.ncovs << '\n';
+    for (int k = 0; k < d.ncovs; k++) {
+        file << "cov" << k + 1 << '\n';
+        for (double v : cov[k]) file << fmt("%f\n", v);
+    }
+    file << "0\n" << d.T << "\nsimulated data from occusim8\n";
+    return file.str();
+}
+
+std::string replay(const Design &d, long seed) {
+    Lehmer g{seed};
+    return replay(d, g);
+}
+
+std::vector<std::string> history_lines(const std::string &file) {
+    std::vector<std::string> lines;
+    std::istringstream in(file);
+    std::string line;
+    std::getline(in, line); // header
+    while (std::getline(in, line) && line.find('\t') != std::string::npos) lines.push_back(line);
+    return lines;
+}
+
+const char *kMxper = "\n ERROR per > MXPER - switching to 'simulate by individual'\n";
+
+TEST(SiteBySite, NoCovariates) {
+    auto r = run_cli({"T=3", "N=6", "psi=.6", "p=.5", "gam=.2", "eps=.3", "SIMTYPE=2", "SEED=918273"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Design d(3, 6, 0.6);
+    d.p = {0.5, 0.5, 0.5};
+    for (int j = 1; j <= 3; j++) d.gam[j] = 0.2;
+    d.eps = {0.3, 0.3, 0.3};
+    EXPECT_EQ(r.pao(), replay(d, 918273));
+    EXPECT_EQ(r.err, "seed=918273\n");
+    const std::string tail = "caphis(0,npresent,1,0)\n"
+                             "caphis_by_indiv(n=6.000000 nper=3)\n"
+                             "NOBS=1 METH=0 psi=0.600000 gam=0.600000 0.200000 0.200000\n"
+                             "theta : 0.200000 0.200000 0.200000\n"
+                             "theta': 0.000000 0.000000 0.000000\n";
+    ASSERT_GE(r.out.size(), tail.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+    EXPECT_EQ(r.out.find("MXPER"), std::string::npos);
+    // Site-by-site runs are stochastic whatever the options say.
+    EXPECT_NE(r.out.find("determ=0"), std::string::npos);
+}
+
+TEST(SiteBySite, TwoCovariatesWithGivenCoefficients) {
+    auto r = run_cli({"T=4", "N=7", "psi=.9", "p=.6,.5,.4,.3", "NCOVS=2", "coef=-.5,1.2,-.8", "SIMTYPE=2",
+                      "SEED=55555", "QUIET"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Design d(4, 7, 0.9);
+    d.p = {0.6, 0.5, 0.4, 0.3};
+    d.ncovs = 2;
+    d.coef = {-0.5, 1.2, -0.8};
+    std::string want = replay(d, 55555);
+    EXPECT_EQ(r.pao(), want);
+    // The block: count, then each covariate's seven values.
+    EXPECT_NE(want.find("\n2\ncov1\n"), std::string::npos);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(SiteBySite, CopiesPerSiteMultiplyTheLinesButNotTheCovariateValues) {
+    auto r = run_cli({"T=2", "N=4", "psi=.7", "p=.5", "NOBS=3", "coef=0,1", "SIMTYPE=2", "SEED=31"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Design d(2, 4, 0.7);
+    d.p = {0.5, 0.5};
+    d.nobs = 3;
+    d.ncovs = 1;
+    d.coef = {0, 1};
+    std::string want = replay(d, 31);
+    EXPECT_EQ(r.pao(), want);
+    auto lines = history_lines(want);
+    ASSERT_EQ(lines.size(), 12u);
+    EXPECT_EQ(want.substr(0, 5), "12\t2\n");
+    for (std::size_t i = 0; i < lines.size(); i += 3) {
+        EXPECT_EQ(lines[i], lines[i + 1]);
+        EXPECT_EQ(lines[i], lines[i + 2]);
+    }
+    EXPECT_NE(r.out.find("NOBS=3 METH=0 psi="), std::string::npos);
+}
+
+TEST(SiteBySite, RemovalWithCertaintyAndFalsePositives) {
+    std::vector<std::string> args{"T=6",    "N=40",   "psi=.7",    "p=.4",     "b=.5", "p10=.2",
+                                  "eps=.2", "gam=.3", "SIMTYPE=2", "SEED=777", "QUIET"};
+    auto plain = run_cli(args);
+    args.push_back("REMOVAL");
+    auto removal = run_cli(args);
+    ASSERT_EQ(removal.status, 0) << removal.err;
+
+    Design d(6, 40, 0.7);
+    d.p.assign(6, 0.4);
+    d.b.assign(6, 0.5);
+    d.p10.assign(6, 0.2);
+    d.eps.assign(6, 0.2);
+    for (int j = 1; j <= 6; j++) d.gam[j] = 0.3;
+    EXPECT_EQ(plain.pao(), replay(d, 777));
+    d.removal = true;
+    EXPECT_EQ(removal.pao(), replay(d, 777));
+
+    // The same draws: each site reads as without removal up to and including
+    // the detection that removes it, and '-' ever after; sites never removed
+    // read exactly as without removal.
+    auto a = history_lines(plain.pao()), b = history_lines(removal.pao());
+    ASSERT_EQ(a.size(), b.size());
+    int removed_sites = 0;
+    for (std::size_t i = 0; i < a.size(); i++) {
+        std::size_t first = b[i].find_first_of("12");
+        std::size_t dash = b[i].find('-');
+        if (dash == std::string::npos) {
+            EXPECT_EQ(a[i], b[i]); // never removed: identical
+            continue;
+        }
+        removed_sites++;
+        ASSERT_LT(first, dash);
+        EXPECT_EQ(a[i].substr(0, dash), b[i].substr(0, dash));
+        for (std::size_t k = dash; k < b[i].size(); k += 2) EXPECT_EQ(b[i][k], '-') << b[i];
+    }
+    EXPECT_GT(removed_sites, 5);
+    // Without the removal rule the plain run shows later '2's and false
+    // positives that the removal run must have blanked.
+    EXPECT_NE(plain.pao(), removal.pao());
+}
+
+TEST(SiteBySite, SeventeenSurveysHandOverWithTheMxperMessage) {
+    auto r = run_cli({"T=17", "N=5", "psi=.5", "p=.3", "STOCH", "SEED=4444"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Design d(17, 5, 0.5);
+    d.p.assign(17, 0.3);
+    EXPECT_EQ(r.pao(), replay(d, 4444));
+    std::string hand_over =
+        std::string("caphis(0,npresent,1,0)\n") + kMxper + "caphis_by_indiv(n=5.000000 nper=17)\n";
+    EXPECT_NE(r.out.find(hand_over), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("allocating memory"), std::string::npos); // no count table for such designs
+}
+
+TEST(SiteBySite, FifteenSurveysNeedNoCountTable) {
+    auto r = run_cli({"T=15", "N=3", "psi=.5", "p=.3", "SIMTYPE=2", "SEED=99"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Design d(15, 3, 0.5);
+    d.p.assign(15, 0.3);
+    EXPECT_EQ(r.pao(), replay(d, 99));
+}
+
+TEST(SiteBySite, QuietKeepsTheFileAndDropsTheEcho) {
+    std::vector<std::string> args{"T=3", "N=8", "psi=.5", "p=.5", "SIMTYPE=2", "SEED=2468"};
+    auto loud = run_cli(args);
+    args.push_back("QUIET");
+    auto quiet = run_cli(args);
+    ASSERT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.pao(), loud.pao());
+    for (const char *echo : {"caphis_by_indiv(", "NOBS=", "theta :", "theta':"}) {
+        EXPECT_NE(loud.out.find(echo), std::string::npos) << echo;
+        EXPECT_EQ(quiet.out.find(echo), std::string::npos) << echo;
+    }
+}
+
+TEST(SiteBySite, FalsePositiveRunsAreSimulatedSiteBySiteToo) {
+    auto r = run_cli({"T=3", "N=6", "psi=0", "p=.5", "p10=.5", "SIMTYPE=2", "SEED=1357", "QUIET"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Design d(3, 6, 0.0);
+    d.p.assign(3, 0.5);
+    d.p10.assign(3, 0.5);
+    EXPECT_EQ(r.pao(), replay(d, 1357));
+}
+
+TEST(SiteBySite, MoreThan499SurveysAreRefused) {
+    auto r = run_cli({"T=500", "N=3", "psi=.5", "p=.5", "SIMTYPE=2", "SEED=1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "seed=1\noccusim8: 500 surveys: site-by-site simulation handles at most 499 surveys\n");
+    EXPECT_EQ(r.pao(), ""); // the history file was opened, and is left empty
+
+    auto ok = run_cli({"T=499", "N=2", "psi=.5", "p=.5", "SIMTYPE=2", "SEED=1", "QUIET"});
+    EXPECT_EQ(ok.status, 0);
+    EXPECT_EQ(ok.pao().substr(0, 6), "2\t499\n");
+}
+
+// ---- direct calls: the branches the driver reaches only through other models ----
+
+// A context prepared as the driver leaves it, writing into a temporary file.
+struct Direct {
+    occusim::Context ctx;
+    std::string dir = occusim::testing::make_temp_dir();
+    std::FILE *console = std::tmpfile();
+
+    Direct(int nper, long seed) {
+        ctx.out = console;
+        ctx.workdir = dir;
+        ctx.set_vector_defaults();
+        ctx.nper = nper;
+        ctx.SRVYPERSEASN[0] = nper;
+        ctx.determ = 0;
+        ctx.rng.PlantSeeds(seed);
+    }
+    ~Direct() {
+        std::fclose(console);
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+    // Runs the simulation for n sites and returns the history file.
+    std::string run(double n) {
+        ctx.fp2 = ctx.open("h.pao", "w");
+        int status = -1;
+        try {
+            occusim::caphis_by_indiv(ctx, n);
+        } catch (const occusim::RunFinished &f) {
+            status = f.status;
+        }
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(ctx.fp2, nullptr);
+        return occusim::testing::read_file(dir + "/h.pao");
+    }
+};
+
+TEST(SiteBySiteBranches, SpatialDependenceDrawsLocalAvailabilityFromTheColonisationVector) {
+    Direct run(4, 8642);
+    run.ctx.SPADEP = 1;
+    run.ctx.pi[0] = 0.5;
+    // theta row 0 (previous survey unavailable) from gam[1..4], row 1 from gam[5..8].
+    const double g[] = {0.7, 0.2, 0.4, 0.6, 0.3, 0.9, 0.8, 0.5, 0.1};
+    for (int j = 0; j < 9; j++) run.ctx.gam[j] = g[j];
+    for (int j = 0; j < 4; j++) {
+        run.ctx.pa[j] = 0.6;
+        run.ctx.eps[j] = 0.1;
+        run.ctx.p10[j] = 0.05;
+    }
+    run.ctx.theta[0][0] = 0.99; // whatever the options held is replaced
+    std::string got = run.run(30);
+
+    Design d(4, 30, 0.7);
+    d.spadep = 1;
+    d.pi0 = 0.5;
+    for (int j = 0; j < 9; j++) d.gam[j] = g[j];
+    d.p.assign(4, 0.6);
+    d.eps.assign(4, 0.1);
+    d.p10.assign(4, 0.05);
+    Lehmer ref{8642};
+    EXPECT_EQ(got, replay(d, ref));
+    EXPECT_EQ(run.ctx.theta[0][0], 0.2);
+    EXPECT_EQ(run.ctx.theta[1][3], 0.1);
+    EXPECT_EQ(run.ctx.rng.draws, ref.draws);
+}
+
+TEST(SiteBySiteBranches, MethodsShareTheAvailabilityOfTheirVisit) {
+    // Two visits of two methods each: visit 0 always available, visit 1 never.
+    Direct run(4, 1212);
+    run.ctx.METH = 2;
+    const int visit[] = {0, 0, 1, 1};
+    for (int j = 0; j < 4; j++) {
+        run.ctx.Survey[j] = visit[j];
+        run.ctx.pa[j] = 0.7;
+    }
+    run.ctx.gam[0] = 1.0; // every site occupied, never extinct
+    run.ctx.gam[1] = 1.0;
+    run.ctx.gam[2] = 0.0;
+    std::string got = run.run(40);
+
+    Design d(4, 40, 1.0);
+    d.meth = 2;
+    d.survey = {0, 0, 1, 1};
+    d.p.assign(4, 0.7);
+    d.gam[1] = 1.0;
+    Lehmer ref{1212};
+    EXPECT_EQ(got, replay(d, ref));
+    EXPECT_EQ(run.ctx.rng.draws, ref.draws);
+    int detected_first_visit = 0;
+    for (const auto &line : history_lines(got)) {
+        EXPECT_EQ(line.substr(4), "0\t0\t") << "an unavailable visit detects nothing";
+        detected_first_visit += (line[0] == '1') + (line[2] == '1');
+    }
+    EXPECT_GT(detected_first_visit, 30);
+}
+
+TEST(SiteBySiteBranches, EachSiteDrawsTwoPlusTwoPerSurveyPlusOnePerDetection) {
+    for (int T : {1, 3, 8}) {
+        Direct run(T, 1000 + T);
+        run.ctx.gam[0] = 0.6;
+        for (int j = 0; j < T; j++) {
+            run.ctx.pa[j] = 0.5;
+            run.ctx.b[j] = 0.3;
+            run.ctx.gam[j + 1] = 0.2;
+            run.ctx.eps[j] = 0.25;
+        }
+        const int sites = 25;
+        std::string got = run.run(sites);
+        std::uint64_t detections = 0;
+        for (const auto &line : history_lines(got))
+            for (char c : line) detections += (c == '1' || c == '2');
+        EXPECT_EQ(run.ctx.rng.draws, static_cast<std::uint64_t>(sites) * (2 + 2 * T) + detections) << T;
+    }
+}
+
+TEST(SiteBySiteBranches, CovariatesAddTwelveDrawsPerValueBeforeAnySite) {
+    Direct run(2, 4321);
+    run.ctx.ncovs = 3;
+    run.ctx.coef = {0.2, 1, -1, 0.5};
+    run.ctx.pa[0] = run.ctx.pa[1] = 0; // no detections
+    std::string got = run.run(10);
+    EXPECT_EQ(run.ctx.rng.draws, 10u * 12 * 3 + 10u * (2 + 2 * 2));
+    EXPECT_NE(got.find("\n3\ncov1\n"), std::string::npos);
+    EXPECT_TRUE(run.ctx.cov.empty()); // released once written
+}
+
+TEST(SiteBySiteBranches, NoSitesWithCovariatesWritesAnEmptyList) {
+    Direct run(2, 77);
+    run.ctx.ncovs = 1;
+    run.ctx.coef = {0.0, 1.0};
+    EXPECT_EQ(run.run(0.9), "0\t2\n1\ncov1\n0\n2\nsimulated data from occusim8\n");
+    EXPECT_EQ(run.ctx.rng.draws, 0u);
+}
+
+TEST(SiteBySiteBranches, OccupancyFromCovariatesIsTheLogisticOfTheLinearPredictor) {
+    occusim::Context ctx;
+    ctx.gam[0] = 0.35;
+    EXPECT_EQ(occusim::get_occ_with_covs(ctx, 0), 0.35);
+    ctx.ncovs = 2;
+    ctx.coef = {0.5, 2.0, -1.0};
+    ctx.cov = {{0.0, 1.0}, {0.0, 0.5}};
+    EXPECT_DOUBLE_EQ(occusim::get_occ_with_covs(ctx, 0), 1 / (1 + std::exp(-0.5)));
+    EXPECT_DOUBLE_EQ(occusim::get_occ_with_covs(ctx, 1), 1 / (1 + std::exp(-2.0)));
+}
+
+// ---- a large stochastic run against the expected-value cohort run ----
+
+// Frequencies of an expected-value history file, keyed by history text.
+std::map<std::string, double> expected_counts(const std::string &file) {
+    std::map<std::string, double> out;
+    std::istringstream in(file);
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::size_t last = line.rfind('\t');
+        if (last == std::string::npos) break;
+        out[line.substr(0, last + 1)] = std::stod(line.substr(last + 1));
+    }
+    return out;
+}
+
+TEST(SiteBySiteAgreement, LargeRunMatchesTheExpectedValueRun) {
+    std::vector<std::string> model{"T=3", "N=20000", "psi=.6", "p=.4", "b=.3", "p10=.1", "eps=.2", "gam=.15"};
+    auto expected = run_cli(model);
+    ASSERT_EQ(expected.status, 0);
+    auto want = expected_counts(expected.pao());
+    ASSERT_EQ(want.size(), 27u);
+
+    model.insert(model.end(), {"SIMTYPE=2", "SEED=271828", "QUIET"});
+    auto sim = run_cli(model);
+    ASSERT_EQ(sim.status, 0);
+    std::map<std::string, double> seen;
+    auto lines = history_lines(sim.pao());
+    ASSERT_EQ(lines.size(), 20000u);
+    for (const auto &l : lines) seen[l] += 1;
+
+    // Pearson chi-square over the 27 histories; 26 degrees of freedom, the
+    // 0.999 quantile is 54.1.
+    double chi2 = 0;
+    for (const auto &[history, e] : want) {
+        double o = seen.count(history) ? seen[history] : 0.0;
+        chi2 += (o - e) * (o - e) / e;
+    }
+    for (const auto &[history, o] : seen) EXPECT_TRUE(want.count(history)) << history;
+    EXPECT_LT(chi2, 54.1);
+}
+
+} // namespace

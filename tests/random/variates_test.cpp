@@ -1,0 +1,166 @@
+// Random variates and probability functions: each variate is replayed draw by
+// draw against an independent Lehmer sequence, and the mass functions are
+// checked against closed forms.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+
+#include "driver/finish.hpp"
+#include "random/rngs.hpp"
+#include "random/variates.hpp"
+
+using occusim::Rngs;
+
+namespace {
+
+// The uniform sequence of stream 0 computed directly: x <- 48271 x mod (2^31-1).
+struct Lehmer {
+    std::int64_t x;
+    double next() {
+        x = (48271 * x) % 2147483647;
+        return static_cast<double>(x) / 2147483647.0;
+    }
+};
+
+Rngs seeded(long seed) {
+    Rngs r;
+    r.SelectStream(0);
+    r.PutSeed(seed);
+    return r;
+}
+
+TEST(Pois, ZeroMeanDrawsOneUniformAndReturnsZero) {
+    Rngs r = seeded(12345);
+    EXPECT_EQ(occusim::pois(r, 0.0), 0);
+    EXPECT_EQ(r.draws, 1u);
+}
+
+TEST(Pois, ReturnsZeroWhenFirstUniformIsAtOrBelowExpMinusLambda) {
+    // Seed 1: the first uniform is 48271 / (2^31 - 1), far below exp(-2).
+    Rngs r = seeded(1);
+    EXPECT_EQ(occusim::pois(r, 2.0), 0);
+    EXPECT_EQ(r.draws, 1u);
+}
+
+TEST(Pois, CountsUniformsUntilTheProductFallsToExpMinusLambda) {
+    for (long seed : {99L, 4242L, 777777L}) {
+        Rngs r = seeded(seed);
+        Lehmer l{seed};
+        for (int rep = 0; rep < 50; rep++) {
+            double limit = std::exp(-4.5), product = 1.0;
+            int expected = -1;
+            do {
+                product *= l.next();
+                expected++;
+            } while (product > limit);
+            std::uint64_t before = r.draws;
+            EXPECT_EQ(occusim::pois(r, 4.5), expected);
+            EXPECT_EQ(r.draws - before, static_cast<std::uint64_t>(expected) + 1);
+        }
+    }
+}
+
+TEST(Geom, CountsFailuresBeforeTheFirstUniformAtOrBelowP) {
+    Rngs r = seeded(2024);
+    Lehmer l{2024};
+    for (int rep = 0; rep < 100; rep++) {
+        int expected = 0;
+        while (l.next() > 0.3) expected++;
+        EXPECT_EQ(occusim::geom(r, 0.3), expected);
+    }
+    EXPECT_EQ(l.x, [&] {
+        long x;
+        r.GetSeed(&x);
+        return static_cast<std::int64_t>(x);
+    }());
+}
+
+TEST(Geom, SuccessProbabilityZeroIsRefusedInsteadOfDrawingForever) {
+    Rngs r = seeded(5);
+    EXPECT_THROW(occusim::geom(r, 0.0), occusim::InputError);
+    EXPECT_THROW(occusim::geom(r, -0.5), occusim::InputError);
+    EXPECT_EQ(r.draws, 0u);
+}
+
+TEST(Negbin, NonIntegerSizeSumsCeilingManyGeometricDraws) {
+    // negbin(mu, 2.5) is the sum of three geometric counts with success
+    // probability 2.5 / (2.5 + mu).
+    const double mu = 4.0, s = 2.5 / (2.5 + mu);
+    Rngs a = seeded(31337), b = seeded(31337);
+    for (int rep = 0; rep < 40; rep++) {
+        int sum = occusim::geom(b, s) + occusim::geom(b, s) + occusim::geom(b, s);
+        EXPECT_EQ(occusim::negbin(a, mu, 2.5), sum);
+        EXPECT_EQ(a.draws, b.draws);
+    }
+    Rngs c = seeded(8);
+    EXPECT_EQ(occusim::negbin(c, 3.0, 0.0), 0); // no terms, no draws
+    EXPECT_EQ(c.draws, 0u);
+}
+
+TEST(RandNorm, IsTwelveUniformsMinusSix) {
+    Rngs r = seeded(606);
+    Lehmer l{606};
+    for (int rep = 0; rep < 20; rep++) {
+        double sum = 0;
+        for (int i = 0; i < 12; i++) sum += l.next();
+        EXPECT_EQ(occusim::rand_norm(r), sum - 6.0);
+    }
+    EXPECT_EQ(r.draws, 240u);
+}
+
+TEST(Variates, LargeSamplesHaveTheirTheoreticalMeans) {
+    Rngs r = seeded(424242);
+    const int n = 20000;
+    double sp = 0, sn = 0, sn2 = 0, sz = 0, sz2 = 0;
+    for (int i = 0; i < n; i++) {
+        sp += occusim::pois(r, 3.0);
+        double x = occusim::negbin(r, 2.0, 3.0);
+        sn += x;
+        sn2 += x * x;
+        double z = occusim::rand_norm(r);
+        sz += z;
+        sz2 += z * z;
+    }
+    // Poisson(3): sd of the mean sqrt(3/n); negative binomial with mean 2 and
+    // size 3: variance 2 + 4/3; the sum of 12 uniforms minus 6 has variance 1.
+    EXPECT_NEAR(sp / n, 3.0, 4 * std::sqrt(3.0 / n));
+    double mn = sn / n;
+    EXPECT_NEAR(mn, 2.0, 4 * std::sqrt((2.0 + 4.0 / 3.0) / n));
+    EXPECT_NEAR(sn2 / n - mn * mn, 2.0 + 4.0 / 3.0, 0.15);
+    EXPECT_NEAR(sz / n, 0.0, 4 * std::sqrt(1.0 / n));
+    EXPECT_NEAR(sz2 / n, 1.0, 0.05);
+}
+
+TEST(Dbinom, ClosedFormsAndCountsAboveTheTrials) {
+    EXPECT_EQ(occusim::dbinom(3, 2, 0.5), 0.0);
+    EXPECT_DOUBLE_EQ(occusim::dbinom(1, 2, 0.5), 0.5);
+    EXPECT_DOUBLE_EQ(occusim::dbinom(2, 4, 0.3), 6 * 0.09 * 0.49);
+    EXPECT_DOUBLE_EQ(occusim::dbinom(0, 0, 0.7), 1.0);
+    double total = 0;
+    for (int k = 0; k <= 100; k++) total += occusim::dbinom(k, 100, 0.37);
+    EXPECT_NEAR(total, 1.0, 1e-12);
+}
+
+TEST(Dpois, ClosedFormAndTotalMass) {
+    EXPECT_DOUBLE_EQ(occusim::dpois(0, 1.5), std::exp(-1.5));
+    EXPECT_DOUBLE_EQ(occusim::dpois(2, 1.5), 1.125 * std::exp(-1.5));
+    double total = 0;
+    for (int k = 0; k <= 100; k++) total += occusim::dpois(k, 7.0);
+    EXPECT_NEAR(total, 1.0, 1e-12);
+}
+
+TEST(Dnegbin, SizeOneIsGeometricAndMassSumsToOne) {
+    // Size 1, mean 3: q = 1/4, P(k) = q (1-q)^k.
+    for (int k = 0; k < 6; k++) EXPECT_NEAR(occusim::dnegbin(k, 3.0, 1.0), 0.25 * std::pow(0.75, k), 1e-14);
+    double total = 0, mean = 0;
+    for (int k = 0; k <= 100; k++) {
+        double w = occusim::dnegbin(k, 2.0, 2.5);
+        total += w;
+        mean += k * w;
+    }
+    EXPECT_NEAR(total, 1.0, 1e-10);
+    EXPECT_NEAR(mean, 2.0, 1e-8);
+}
+
+} // namespace
