@@ -102,13 +102,13 @@ void open_second_stream(Context &ctx) {
 }
 
 // Base-4 count table of the default and false-positive paths (3 * 4^nper
-// entries). From 17 surveys, and always with SIMTYPE 2 or more, the recursion
-// hands over to site-by-site simulation before it touches the table, so none
-// is sized for such runs when it would not fit.
+// entries). From 17 surveys the recursion hands over to site-by-site
+// simulation before it touches the table, so none is sized for such runs;
+// 15 and 16 surveys do not fit a 32-bit size and are refused as a failed
+// allocation.
 void size_base4_table(Context &ctx, const char *fail_fmt) {
     if (ctx.nper > 16) return;
     TableSize size = shifted_size(3, 2 * ctx.nper);
-    if (ctx.SIMTYPE > 1 && !size.fits) return;
     size_count_table(ctx, size, size, fail_fmt);
 }
 
