@@ -14,6 +14,11 @@
 // The cohort recursions follow every branch (no test for empty cohorts), so
 // the order of the binomial splits, and hence of the random draws, is fixed by
 // the depth-first order alone.
+//
+// The site-by-site form writes the history file afresh with each distinct
+// history once, in ascending order, followed by a tab, a space and its number
+// of sites; the header and the place of the surveys-per-season list hold the
+// number of surveys.
 #include "models/twospecies/corr_det.hpp"
 
 #include <cstdio>

@@ -10,7 +10,8 @@
 // 2 * (A present before) + (A present after). Detection at each survey follows
 // the single-season model; the history digit is 2 * (B detected) + (A detected).
 // The season layout only selects this model and fills the history file's
-// surveys-per-season list.
+// surveys-per-season list. The site-by-site form writes one line per site
+// without a frequency field: each digit followed by a tab.
 #include "models/twospecies/multiseason.hpp"
 
 #include <cstdio>

@@ -16,6 +16,11 @@
 // goes to the multi-season model, the availability options (TWOSP = 2) to the
 // model with correlated detections, everything else is simulated here, by
 // cohort (expected values or one random data set) or site by site.
+//
+// History files: the cohort forms of the family write each history once with
+// its number of sites, in random runs too. The site-by-site form here writes
+// one line per site, its digits each followed by a tab and then the frequency
+// 1; the surveys-per-season list is written as given (no clamping to T).
 #include "models/twospecies/two_species.hpp"
 
 #include <climits>

@@ -3,9 +3,7 @@
 // share with it.
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
-#include <string>
 
 #include "driver/context.hpp"
 

@@ -8,18 +8,13 @@
 #include "support/cli.hpp"
 
 using occusim::testing::run_cli;
+using twospecies_testing::Args;
 using twospecies_testing::chi_square;
 using twospecies_testing::from_marker;
 using twospecies_testing::history_counts;
+using twospecies_testing::with;
 
 namespace {
-
-using Args = std::vector<std::string>;
-
-Args with(Args base, const Args &more) {
-    base.insert(base.end(), more.begin(), more.end());
-    return base;
-}
 
 const Args kDetection = {"psiA=.6", "psiBA=.5", "psiBa=.25", "pA=.5", "pB=.4", "rA=.8", "rBA=.5", "rBa=.25"};
 const Args kAvailability = {"thA=.5", "thA'=.8", "thBA=.6", "thBA'=.9", "thBa=.4", "thBa'=.7"};

@@ -7,8 +7,17 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace twospecies_testing {
+
+using Args = std::vector<std::string>;
+
+// The arguments of base followed by those of more.
+inline Args with(Args base, const Args &more) {
+    base.insert(base.end(), more.begin(), more.end());
+    return base;
+}
 
 // History text without tabs ("0312") -> number of sites. The frequency after
 // the survey columns is read when present ("%f" or " %d"), 1 otherwise (one
