@@ -1,0 +1,21 @@
+// Two-species model with detections correlated from survey to survey through
+// the availability of each species.
+#pragma once
+
+#include "driver/context.hpp"
+
+namespace occusim {
+
+// Runs the model (echo, then by cohort or site by site). The cohort form ends
+// the run through the history writer; the site-by-site form writes and closes
+// the history file itself and returns.
+void do_two_sp_corr_det(Context &ctx);
+
+// Cohort recursions at survey d (from 1) for sites where only A is present
+// (prevA: A available at the previous survey), only B is present (prevB), and
+// both are present.
+void caphis2corrdetA(Context &ctx, int code, int d, int prevA, double n);
+void caphis2corrdetBa(Context &ctx, int code, int d, int prevB, double n);
+void caphis2corrdetBA(Context &ctx, int code, int d, int prevA, int prevB, double n);
+
+} // namespace occusim

@@ -1,0 +1,20 @@
+// Two-species model over several seasons: the joint occupancy state of a site
+// changes between consecutive surveys by colonisation and extinction.
+#pragma once
+
+#include "driver/context.hpp"
+
+namespace occusim {
+
+// Runs the model. The cohort form ends the run through the history writer; the
+// site-by-site form writes the history file, closes the second stream and
+// returns (the caller ends the run).
+void do_two_species_multiseason(Context &ctx);
+
+// Detection at survey d (from 1) for n sites in joint state `state`
+// (0 neither, 1 A only, 2 B only, 3 both) with base-4 history `code` so far.
+void ms2caphis(Context &ctx, int state, int code, int d, double n);
+// The change of state after survey d for such a cohort.
+void ms2srv(Context &ctx, int state, int code, int d, double n);
+
+} // namespace occusim
