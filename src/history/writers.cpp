@@ -18,9 +18,13 @@ void write_season_trailer(Context &ctx, std::FILE *f, int n) {
 
 namespace {
 
-// Number of sites a stochastic table entry stands for.
-int rounded(double v) {
-    return static_cast<int>(std::floor(v + 0.5));
+// Number of sites a stochastic table entry stands for, in 64 bits so that
+// very large site counts cannot overflow (the header shows the same digits as
+// a 32-bit count whenever that one fits).
+long long rounded(double v) {
+    double r = std::floor(v + 0.5);
+    if (!(r > -9e18 && r < 9e18)) return 0;
+    return static_cast<long long>(r);
 }
 
 void close_history(Context &ctx, bool fp2_first) {
@@ -36,12 +40,13 @@ void close_history(Context &ctx, bool fp2_first) {
 
 void prnt_caphis(Context &ctx, int n, int expected) {
     std::fprintf(ctx.out, "\n=========== prnt_caphis =========\n");
-    int total = 0, distinct = 0;
+    long long total = 0;
+    int distinct = 0;
     ctx.nx.for_each([&](std::int64_t, double v) {
         total += rounded(v);
         if (v > 1e-10) distinct++;
     });
-    std::fprintf(ctx.fp2, "%d\t%d\n", expected ? distinct : total, n);
+    std::fprintf(ctx.fp2, "%lld\t%d\n", expected ? static_cast<long long>(distinct) : total, n);
 
     std::string text(static_cast<std::size_t>(n) + 1, '\0');
     std::string line;
@@ -61,8 +66,8 @@ void prnt_caphis(Context &ctx, int n, int expected) {
             line += freq;
         }
         line.push_back('\n');
-        int reps = expected ? 1 : static_cast<int>(v + 0.5);
-        for (int r = 0; r < reps; r++) std::fwrite(line.data(), 1, line.size(), ctx.fp2);
+        long long reps = expected ? 1 : rounded(v);
+        for (long long r = 0; r < reps; r++) std::fwrite(line.data(), 1, line.size(), ctx.fp2);
     });
     write_season_trailer(ctx, ctx.fp2, n);
     std::fprintf(ctx.fp2, ";%d\nsimulated data from occusim8\n", ctx.METH);
@@ -73,12 +78,13 @@ void prnt_caphis(Context &ctx, int n, int expected) {
 void prnt_caphis2(Context &ctx, int n, int expected) {
     std::fprintf(ctx.out, "\n=========== prnt_caphis2 ========= nper=%d sps=%d meth=%d\n", n,
                  ctx.SRVYPERSEASN[0], ctx.METH);
-    int total = 0, distinct = 0;
+    long long total = 0;
+    int distinct = 0;
     ctx.nx.for_each([&](std::int64_t, double v) {
         total += rounded(v);
         if (v > 0) distinct++;
     });
-    std::fprintf(ctx.fp2, "%d\t%d\n", expected ? distinct : total, n);
+    std::fprintf(ctx.fp2, "%lld\t%d\n", expected ? static_cast<long long>(distinct) : total, n);
 
     std::string text(2 * static_cast<std::size_t>(n) + 1, '\0');
     std::string out;
@@ -93,8 +99,8 @@ void prnt_caphis2(Context &ctx, int n, int expected) {
             out += freq;
         }
         out.push_back('\n');
-        int reps = expected ? 1 : static_cast<int>(v + 0.5);
-        for (int r = 0; r < reps; r++) std::fwrite(out.data(), 1, out.size(), ctx.fp2);
+        long long reps = expected ? 1 : rounded(v);
+        for (long long r = 0; r < reps; r++) std::fwrite(out.data(), 1, out.size(), ctx.fp2);
     });
     write_season_trailer(ctx, ctx.fp2, n);
     std::fprintf(ctx.fp2, "\nsimulated data from occusim8\n");
