@@ -1,12 +1,48 @@
-// Placeholder until this model family is built: refuses the run clearly.
+// Line writer of the multistate models. One history with count x becomes one
+// line carrying x in expected-value mode, or x (rounded) identical lines
+// without a count in stochastic mode, each standing for one site.
 #include "models/multistate/ms_lines.hpp"
+
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
 
 #include "driver/finish.hpp"
 
 namespace occusim {
 
-void print_mscaphis(Context &, std::int64_t, double) {
-    input_error("%s is not available in this build", "the multistate history writer");
+void require_ms_surveys(int T) {
+    if (T > kMaxMsSurveys)
+        input_error("T=%d: multistate histories hold at most %d surveys", T, kMaxMsSurveys);
+}
+
+void print_mscaphis(Context &ctx, std::int64_t code, double x) {
+    const int T = ctx.num_srvys;
+    if (T < 0 || T > kMaxMsSurveys)
+        input_error("T=%d: multistate histories hold 0 to %d surveys", T, kMaxMsSurveys);
+    // The code with at least nine digits; the history is its last T digits.
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%9.9" PRId64, code);
+    const char *history = digits + std::strlen(digits) - T;
+
+    if (ctx.LIST > 0 && x > 0) std::fprintf(ctx.out, "MSCAPHIS:%s %f\n", history, x);
+    if (!(x > 0)) return;
+
+    char line[448];
+    int len = 0;
+    for (int i = 0; i < T; i++) {
+        if (i > 0) line[len++] = '\t';
+        line[len++] = history[i];
+    }
+    if (ctx.determ != 0) len += std::snprintf(line + len, sizeof line - len - 1, "\t%f", x);
+    line[len++] = '\n';
+
+    const double copies = ctx.determ != 0 ? 1.0 : std::trunc(x + 0.5);
+    for (double c = 0; c < copies; c++) {
+        std::fwrite(line, 1, static_cast<std::size_t>(len), ctx.fp2);
+        ctx.nout++;
+    }
 }
 
 } // namespace occusim

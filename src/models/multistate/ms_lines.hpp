@@ -1,3 +1,7 @@
+// The multistate history line shared by the multistate models and the
+// integrated model: a decimal history code (one digit per survey, the first
+// survey most significant) written as its survey digits separated by tabs,
+// with the expected count after a further tab in expected-value mode.
 #pragma once
 
 #include <cstdint>
@@ -6,8 +10,21 @@
 
 namespace occusim {
 
+// Decimal history codes of this family hold at most this many surveys.
+inline constexpr int kMaxMsSurveys = 9;
+
 // Writes the multistate history line(s) of decimal history code `code` with
 // count x to the temporary history file (fp2) and counts them in nout.
 void print_mscaphis(Context &ctx, std::int64_t code, double x);
+
+// Refuses a multistate run whose T surveys do not fit a decimal history code.
+void require_ms_surveys(int T);
+
+// 10 to the power e (0 <= e <= 9): the place value of a survey's digit.
+inline std::int64_t place_value(int e) {
+    std::int64_t v = 1;
+    for (int i = 0; i < e; i++) v *= 10;
+    return v;
+}
 
 } // namespace occusim

@@ -1,10 +1,191 @@
-// Placeholder until this model family is built: refuses the run clearly.
+// Multistate occupancy, psi/R parameterisation. A site is unoccupied (state
+// 0), occupied by non-breeding adults (state 1) or by breeders (state 2). At
+// each survey it is occupied with probability psi and, once occupied, breeding
+// with probability R, both conditional on its state at the previous survey;
+// within a season the state does not change. A site in state s is detected
+// with probability p_s, and at a detected breeding site young are seen with
+// probability dlta. The observed code is 0 (nothing), 1 (adults seen) or 2
+// (young seen: breeding confirmed).
+//
+// Expected counts (or a stochastic data set) come from a depth-first recursion
+// over surveys that alternates a state step (mscap1) and an observation step
+// (mscap); SIMTYPE=2 simulates site by site (simmscap). Either way one line
+// per history or site goes to the temporary history file, which the
+// summariser collapses into the history file.
 #include "models/multistate/multistate.hpp"
 
+#include <cmath>
+#include <cstdio>
+
 #include "driver/finish.hpp"
+#include "history/summariser.hpp"
+#include "models/multistate/ms_lines.hpp"
+#include "models/multistate/ms_phi.hpp"
 
 namespace occusim {
 
-void do_multistate_sim(Context &, double) { input_error("%s is not available in this build", "the multistate models"); }
+namespace {
+
+constexpr double kUnsetDlta = -1; // the driver's marker for an entry no option set
+
+void mscap(Context &ctx, int c, std::int64_t code, int s, double x);
+
+// State step at survey c (1-based) for x sites whose state at survey c-1 was
+// s: occupied with psiMS[0][s], breeding given occupied with psiMS[1][s].
+void mscap1(Context &ctx, int c, std::int64_t code, int s, double x) {
+    // A group of no sites yields no line and draws nothing: skip it whole.
+    if (c > ctx.num_srvys || x == 0) return;
+    const double occ = ctx.binoml(x, ctx.psiMS[0][s][c - 1]);
+    const double brd = ctx.binoml(occ, ctx.psiMS[1][s][c - 1]);
+    mscap(ctx, c, code, 0, x - occ);
+    mscap(ctx, c, code, 1, occ - brd);
+    mscap(ctx, c, code, 2, brd);
+}
+
+// Observation step at survey c for x sites in state s: detected with
+// pMS[0][s]; among the detected, young seen with dlta (never in state 1).
+void mscap(Context &ctx, int c, std::int64_t code, int s, double x) {
+    if (x == 0) return;
+    const int T = ctx.num_srvys;
+    const std::int64_t place = place_value(T - c);
+    const double det = ctx.binoml(x, ctx.pMS[0][s][c - 1]);
+    double young = ctx.binoml(det, ctx.dlta[c - 1]);
+    if (s == 1) young = 0; // drawn all the same, so a seed gives the same data
+    if (c == T) {
+        print_mscaphis(ctx, code, x - det);
+        print_mscaphis(ctx, code + place, det - young);
+        print_mscaphis(ctx, code + 2 * place, young);
+    } else {
+        mscap1(ctx, c + 1, code, s, x - det);
+        mscap1(ctx, c + 1, code + place, s, det - young);
+        mscap1(ctx, c + 1, code + 2 * place, s, young);
+    }
+}
+
+// Site-by-site simulation: each site draws its state and observation survey
+// by survey. Young are seen only where the adults were detected.
+void simmscap(Context &ctx, double N) {
+    const int T = ctx.num_srvys;
+    ctx.nout = 0;
+    const double nsites = ctx.new_pao_opt > 0 ? 1.0 : std::trunc(N + 0.5);
+    char line[448];
+    for (double site = 0; site < nsites; site++) {
+        int len = 0;
+        int prev = 0;
+        for (int k = 0; k < T; k++) {
+            int s = ctx.Random() < ctx.psiMS[0][prev][k] ? 1 : 0;
+            if (s == 1 && ctx.Random() < ctx.psiMS[1][prev][k]) s = 2;
+            int obs = ctx.Random() < ctx.pMS[0][s][k] ? 1 : 0;
+            if (s == 2) {
+                const double u4 = ctx.Random();
+                if (obs == 1 && u4 < ctx.dlta[k]) obs = 2;
+            }
+            line[len++] = static_cast<char>('0' + obs);
+            line[len++] = '\t';
+            prev = s;
+        }
+        // T <= 9 keeps the line far below the buffer, a count included.
+        if (ctx.new_pao_opt > 0) len += std::snprintf(line + len, sizeof line - len - 1, "%f", N);
+        line[len++] = '\n';
+        std::fwrite(line, 1, static_cast<std::size_t>(len), ctx.fp2);
+        ctx.nout++;
+    }
+}
+
+void print_row(Context &ctx, const char *label, const Vec &v, int from, int to) {
+    std::fprintf(ctx.out, "%s", label);
+    for (int k = from; k < to; k++) std::fprintf(ctx.out, " %4.2f", v[k]);
+}
+
+// Within a season the state is closed: unoccupied stays unoccupied,
+// non-breeding stays non-breeding, breeding stays breeding.
+void close_season(Context &ctx, int k) {
+    ctx.psiMS[0][0][k] = 0;
+    ctx.psiMS[0][1][k] = 1;
+    ctx.psiMS[0][2][k] = 1;
+    ctx.psiMS[1][0][k] = 0;
+    ctx.psiMS[1][1][k] = 0;
+    ctx.psiMS[1][2][k] = 1;
+}
+
+// Young are never seen at surveys whose dlta no option set. Returns whether
+// there was such a survey.
+bool settle_unset_dlta(Context &ctx, int T) {
+    bool unset = false;
+    for (int k = 0; k < T; k++)
+        if (ctx.dlta[k] == kUnsetDlta) {
+            ctx.dlta[k] = 0;
+            unset = true;
+        }
+    return unset;
+}
+
+[[noreturn]] void open_failed(Context &ctx, const char *name) {
+    ctx.write_error_file("error opening %s\n", name);
+    finish(1);
+}
+
+} // namespace
+
+void do_multistate_sim(Context &ctx, double N) {
+    if (ctx.MS2 > 0) {
+        do_multistate_sim2(ctx, N);
+        finish(0);
+    }
+    const int T = ctx.nper;
+    require_ms_surveys(T);
+    if (settle_unset_dlta(ctx, T)) std::fprintf(ctx.err, "warning: dlta not given, young never detected\n");
+
+    std::fprintf(ctx.out, "\nMultistate (psi/R parm) simulation ...\n");
+    ctx.num_srvys = T;
+    std::fprintf(ctx.out, "\nnum_srvys=%d  N=%1.3f  nseasns=%d  SIMTYPE=%d  SRVYPERSEASN:", T, N, ctx.nseasns,
+                 ctx.SIMTYPE);
+    for (int i = 0; i < 20 && ctx.SRVYPERSEASN[i] > 0; i++) std::fprintf(ctx.out, " %d", ctx.SRVYPERSEASN[i]);
+    std::fprintf(ctx.out, "\n");
+    std::fprintf(ctx.out, "psi0: %4.2f", ctx.psiMS[0][0][0]);
+    std::fprintf(ctx.out, " R0 : %4.2f\n", ctx.psiMS[1][0][0]);
+
+    // Season closure: every survey that does not open a season.
+    const bool show = ctx.nseasns > 0;
+    if (show) std::fprintf(ctx.out, "Cpsi0  :");
+    int season = 1, j = 1;
+    for (int k = 1; k < T; k++) {
+        j++;
+        if (j > ctx.SRVYPERSEASN[season - 1]) {
+            season++;
+            j = 1;
+        } else {
+            close_season(ctx, k);
+        }
+        if (show) std::fprintf(ctx.out, " %4.2f", ctx.psiMS[0][0][k]);
+    }
+    if (show) {
+        print_row(ctx, "\nCpsi1  :", ctx.psiMS[0][1], 1, T);
+        print_row(ctx, "\nCpsi2  :", ctx.psiMS[0][2], 1, T);
+        print_row(ctx, "\ncR0    :", ctx.psiMS[1][0], 1, T);
+        print_row(ctx, "\ncR1    :", ctx.psiMS[1][1], 1, T);
+        print_row(ctx, "\ncR2    :", ctx.psiMS[1][2], 1, T);
+    }
+    print_row(ctx, "\np1    :", ctx.pMS[0][1], 0, T);
+    print_row(ctx, "\np2    :", ctx.pMS[0][2], 0, T);
+    std::fprintf(ctx.out, "\n");
+
+    std::FILE *inp = ctx.open("occusim.inp", "w");
+    if (!inp) open_failed(ctx, "occusim.inp");
+    std::fclose(inp);
+    ctx.fp2 = ctx.open("occusim.tmp", "w");
+    if (!ctx.fp2) open_failed(ctx, "occusim.tmp");
+
+    if (ctx.SIMTYPE == 2)
+        simmscap(ctx, N);
+    else
+        mscap1(ctx, 1, 0, 0, N);
+
+    std::fclose(ctx.fp2);
+    ctx.fp2 = nullptr;
+    smrz_pao(ctx, 2 * T);
+    std::fprintf(ctx.out, "end of program(occusim8.exe)\n");
+    finish(0);
+}
 
 } // namespace occusim

@@ -1,0 +1,140 @@
+// Multistate psi/R model end to end: the worked example, multi-season runs,
+// site-by-site simulation, the LIST echo, the dlta marker, stochastic runs
+// against expected values, and the refusals.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "models/multistate/ms_test_support.hpp"
+
+namespace {
+
+using namespace occusim::testing;
+
+const std::string kTrailer = ";1\nsimulated multistate-corr-detection data from occusim8\n";
+const std::vector<std::string> kExample{"T=1",   "N=100", "MULTISTATE", "psi0=.5",
+                                        "R0=.4", "p1=.5", "p2=.8",      "dlta=.5"};
+
+std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string> &more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+TEST(MultistatePsiR, WorkedExampleSingleSurvey) {
+    // 50 unoccupied, 30 non-breeding (15 seen), 20 breeding (16 seen, 8 with
+    // young): history 0 = 50 + 15 + 4, 1 = 15 + 8, 2 = 8.
+    auto r = run_cli(kExample);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(from(r.out, "\nMultistate"), "\nMultistate (psi/R parm) simulation ...\n"
+                                           "\nnum_srvys=1  N=100.000  nseasns=1  SIMTYPE=1  SRVYPERSEASN: 1\n"
+                                           "psi0: 0.50 R0 : 0.40\n"
+                                           "Cpsi0  :\nCpsi1  :\nCpsi2  :\ncR0    :\ncR1    :\ncR2    :\n"
+                                           "p1    : 0.50\np2    : 0.80\n"
+                                           "nlines=6 frqcol=2\nnin=6 nout=2\nend of program(occusim8.exe)\n");
+    EXPECT_EQ(r.pao(), "3\t1\n0\t69.000000\n1\t23.000000\n2\t8.000000\n0\n0\n1" + kTrailer);
+    EXPECT_TRUE(r.exists("occusim.inp"));
+    EXPECT_EQ(r.file("occusim.inp"), "");
+    EXPECT_EQ(r.file("occusim.tmp"), "0\t50.000000\n0\t15.000000\n1\t15.000000\n"
+                                     "0\t4.000000\n1\t8.000000\n2\t8.000000\n");
+}
+
+TEST(MultistatePsiR, ListEchoesEveryWrittenHistoryInRecursionOrder) {
+    auto r = run_cli(with(kExample, {"LIST", "QUIET"}));
+    EXPECT_NE(r.out.find("p2    : 0.80\nMSCAPHIS:0 50.000000\nMSCAPHIS:0 15.000000\nMSCAPHIS:1 15.000000\n"
+                         "MSCAPHIS:0 4.000000\nMSCAPHIS:1 8.000000\nMSCAPHIS:2 8.000000\nnin=6"),
+              std::string::npos);
+}
+
+TEST(MultistatePsiR, SeasonsOpenWithColonisationAndBreedingChanges) {
+    // Seasons of 1 and 2 surveys. Before survey 1: states 0.4 / 0.3 / 0.3;
+    // into season 2 from state 0: occupied .2, breeding .3; from 1: .7, .4;
+    // from 2: .9, .8; the state holds within season 2. Detection: state 1
+    // code 1 with .5; state 2 code 1 with .8 * .5, code 2 with .8 * .5.
+    // Expected counts from summing over all state paths.
+    auto r = run_cli({"T=3", "N=100000", "SPS=1,2", "psi0=.6", "R0=.5", "Cpsi0=.2", "Cpsi1=.7", "Cpsi2=.9",
+                      "cR0=.3", "cR1=.4", "cR2=.8", "p1=.5", "p2=.8", "dlta=.5", "QUIET"});
+    EXPECT_EQ(r.status, 0);
+    // Surveys inside a season show the closure.
+    EXPECT_NE(r.out.find("SRVYPERSEASN: 1 2\npsi0: 0.60 R0 : 0.50\nCpsi0  : 0.20 0.00\nCpsi1  : 0.70 1.00\n"
+                         "Cpsi2  : 0.90 1.00\ncR0    : 0.30 0.00\ncR1    : 0.40 0.00\ncR2    : 0.80 1.00\n"),
+              std::string::npos);
+    EXPECT_EQ(r.pao(), "27\t3\n"
+                       "0\t0\t0\t40781.800000\n0\t0\t1\t4118.600000\n0\t0\t2\t873.600000\n"
+                       "0\t1\t0\t4118.600000\n0\t1\t1\t4992.200000\n0\t1\t2\t1747.200000\n"
+                       "0\t2\t0\t873.600000\n0\t2\t1\t1747.200000\n0\t2\t2\t1747.200000\n"
+                       "1\t0\t0\t8328.600000\n1\t0\t1\t3142.200000\n1\t0\t2\t1027.200000\n"
+                       "1\t1\t0\t3142.200000\n1\t1\t1\t4169.400000\n1\t1\t2\t2054.400000\n"
+                       "1\t2\t0\t1027.200000\n1\t2\t1\t2054.400000\n1\t2\t2\t2054.400000\n"
+                       "2\t0\t0\t2085.600000\n2\t0\t1\t1231.200000\n2\t0\t2\t691.200000\n"
+                       "2\t1\t0\t1231.200000\n2\t1\t1\t1922.400000\n2\t1\t2\t1382.400000\n"
+                       "2\t2\t0\t691.200000\n2\t2\t1\t1382.400000\n2\t2\t2\t1382.400000\n"
+                       "0\n0\n1,2" +
+                           kTrailer);
+}
+
+TEST(MultistatePsiR, UnsetDltaMeansYoungNeverSeenWithAWarning) {
+    // Without dlta the 16 detected breeding sites are all recorded 1.
+    auto r = run_cli({"T=1", "N=100", "MULTISTATE", "psi0=.5", "R0=.4", "p1=.5", "p2=.8", "QUIET"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "warning: dlta not given, young never detected\n");
+    EXPECT_EQ(r.pao(), "2\t1\n0\t69.000000\n1\t31.000000\n0\n0\n1" + kTrailer);
+}
+
+TEST(MultistatePsiR, SiteBySiteWritesOneLinePerSite) {
+    // Every site breeds and is seen with young: N=5.4 gives 5 sites.
+    auto r = run_cli({"T=2", "N=5.4", "psi0=1", "R0=1", "p2=1", "dlta=1", "SIMTYPE=2", "SEED=11", "QUIET"});
+    EXPECT_EQ(r.status, 0);
+    std::string site = "2\t2\t\n";
+    EXPECT_EQ(r.file("occusim.tmp"), site + site + site + site + site);
+    EXPECT_EQ(r.pao(), "1\t2\n2\t2\t5.000000\n0\n0\n2" + kTrailer);
+
+    // PAOF: one site, written with the count N.
+    auto p = run_cli(
+        {"T=2", "N=5.4", "psi0=1", "R0=1", "p2=1", "dlta=1", "SIMTYPE=2", "SEED=11", "PAOF", "QUIET"});
+    EXPECT_EQ(p.file("occusim.tmp"), "2\t2\t5.400000\n");
+    EXPECT_EQ(p.pao(), "1\t2\n2\t2\t5.400000\n0\n0\n2" + kTrailer);
+
+    // Young are seen only where the adults were detected.
+    auto m = run_cli({"T=2", "N=4", "psi0=1", "R0=1", "p2=0", "dlta=1", "SIMTYPE=2", "SEED=11", "QUIET"});
+    EXPECT_EQ(m.pao(), "1\t2\n0\t0\t4.000000\n0\n0\n2" + kTrailer);
+}
+
+TEST(MultistatePsiR, StochasticRunsAgreeWithExpectedValues) {
+    const std::vector<std::string> model{"T=2",      "SPS=1",  "psi0=.6", "R0=.5", "Cpsi0=.3", "Cpsi1=.8",
+                                         "Cpsi2=.9", "cR1=.3", "cR2=.7",  "p1=.5", "p2=.8",    "dlta=.5"};
+    auto e = run_cli(with(model, {"N=20000", "QUIET"}));
+    auto expected = histories(e.pao());
+
+    auto s = run_cli(with(model, {"N=20000", "STOCH", "SEED=7", "QUIET"}));
+    EXPECT_EQ(s.status, 0);
+    auto sim = histories(s.pao());
+    EXPECT_EQ(total(sim), 20000);
+    expect_agrees(sim, expected);
+    EXPECT_EQ(run_cli(with(model, {"N=20000", "STOCH", "SEED=7", "QUIET"})).pao(), s.pao());
+
+    auto site = run_cli(with(model, {"N=10000", "SIMTYPE=2", "SEED=5", "QUIET"}));
+    auto by_site = histories(site.pao());
+    EXPECT_EQ(total(by_site), 10000);
+    for (auto &[k, v] : expected) v *= 0.5;
+    expect_agrees(by_site, expected);
+}
+
+TEST(MultistatePsiR, RefusesMoreThanNineSurveys) {
+    auto r = run_cli({"T=10", "N=100", "MULTISTATE", "psi0=.5", "dlta=.5"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "occusim8: T=10: multistate histories hold at most 9 surveys\n");
+    EXPECT_FALSE(r.exists("occusim.pao"));
+    EXPECT_FALSE(r.exists("occusim.tmp"));
+}
+
+TEST(MultistatePsiR, UncreatableFilesAreReportedInTheErrorFile) {
+    for (const char *name : {"occusim.inp", "occusim.tmp"}) {
+        auto r = run_blocked(kExample, name);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.file("occusim.err"), std::string("error opening ") + name + "\n");
+        EXPECT_FALSE(r.exists("occusim.pao"));
+    }
+}
+
+} // namespace
