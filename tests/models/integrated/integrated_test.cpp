@@ -19,12 +19,6 @@ using occusim::testing::run_cli;
 
 namespace {
 
-// Until the multistate line writer is part of the build, cohort runs stop
-// with its placeholder message; their tests are skipped then, not failed.
-#define SKIP_WITHOUT_LINE_WRITER(r)                                                                          \
-    if ((r).err.find("the multistate history writer is not available") != std::string::npos)                 \
-    GTEST_SKIP() << "needs the multistate history-line writer"
-
 std::string trailer(const std::string &seasons) {
     return "0\n0\n" + seasons + "\nsimulated data from occusim8\n";
 }
@@ -80,7 +74,6 @@ CliRun run_movement(const std::vector<std::string> &front, const std::vector<std
 // (none occupied): histories 0, 1 and 2 with 25, 25 and 50.
 TEST(Integrated, OneSurveyExample) {
     auto r = run_cli({"T=1", "N=100", "pi=.5", "psiA=1", "psiB=0", "pA=.5", "INTEGRATED"});
-    SKIP_WITHOUT_LINE_WRITER(r);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.pao(), "3\t1\n0\t25.000000\n1\t25.000000\n2\t50.000000\n" + trailer("1"));
     EXPECT_EQ(r.file("occusim.tmp"), "0\t25.000000\n1\t25.000000\n2\t50.000000\n");
@@ -114,7 +107,6 @@ TEST(Integrated, UnitsThatNeverLeaveAreaAShowOnlyDigits0And1) {
     std::vector<std::string> cohort = design;
     cohort.insert(cohort.end(), {"N=100", "INTEGRATED"});
     auto r = run_cli(cohort);
-    SKIP_WITHOUT_LINE_WRITER(r);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.pao(), "9\t2\n"
                        "0\t0\t16.200000\n"
@@ -145,7 +137,6 @@ TEST(Integrated, WithoutDetectionTheDigitsTraceTheAreas) {
     std::vector<std::string> cohort = design;
     cohort.insert(cohort.end(), {"N=100", "INTEGRATED"});
     auto r = run_cli(cohort);
-    SKIP_WITHOUT_LINE_WRITER(r);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.pao(), "8\t2\n"
                        "0\t0\t21.000000\n"
@@ -235,7 +226,6 @@ TEST(Integrated, RefusesWhatItCannotDo) {
 // of at most 300 are split by exact binomial draws, so no unit is lost).
 TEST(Integrated, StochasticCohortWritesOneLinePerUnit) {
     auto r = run_movement({"T=2", "N=200"}, {"STOCH", "SEED=21", "QUIET"});
-    SKIP_WITHOUT_LINE_WRITER(r);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.pao().substr(0, 6), "200\t2\n");
     auto lines = history_lines(r.pao());
@@ -248,7 +238,6 @@ TEST(Integrated, StochasticCohortWritesOneLinePerUnit) {
 // critical value of its degrees of freedom.
 TEST(Integrated, SiteBySiteAgreesWithExpectedValues) {
     auto expected = run_movement({"T=2", "N=1000"}, {"QUIET", "INTEGRATED"});
-    SKIP_WITHOUT_LINE_WRITER(expected);
     auto simulated = run_movement({"T=2", "N=20000"}, {"SIMTYPE=2", "SEED=777", "QUIET"});
     ASSERT_EQ(expected.status, 0);
     ASSERT_EQ(simulated.status, 0);
