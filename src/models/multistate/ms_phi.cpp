@@ -81,10 +81,12 @@ void do_multistate_sim2(Context &ctx, double N) {
     for (int r = 0; r < S; r++)
         for (int s = 1; s < S; s++)
             for (int k = 1; k < T; k++) ctx.psiMS[r][0][k] -= ctx.psiMS[r][s][k];
+    // Code 0 is shown as 1 less the sum of the other codes' probabilities.
     for (int k = 0; k < T; k++)
         for (int j = 0; j < S; j++) {
-            ctx.pMS[0][j][k] = 1;
-            for (int i = 1; i < S; i++) ctx.pMS[0][j][k] -= ctx.pMS[i][j][k];
+            double sum = 0;
+            for (int i = 1; i < S; i++) sum += ctx.pMS[i][j][k];
+            ctx.pMS[0][j][k] = 1 - sum;
         }
     for (int k = 0; k < T; k++) {
         std::fprintf(ctx.out, "psi(%d),p(%d)\n", k, k);

@@ -27,6 +27,14 @@ TEST(MultistatePhi, WorkedExampleTwoStates) {
     EXPECT_FALSE(r.exists("occusim.inp"));
 }
 
+TEST(MultistatePhi, CodeZeroIsShownAsOneLessTheSumOfTheOtherCodes) {
+    // 1 - (.01 + .055) rounds to 0.94; subtracting the codes one by one from
+    // 1 would leave a value just below 0.935 and show 0.93.
+    auto r = run_cli({"T=1", "N=100", "NSTATES=3", "p(1,1)=.01", "p(2,1)=.055", "QUIET"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("psi(0),p(0)\n 1.00 0.00 0.00    1.00 0.94 1.00\n"), std::string::npos) << r.out;
+}
+
 // Four states over two surveys. Initial distribution 0.4 / 0.2 / 0.3 / 0.1;
 // moves into survey 2 (rows: from state 0..3) 0.9 .1 0 0 | .1 .6 .2 .1 |
 // .1 .1 .5 .3 | 0 0 .2 .8; codes recorded in state 1: 0 .5, 1 .5; state 2:
