@@ -80,6 +80,11 @@ TEST(Integrated, OneSurveyExample) {
     EXPECT_TRUE(r.exists("occusim.inp"));
     EXPECT_EQ(r.file("occusim.inp"), "");
     EXPECT_EQ(r.err, "");
+    // An eta option alone selects the model, ahead of the multistate model
+    // and of the detection mixture that pi would otherwise select.
+    auto byEta = run_cli({"T=1", "N=100", "pi=.5", "psiA=1", "psiB=0", "pA=.5", "eta1BA=1", "MULTISTATE"});
+    EXPECT_EQ(byEta.status, 0);
+    EXPECT_EQ(byEta.pao(), r.pao());
     EXPECT_NE(r.out.find("num_srvys,N=1,100.000000\n"
                          "pi: 0.50  psiA,psiB: 1.00 0.00\n"
                          "eta0AA: 0.00\neta1AA: 0.00\neta0BA: 0.00\neta1BA: 0.00\n"
