@@ -101,9 +101,8 @@ void int_mod(IntRun &run, int k, std::uint64_t code, int area, double n) {
 }
 
 // One line per unit: each survey's digit followed by a tab.
-void simulate_units(Context &ctx, int T) {
+void simulate_units(Context &ctx, int T, int units) {
     std::fprintf(ctx.err, "simulating by individual...\n");
-    const int units = static_cast<int>(ctx.ns + 0.5);
     std::vector<char> line(2 * static_cast<std::size_t>(T) + 1);
     for (int i = 0; i < units; i++) {
         int area = ctx.Random() > ctx.pi[0] ? kAreaB : kAreaA;
@@ -191,10 +190,16 @@ void do_integrated_model_sim(Context &ctx, const Args &, int simtype) {
     const int T = ctx.num_srvys;
     echo_parameters(ctx, T);
     const bool by_unit = simtype == 2;
-    if (!by_unit && (T < 1 || T > kMaxCohortSurveys))
-        input_error(
-            "the integrated model by cohort handles 1 to %d surveys (T=%d); use SIMTYPE=2 for longer designs",
-            kMaxCohortSurveys, T);
+    // A design without surveys is left to the recursion, whose survey guard
+    // reports it in the error file.
+    if (!by_unit && T > kMaxCohortSurveys)
+        input_error("the integrated model by cohort handles at most %d surveys (T=%d); use SIMTYPE=2 for "
+                    "longer designs",
+                    kMaxCohortSurveys, T);
+    // Site by site the number of units is N rounded to the nearest whole number.
+    const double rounded = ctx.ns + 0.5;
+    if (by_unit && !(rounded > -2147483648.0 && rounded < 2147483648.0))
+        input_error("N=%g: the number of units does not fit a 32-bit count", ctx.ns);
 
     // The history file is written while the temporary file is read back.
     if (same_file(ctx, ctx.outfile, "occusim.tmp"))
@@ -212,7 +217,7 @@ void do_integrated_model_sim(Context &ctx, const Args &, int simtype) {
     }
     ctx.nout = 0;
     if (by_unit) {
-        simulate_units(ctx, T);
+        simulate_units(ctx, T, static_cast<int>(rounded));
     } else {
         IntRun run{ctx, T, {}};
         std::uint64_t p = 1;

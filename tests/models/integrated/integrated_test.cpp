@@ -80,6 +80,11 @@ TEST(Integrated, OneSurveyExample) {
     EXPECT_TRUE(r.exists("occusim.inp"));
     EXPECT_EQ(r.file("occusim.inp"), "");
     EXPECT_EQ(r.err, "");
+    // An eta option alone selects the model, ahead of the multistate model
+    // and of the detection mixture that pi would otherwise select.
+    auto byEta = run_cli({"T=1", "N=100", "pi=.5", "psiA=1", "psiB=0", "pA=.5", "eta1BA=1", "MULTISTATE"});
+    EXPECT_EQ(byEta.status, 0);
+    EXPECT_EQ(byEta.pao(), r.pao());
     EXPECT_NE(r.out.find("num_srvys,N=1,100.000000\n"
                          "pi: 0.50  psiA,psiB: 1.00 0.00\n"
                          "eta0AA: 0.00\neta1AA: 0.00\neta0BA: 0.00\neta1BA: 0.00\n"
@@ -200,11 +205,28 @@ TEST(Integrated, RefusesWhatItCannotDo) {
     auto r = run_cli({"T=10", "N=100", "pi=.5", "psiA=.5", "QUIET", "INTEGRATED"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(
-        r.err.find("occusim8: the integrated model by cohort handles 1 to 9 surveys (T=10); use SIMTYPE=2 "
+        r.err.find("occusim8: the integrated model by cohort handles at most 9 surveys (T=10); use SIMTYPE=2 "
                    "for longer designs\n"),
         std::string::npos);
     EXPECT_FALSE(r.exists("occusim.tmp"));
     EXPECT_FALSE(r.exists("occusim.pao"));
+
+    // Without surveys the first detection step is out of range: the survey
+    // guard reports it in the error file after both files were created.
+    auto none = run_cli({"T=0", "N=100", "pi=.5", "psiA=.5", "QUIET", "INTEGRATED"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.file("occusim.err"), "\n*** subscript error, i=1\n\n");
+    EXPECT_EQ(none.err, "");
+    EXPECT_EQ(none.file("occusim.inp"), "");
+    EXPECT_EQ(none.file("occusim.tmp"), "");
+    EXPECT_FALSE(none.exists("occusim.pao"));
+
+    // A unit count beyond 32 bits is refused before anything is written.
+    auto huge = run_cli({"T=2", "N=3e9", "pi=.5", "psiA=.5", "SIMTYPE=2", "SEED=8", "QUIET", "INTEGRATED"});
+    EXPECT_EQ(huge.status, 1);
+    EXPECT_NE(huge.err.find("occusim8: N=3e+09: the number of units does not fit a 32-bit count\n"),
+              std::string::npos);
+    EXPECT_FALSE(huge.exists("occusim.tmp"));
 
     // Site by site the design has no such limit.
     auto bysite = run_cli({"T=10", "N=4", "pi=.5", "psiA=.5", "SIMTYPE=2", "SEED=8", "QUIET", "INTEGRATED"});

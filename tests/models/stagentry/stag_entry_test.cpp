@@ -72,6 +72,12 @@ TEST(StagEntry, DefaultsLeaveOnlyTheFirstSurveyToDetect) {
     auto truncated = run_cli({"T=3", "N=100.9", "psi=.5", "p=.5", "STAG"});
     EXPECT_EQ(truncated.status, 0);
     EXPECT_EQ(truncated.pao(), r.pao());
+
+    // Staggered entry is chosen before the integrated and multistate models.
+    auto first = run_cli({"T=3", "N=100", "psi=.5", "p=.5", "MULTISTATE", "INTEGRATED", "STAG", "QUIET"});
+    EXPECT_EQ(first.status, 0);
+    EXPECT_EQ(first.pao(), r.pao());
+    EXPECT_FALSE(first.exists("occusim.tmp"));
 }
 
 // Two seasons of two surveys, p = 1, Ent = .5 and Dep = .5; the last survey of
