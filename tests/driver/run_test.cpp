@@ -112,6 +112,17 @@ TEST(DriverSeasons, ZeroLengthSeasonStopsTheRun) {
     EXPECT_NE(single.pao().find("\n0\n0\n4\nsimulated"), std::string::npos);
 }
 
+TEST(DriverDispatch, TwoSpeciesRunsMarkMissingSurveysByTheDetectionOfA) {
+    // The two-species family takes A's detection as the survey's detection
+    // probability, replacing p: with P0MISS the survey where pA is 0 is
+    // missing in every history although p is .7 there. Only the driver
+    // copies it on the multi-season path. 100 A-only sites, half seen at
+    // survey 1, none at survey 2.
+    auto r = run_cli({"T=2", "SPS=1", "N=100", "psiA=1", "pA=.5,0", "p=.7", "P0MISS"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.pao(), "2\t2\n0\t.\t50.000000\n1\t.\t50.000000\n0\n0\n1,1\nsimulated data from occusim8\n");
+}
+
 TEST(DriverFiles, UnopenableHistoryFileIsReportedOnlyInTheErrorFile) {
     auto r = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "outfile=no/such/dir/x.pao"});
     EXPECT_EQ(r.status, 1);
