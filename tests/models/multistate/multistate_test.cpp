@@ -1,6 +1,6 @@
 // Multistate psi/R model end to end: the worked example, multi-season runs,
-// site-by-site simulation, the LIST echo, the dlta marker, stochastic runs
-// against expected values, and the refusals.
+// site-by-site simulation, the LIST echo, the dlta marker, seeded runs replayed
+// from the generator, stochastic runs against expected values, and the refusals.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -98,6 +98,66 @@ TEST(MultistatePsiR, SiteBySiteWritesOneLinePerSite) {
     // Young are seen only where the adults were detected.
     auto m = run_cli({"T=2", "N=4", "psi0=1", "R0=1", "p2=0", "dlta=1", "SIMTYPE=2", "SEED=11", "QUIET"});
     EXPECT_EQ(m.pao(), "1\t2\n0\t0\t4.000000\n0\n0\n2" + kTrailer);
+}
+
+// Seeded runs replayed from the generator. A binomial split of a small group
+// draws one uniform per site (success when it is at most p); splits with p
+// exactly 0 or 1 draw nothing.
+TEST(MultistatePsiR, SeededRunsFollowTheDrawOrder) {
+    occusim::Rngs rng;
+    auto split = [&](int n, double p) {
+        int k = 0;
+        for (int i = 0; i < n; i++) k += rng.Random() <= p;
+        return k;
+    };
+    auto lines = [](int n, const char *line) {
+        std::string s;
+        for (int i = 0; i < n; i++) s += line;
+        return s;
+    };
+
+    // Cohort recursion, one survey: occupied, then breeding among them; then
+    // per state the detections and the young among them (drawn at
+    // non-breeding sites too, and discarded there).
+    rng.SelectStream(0);
+    rng.PlantSeeds(1);
+    const int occ = split(20, .6), brd = split(occ, .5);
+    const int d1 = split(occ - brd, .5);
+    split(d1, .4);
+    const int d2 = split(brd, .7), y2 = split(d2, .4);
+    ASSERT_GT(d1, 0);
+    ASSERT_GT(y2, 0);
+    ASSERT_GT(d2 - y2, 0);
+    auto c =
+        run_cli({"T=1", "N=20", "psi0=.6", "R0=.5", "p1=.5", "p2=.7", "dlta=.4", "STOCH", "SEED=1", "QUIET"});
+    EXPECT_EQ(c.file("occusim.tmp"), lines(20 - occ, "0\n") + lines(occ - brd - d1, "0\n") +
+                                         lines(d1, "1\n") + lines(brd - d2, "0\n") + lines(d2 - y2, "1\n") +
+                                         lines(y2, "2\n"));
+
+    // Site by site, two surveys of one season: per survey the occupancy
+    // draw, the breeding draw (occupied sites only), the detection draw and,
+    // at breeding sites, the young draw.
+    rng.SelectStream(0);
+    rng.PlantSeeds(1);
+    const double psi[3][2] = {{.6, 0}, {0, 1}, {0, 1}}, R[3][2] = {{.5, 0}, {0, 0}, {0, 1}};
+    const double p[3] = {0, .5, .7};
+    std::string tmp;
+    for (int site = 0; site < 6; site++) {
+        int prev = 0;
+        for (int k = 0; k < 2; k++) {
+            int s = rng.Random() < psi[prev][k];
+            if (s == 1 && rng.Random() < R[prev][k]) s = 2;
+            int obs = rng.Random() < p[s];
+            if (s == 2 && rng.Random() < .4 && obs == 1) obs = 2;
+            tmp += std::to_string(obs) + "\t";
+            prev = s;
+        }
+        tmp += "\n";
+    }
+    ASSERT_NE(tmp.find('2'), std::string::npos);
+    auto s = run_cli(
+        {"T=2", "N=6", "psi0=.6", "R0=.5", "p1=.5", "p2=.7", "dlta=.4", "SIMTYPE=2", "SEED=1", "QUIET"});
+    EXPECT_EQ(s.file("occusim.tmp"), tmp);
 }
 
 TEST(MultistatePsiR, StochasticRunsAgreeWithExpectedValues) {
