@@ -83,6 +83,22 @@ TEST(SpatialRecords, TwoSeasonsFromColonisation) {
                        "0\n0\n2,2;0\nsimulated data from occusim8\n");
 }
 
+TEST(SpatialRecords, SeededRecursionKeepsDrawOrder) {
+    // Replayed draw by draw apart from this code: the presence draw is made for
+    // unoccupied cohorts too, detected cohorts go first, and the occupied
+    // part of each cohort before the unoccupied one.
+    Args block = kTwoSeasons;
+    block[1] = "12";
+    auto r = run_cli(join(block, {"T=4", "SPADMS", "STOCH", "SEED=1", "QUIET"}));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("noccupied:9.000000  not_occ:3.000000\n"), std::string::npos);
+    EXPECT_EQ(r.pao(), "12\t4\n"
+                       "0\t0\t0\t0\t\n0\t0\t0\t0\t\n0\t0\t0\t0\t\n0\t0\t0\t0\t\n"
+                       "0\t0\t0\t1\t\n0\t0\t0\t1\t\n0\t0\t1\t0\t\n0\t0\t1\t1\t\n"
+                       "0\t1\t0\t0\t\n0\t1\t0\t0\t\n0\t1\t0\t1\t\n1\t0\t0\t0\t\n"
+                       "0\n0\n2,2;0\nsimulated data from occusim8\n");
+}
+
 TEST(SpatialRecords, SiteBySiteWithoutDetectionsIsOneRecord) {
     Args block = kTwoSeasons;
     block[1] = "50";
