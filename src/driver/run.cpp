@@ -1,5 +1,6 @@
 #include "driver/run.hpp"
 
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <new>
@@ -45,6 +46,8 @@ void print_ivec(Context &ctx, const char *label, const IVec &v, int count) {
 void lay_out_seasons(Context &ctx) {
     ctx.gam[0] = ctx.psi;
     ctx.newSeason[0] = 1;
+    // The most negative int has no positive counterpart to stand for.
+    if (ctx.nper == INT_MIN) input_error("T=%d: at most %d surveys are supported", ctx.nper, kMaxSurveys);
     if (ctx.nper < 0) {
         ctx.SRVYPERSEASN[0] = -ctx.nper;
         ctx.nper = -ctx.nper;
@@ -53,7 +56,9 @@ void lay_out_seasons(Context &ctx) {
     // The survey count as T gave it, made positive: a negative T only asks for
     // a stochastic run, and the history file must show the real survey count.
     ctx.num_srvys = ctx.nper;
-    if (ctx.nper > kMaxSurveys) input_error("T=%d: at most %d surveys are supported", ctx.nper, kMaxSurveys);
+    // A design longer than the vectors is refused after the survey-count
+    // check (so a recursive run still gets its own message); it is not laid out.
+    if (ctx.nper > kMaxSurveys) return;
     int s = 0;
     long c = 0;
     for (int k = 0; k < ctx.nper; k++) {
@@ -198,6 +203,7 @@ void size_base4_table(Context &ctx, const char *fail_fmt) {
         std::fprintf(ctx.err, "\nT must be < 30\n");
         finish(1);
     }
+    if (ctx.nper > kMaxSurveys) input_error("T=%d: at most %d surveys are supported", ctx.nper, kMaxSurveys);
     if (ctx.SIMTYPE > 1) ctx.determ = 0;
     if (ctx.determ == 0) {
         ctx.rng.SelectStream(0);

@@ -22,8 +22,10 @@ double binoml(Rngs &rng, int determ, double n, double p) {
         return count;
     }
     if (p >= 0.05 && p <= 0.95) {
-        double z = -6.0;
-        for (int i = 0; i < 12; i++) z += rng.Random();
+        // z is the sum of the twelve uniforms, less 6 (in that order).
+        double sum = 0.0;
+        for (int i = 0; i < 12; i++) sum += rng.Random();
+        double z = sum - 6.0;
         result = std::floor(std::sqrt(n * p * (1 - p)) * z + n * p + 0.5);
     } else {
         double q = p <= 0.9 ? p : 1 - p;

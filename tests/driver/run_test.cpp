@@ -81,6 +81,19 @@ TEST(DriverLimits, ThirtySurveysPassTheCheckAndThirtyOneAreRefused) {
 
     auto by_site = run_cli({"T=31", "N=10", "psi=.5", "SIMTYPE=2"});
     EXPECT_EQ(by_site.err.find("T must be < 30"), std::string::npos);
+
+    // A design longer than the vectors still gets the recursive refusal first;
+    // site by site it is refused on its own, and the most negative T (no
+    // positive counterpart) is refused rather than negated.
+    auto huge = run_cli({"T=-5000", "N=10", "psi=.5", "p=.4,.4"});
+    EXPECT_EQ(huge.status, 1);
+    EXPECT_EQ(huge.err, "\nT must be < 30\n");
+    auto huge_by_site = run_cli({"T=5000", "N=10", "psi=.5", "SIMTYPE=2", "QUIET"});
+    EXPECT_EQ(huge_by_site.status, 1);
+    EXPECT_EQ(huge_by_site.err, "occusim8: T=5000: at most 4000 surveys are supported\n");
+    auto most_negative = run_cli({"T=-2147483648", "N=10", "psi=.5", "p=.4"});
+    EXPECT_EQ(most_negative.status, 1);
+    EXPECT_EQ(most_negative.err, "occusim8: T=-2147483648: at most 4000 surveys are supported\n");
 }
 
 TEST(DriverLimits, FifteenAndSixteenSurveysAreRefusedAsAFailedTableAllocation) {
