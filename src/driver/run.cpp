@@ -1,6 +1,7 @@
 #include "driver/run.hpp"
 
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <new>
@@ -204,6 +205,9 @@ void size_base4_table(Context &ctx, const char *fail_fmt) {
         finish(1);
     }
     if (ctx.nper > kMaxSurveys) input_error("T=%d: at most %d surveys are supported", ctx.nper, kMaxSurveys);
+    // An infinite or undefined number of sites cannot be split into cohorts
+    // (a stochastic split of it would never finish).
+    if (!std::isfinite(ctx.ns)) input_error("N=%f: the number of sites must be a finite number", ctx.ns);
     if (ctx.SIMTYPE > 1) ctx.determ = 0;
     if (ctx.determ == 0) {
         ctx.rng.SelectStream(0);

@@ -200,6 +200,13 @@ TEST(DriverInput, ReplicatingOverMoreSurveysThanAVectorHoldsIsRefused) {
     EXPECT_EQ(r.err, "occusim8: argument 'eps': 1200 surveys do not fit the 1000 entries of its vector\n");
 }
 
+TEST(DriverInput, NonFiniteSiteCountIsRefused) {
+    auto r = run_cli({"T=3", "N=inf", "psi=.5", "p=.01", "STOCH", "SEED=1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "occusim8: N=inf: the number of sites must be a finite number\n");
+    EXPECT_FALSE(r.exists("occusim.pao"));
+}
+
 TEST(DriverInput, OptionsWithoutValueConvertToZero) {
     auto r = run_cli({"T=2", "N=100", "psi", "p=.5"});
     EXPECT_EQ(r.status, 0);
