@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh --tests
-export ASAN_OPTIONS=abort_on_error=1:detect_leaks=0
+export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DOCCUSIM_SANITIZE=ON -DOCCUSIM_BENCH=OFF >/dev/null
 cmake --build build-test -j2
