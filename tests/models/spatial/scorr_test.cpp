@@ -61,11 +61,14 @@ TEST(SpatialSingleSeason, AlwaysPresentEqualsPlainModel) {
     for (const auto &[h, v] : b) EXPECT_NEAR(a[h], v, 1e-6) << h;
 }
 
+// Two seasons of two surveys (after T=4 and N): colonisation 0.5 and
+// extinction 0.25 into the second season, presence before each season 0.3
+// and 0.7.
+const Args kTwoSeasons{"psi=.6",          "SPS=2,2",           "p=.5,.6,.7,.8", "th0=.4,.2,.1,.3",
+                       "th1=.8,.9,.7,.6", "th0pi=.3,.3,.7,.7", "gam=0,.5,0",    "eps=0,.25,0"};
+
 TEST(SpatialMultiSeason, TwoSeasonRecursion) {
-    // Two seasons of two surveys: colonisation 0.5 and extinction 0.25 into
-    // the second season, presence before each season 0.3 and 0.7.
-    auto r = run_cli({"T=4", "N=100", "psi=.6", "SPS=2,2", "p=.5,.6,.7,.8", "th0=.4,.2,.1,.3",
-                      "th1=.8,.9,.7,.6", "th0pi=.3,.3,.7,.7", "gam=0,.5,0", "eps=0,.25,0", "QUIET"});
+    auto r = run_cli(with(with({"T=4", "N=100"}, kTwoSeasons), {"QUIET"}));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.pao(), "16\t4\n"
                        "0\t0\t0\t0\t       47.9243888000\n"
@@ -138,19 +141,7 @@ TEST(SpatialSingleSeason, StochasticRunAgreesWithExpectedValues) {
 
 // The several-season model site by site, run before the summariser collapses
 // the lines: one line per site, tab-separated symbols, no frequency.
-const std::vector<std::string> kBySite{"T=4",
-                                       "N=12",
-                                       "psi=.6",
-                                       "SPS=2,2",
-                                       "p=.5,.6,.7,.8",
-                                       "th0=.4,.2,.1,.3",
-                                       "th1=.8,.9,.7,.6",
-                                       "th0pi=.3,.3,.7,.7",
-                                       "gam=0,.5,0",
-                                       "eps=0,.25,0",
-                                       "SIMTYPE=2",
-                                       "SEED=12345",
-                                       "QUIET"};
+const Args kBySite = with(with({"T=4", "N=12"}, kTwoSeasons), {"SIMTYPE=2", "SEED=12345", "QUIET"});
 const char *kBySiteLines = "0\t0\t0\t0\n0\t0\t1\t1\n0\t0\t1\t0\n0\t0\t0\t0\n0\t1\t0\t0\n0\t0\t0\t0\n"
                            "1\t0\t0\t0\n0\t0\t0\t0\n0\t0\t0\t0\n0\t0\t0\t0\n0\t1\t0\t1\n0\t0\t0\t0\n";
 
@@ -178,17 +169,7 @@ TEST(SpatialBySite, TwoSeasonsThroughSummariser) {
 TEST(SpatialBySite, SiteSimulationAgreesWithRecursion) {
     // Occupancy changes only where a season opens, so the site-by-site model
     // and the recursion describe the same data.
-    const Args model{"T=4",
-                     "N=20000",
-                     "psi=.6",
-                     "SPS=2,2",
-                     "p=.5,.6,.7,.8",
-                     "th0=.4,.2,.1,.3",
-                     "th1=.8,.9,.7,.6",
-                     "th0pi=.3,.3,.7,.7",
-                     "gam=0,.5,0",
-                     "eps=0,.25,0",
-                     "QUIET"};
+    const Args model = with(with({"T=4", "N=20000"}, kTwoSeasons), {"QUIET"});
     auto expected = run_cli(model);
     ASSERT_EQ(expected.status, 0);
     auto sites = run_cli(with(model, {"SIMTYPE=2", "SEED=4321"}));
