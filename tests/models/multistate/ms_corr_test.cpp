@@ -13,8 +13,6 @@ namespace {
 
 using namespace occusim::testing;
 
-const std::string kTrailer = ";1\nsimulated multistate-corr-detection data from occusim8\n";
-
 std::vector<std::string> words(const std::string &text) {
     std::vector<std::string> w;
     std::istringstream in(text);

@@ -11,8 +11,6 @@ namespace {
 
 using namespace occusim::testing;
 
-const std::string kTrailer = ";1\nsimulated multistate-corr-detection data from occusim8\n";
-
 TEST(MultistatePhi, WorkedExampleTwoStates) {
     // 60 sites in state 1, half of them recorded 1; 40 in state 0.
     auto r = run_cli({"T=1", "N=100", "NSTATES=2", "Psi=.6", "p(1,1)=.5"});

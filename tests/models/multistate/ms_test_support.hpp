@@ -1,15 +1,20 @@
-// The check the multistate tests share: a simulated data set agrees with the
-// expected counts of the same design.
+// What the multistate tests share: the closing lines of their history files,
+// and the check that a simulated data set agrees with the expected counts of
+// the same design.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 #include "support/cli.hpp"
 #include "support/history.hpp"
 
 namespace occusim::testing {
+
+// The end of every summarised multistate history file after the season list.
+inline const std::string kTrailer = ";1\nsimulated multistate-corr-detection data from occusim8\n";
 
 // Pearson chi-square of a simulated data set against the expected counts
 // (every simulated history must be possible); checked against a bound far in

@@ -12,7 +12,6 @@ namespace {
 
 using namespace occusim::testing;
 
-const std::string kTrailer = ";1\nsimulated multistate-corr-detection data from occusim8\n";
 const std::vector<std::string> kExample{"T=1",   "N=100", "MULTISTATE", "psi0=.5",
                                         "R0=.4", "p1=.5", "p2=.8",      "dlta=.5"};
 
