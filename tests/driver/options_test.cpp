@@ -11,6 +11,7 @@
 #include "driver/finish.hpp"
 #include "driver/options.hpp"
 #include "support/cli.hpp"
+#include "support/history.hpp"
 
 using occusim::Context;
 using occusim::Vec;
@@ -156,9 +157,7 @@ TEST_F(Options, EveryListRowFillsItsOwnVector) {
     double value = 0.01;
     for (const Row &r : rows) {
         value += 0.01;
-        char arg[64];
-        std::snprintf(arg, sizeof arg, "%s=%.17g,%.17g", r.name, value, value + 0.5);
-        apply({arg});
+        apply({occusim::testing::stringf("%s=%.17g,%.17g", r.name, value, value + 0.5)});
         EXPECT_EQ((*r.v)[r.first], value) << r.name;
         EXPECT_EQ((*r.v)[r.first + 1], value + 0.5) << r.name;
     }
@@ -444,9 +443,7 @@ TEST_F(Options, SlopesBeyondTheCovariateCountAreIgnored) {
 // ---- refusals: one line on standard error, status 1, no file written ----
 
 void expect_refused(const std::vector<std::string> &extra, const std::string &message) {
-    std::vector<std::string> args{"T=3", "N=10", "psi=.5", "p=.4"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    auto r = run_cli(args);
+    auto r = run_cli(occusim::testing::with({"T=3", "N=10", "psi=.5", "p=.4"}, extra));
     EXPECT_EQ(r.status, 1) << message;
     EXPECT_EQ(r.err, "occusim8: " + message + "\n");
     EXPECT_FALSE(r.exists("occusim.pao")) << message;

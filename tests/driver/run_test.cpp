@@ -2,11 +2,10 @@
 // output, the history file and the exit status.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "driver/run.hpp"
 #include "support/cli.hpp"
 
+using occusim::testing::blocking;
 using occusim::testing::run_cli;
 
 namespace {
@@ -145,8 +144,7 @@ TEST(DriverFiles, UnopenableHistoryFileIsReportedOnlyInTheErrorFile) {
 }
 
 TEST(DriverFiles, UnopenableSecondStreamIsReportedOnlyInTheErrorFile) {
-    auto r = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "outfile=x.pao"}, "",
-                     [](const std::string &dir) { std::filesystem::create_directory(dir + "/occusim.pao"); });
+    auto r = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "outfile=x.pao"}, "", blocking("occusim.pao"));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.file("occusim.err"), "2)error opening occusim.pao\n");
     EXPECT_EQ(r.err, "");

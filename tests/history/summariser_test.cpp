@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -16,8 +15,9 @@
 namespace {
 
 using occusim::Context;
-using occusim::testing::make_temp_dir;
 using occusim::testing::read_file;
+using occusim::testing::read_stream;
+using occusim::testing::TempDir;
 
 const std::string kTrailer = ";1\nsimulated multistate-corr-detection data from occusim8\n";
 
@@ -31,13 +31,13 @@ struct Summary {
 Summary summarise(const std::string &tmp, int frqcol, int num_srvys, std::vector<int> sps, bool quiet = false,
                   bool write_tmp = true) {
     Summary s;
-    std::string dir = make_temp_dir();
-    if (write_tmp) std::ofstream(dir + "/occusim.tmp", std::ios::binary) << tmp;
+    TempDir dir;
+    if (write_tmp) std::ofstream(dir.path + "/occusim.tmp", std::ios::binary) << tmp;
     std::FILE *out = std::tmpfile();
     {
         Context ctx;
         ctx.out = out;
-        ctx.workdir = dir;
+        ctx.workdir = dir.path;
         ctx.QUIET = quiet;
         ctx.num_srvys = num_srvys;
         for (std::size_t k = 0; k < sps.size(); k++) ctx.SRVYPERSEASN[k] = sps[k];
@@ -47,14 +47,10 @@ Summary summarise(const std::string &tmp, int frqcol, int num_srvys, std::vector
             s.status = f.status;
         }
     }
-    std::rewind(out);
-    char buf[4096];
-    std::size_t got;
-    while ((got = std::fread(buf, 1, sizeof buf, out)) > 0) s.out.append(buf, got);
+    s.out = read_stream(out);
     std::fclose(out);
-    s.pao = read_file(dir + "/occusim.pao");
-    s.err_file = read_file(dir + "/occusim.err");
-    std::filesystem::remove_all(dir);
+    s.pao = read_file(dir.path + "/occusim.pao");
+    s.err_file = read_file(dir.path + "/occusim.err");
     return s;
 }
 

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
 
 #include "driver/context.hpp"
 #include "driver/finish.hpp"
@@ -17,11 +16,11 @@ namespace {
 struct WriterRun {
     Context ctx;
     std::FILE *console = std::tmpfile();
-    std::string dir = occusim::testing::make_temp_dir();
+    occusim::testing::TempDir dir;
     WriterRun(int n, int entries) {
         ctx.set_vector_defaults();
         ctx.out = console;
-        ctx.workdir = dir;
+        ctx.workdir = dir.path;
         ctx.nper = n;
         ctx.SRVYPERSEASN[0] = n;
         for (int k = 0; k < n; k++) ctx.pa[k] = 0.5;
@@ -29,18 +28,9 @@ struct WriterRun {
         ctx.fp2 = ctx.open("h.pao", "w");
         ctx.fp = ctx.open("occusim.pao", "w");
     }
-    ~WriterRun() {
-        std::fclose(console);
-        std::filesystem::remove_all(dir);
-    }
-    std::string file() { return occusim::testing::read_file(dir + "/h.pao"); }
-    std::string console_text() {
-        std::string s;
-        std::rewind(console);
-        int c;
-        while ((c = std::fgetc(console)) != EOF) s.push_back(static_cast<char>(c));
-        return s;
-    }
+    ~WriterRun() { std::fclose(console); }
+    std::string file() { return occusim::testing::read_file(dir.path + "/h.pao"); }
+    std::string console_text() { return occusim::testing::read_stream(console); }
 };
 
 int status_of(void (*write)(Context &, int, int), Context &ctx, int n, int expected) {

@@ -5,9 +5,11 @@
 #include <cmath>
 
 #include "random/binoml.hpp"
+#include "support/replay.hpp"
 
 using occusim::binoml;
 using occusim::Rngs;
+using occusim::testing::planted;
 
 namespace {
 
@@ -19,8 +21,7 @@ TEST(Binoml, ExpectedValueModeReturnsNTimesPWithoutDrawing) {
 }
 
 TEST(Binoml, CertainAndImpossibleOutcomesDrawNothing) {
-    Rngs r;
-    r.PlantSeeds(3);
+    Rngs r = planted(3);
     EXPECT_EQ(binoml(r, 0, 10, 1), 10);
     EXPECT_EQ(binoml(r, 0, 10, 0), 0);
     EXPECT_EQ(binoml(r, 0, 10, -1), 0);
@@ -29,25 +30,20 @@ TEST(Binoml, CertainAndImpossibleOutcomesDrawNothing) {
 }
 
 TEST(Binoml, SmallGroupsDrawOneUniformPerWholeTrial) {
-    Rngs r, replay;
-    r.PlantSeeds(11);
-    replay.PlantSeeds(11);
+    Rngs r = planted(11), replay = planted(11);
     double got = binoml(r, 0, 2.5, 0.5);
     EXPECT_EQ(r.draws, 2u);
     int expected = 0;
     for (int i = 0; i < 2; i++) expected += replay.Random() <= 0.5;
     EXPECT_EQ(got, expected);
 
-    Rngs big;
-    big.PlantSeeds(11);
+    Rngs big = planted(11);
     binoml(big, 0, 300, 0.3);
     EXPECT_EQ(big.draws, 300u);
 }
 
 TEST(Binoml, LargeGroupsWithModerateProbabilityUseTwelveUniforms) {
-    Rngs r, replay;
-    r.PlantSeeds(5);
-    replay.PlantSeeds(5);
+    Rngs r = planted(5), replay = planted(5);
     double got = binoml(r, 0, 1000, 0.5);
     EXPECT_EQ(r.draws, 12u);
     double sum = 0;
@@ -62,9 +58,7 @@ TEST(Binoml, LargeGroupsWithExtremeProbabilityCountWaitingTimes) {
     EXPECT_EQ(binoml(r, 0, 301, 0.001), 0);
     EXPECT_EQ(r.draws, 1u);
 
-    Rngs hi, replay;
-    hi.PlantSeeds(9);
-    replay.PlantSeeds(9);
+    Rngs hi = planted(9), replay = planted(9);
     double got = binoml(hi, 0, 1000, 0.97);
     double total = 0;
     int drawn = 0;
@@ -78,8 +72,7 @@ TEST(Binoml, LargeGroupsWithExtremeProbabilityCountWaitingTimes) {
 
 TEST(Binoml, StochasticCountsStayBetweenZeroAndTheGroupSize) {
     // The approximations can stray past 0 or n; a count of sites never does.
-    Rngs r;
-    r.PlantSeeds(1);
+    Rngs r = planted(1);
     for (int i = 0; i < 20000; i++) {
         double n = 301 + (i % 50);
         for (double p : {0.05, 0.95, 0.999, 0.9999}) {
@@ -91,8 +84,7 @@ TEST(Binoml, StochasticCountsStayBetweenZeroAndTheGroupSize) {
 }
 
 TEST(Binoml, StochasticMeanMatchesExpectation) {
-    Rngs r;
-    r.PlantSeeds(2024);
+    Rngs r = planted(2024);
     double sum = 0;
     const int reps = 4000;
     for (int i = 0; i < reps; i++) sum += binoml(r, 0, 50, 0.3);

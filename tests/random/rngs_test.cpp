@@ -6,18 +6,12 @@
 
 #include "driver/finish.hpp"
 #include "random/rngs.hpp"
+#include "support/cli.hpp"
 
 using occusim::Rngs;
+using occusim::testing::read_stream;
 
 namespace {
-
-std::string slurp(std::FILE *f) {
-    std::string s;
-    std::rewind(f);
-    int c;
-    while ((c = std::fgetc(f)) != EOF) s.push_back(static_cast<char>(c));
-    return s;
-}
 
 struct Prompt {
     std::FILE *in = std::tmpfile();
@@ -56,7 +50,7 @@ TEST(Rngs, SelfCheckReportsCorrect) {
     Prompt p("");
     p.attach(r);
     r.TestRandom();
-    EXPECT_EQ(slurp(p.out), "\n The implementation of rngs is correct.\n\n");
+    EXPECT_EQ(read_stream(p.out), "\n The implementation of rngs is correct.\n\n");
 }
 
 TEST(Rngs, SelectingAnotherStreamFirstPlantsTheDefaultSeed) {
@@ -96,7 +90,7 @@ TEST(Rngs, SeedOfModulusPromptsAndRefusesOutOfRange) {
     EXPECT_EQ(x, 12345);
     const std::string ask = "\nEnter a positive integer seed (9 digits or less) >> ";
     const std::string again = "\nInput out of range ... try again\n";
-    EXPECT_EQ(slurp(p.out), ask + again + ask + again + ask);
+    EXPECT_EQ(read_stream(p.out), ask + again + ask + again + ask);
 }
 
 TEST(Rngs, SeedPromptSkipsTextThatIsNotANumber) {
@@ -107,7 +101,7 @@ TEST(Rngs, SeedPromptSkipsTextThatIsNotANumber) {
     long x = 0;
     r.GetSeed(&x);
     EXPECT_EQ(x, 42);
-    EXPECT_NE(slurp(p.out).find("not a number"), std::string::npos);
+    EXPECT_NE(read_stream(p.out).find("not a number"), std::string::npos);
 }
 
 TEST(Rngs, SeedPromptAtEndOfInputStopsTheRun) {

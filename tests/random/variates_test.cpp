@@ -9,19 +9,12 @@
 #include "driver/finish.hpp"
 #include "random/rngs.hpp"
 #include "random/variates.hpp"
+#include "support/replay.hpp"
 
 using occusim::Rngs;
+using occusim::testing::Lehmer;
 
 namespace {
-
-// The uniform sequence of stream 0 computed directly: x <- 48271 x mod (2^31-1).
-struct Lehmer {
-    std::int64_t x;
-    double next() {
-        x = (48271 * x) % 2147483647;
-        return static_cast<double>(x) / 2147483647.0;
-    }
-};
 
 Rngs seeded(long seed) {
     Rngs r;

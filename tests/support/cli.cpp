@@ -10,8 +10,7 @@
 
 namespace occusim::testing {
 
-namespace {
-std::string slurp(std::FILE *f) {
+std::string read_stream(std::FILE *f) {
     std::string s;
     std::rewind(f);
     char buf[4096];
@@ -19,12 +18,16 @@ std::string slurp(std::FILE *f) {
     while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, got);
     return s;
 }
-} // namespace
 
 std::string make_temp_dir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "occusim-test-XXXXXX").string();
     char *made = mkdtemp(tmpl.data());
     return made ? std::string(made) : std::string();
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
 }
 
 std::string read_file(const std::string &path) {
@@ -55,8 +58,21 @@ bool CliRun::exists(const std::string &name) const {
     return std::filesystem::exists(dir + "/" + name);
 }
 
-CliRun run_cli(const std::vector<std::string> &args, const std::string &input,
-               const std::function<void(const std::string &dir)> &setup) {
+Setup blocking(const std::string &name) {
+    return [name](const std::string &dir) { std::filesystem::create_directory(dir + "/" + name); };
+}
+
+Args with(Args base, const Args &more) {
+    base.insert(base.end(), more.begin(), more.end());
+    return base;
+}
+
+std::string from_marker(const std::string &text, const std::string &marker) {
+    std::size_t at = text.find(marker);
+    return at == std::string::npos ? std::string() : text.substr(at);
+}
+
+CliRun run_cli(const Args &args, const std::string &input, const Setup &setup) {
     CliRun r;
     r.dir = make_temp_dir();
     if (setup) setup(r.dir);
@@ -75,8 +91,8 @@ CliRun run_cli(const std::vector<std::string> &args, const std::string &input,
         full.insert(full.end(), args.begin(), args.end());
         r.status = execute(ctx, full);
     }
-    r.out = slurp(out);
-    r.err = slurp(err);
+    r.out = read_stream(out);
+    r.err = read_stream(err);
     std::fclose(out);
     std::fclose(err);
     std::fclose(in);

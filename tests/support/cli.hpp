@@ -1,12 +1,18 @@
 // Runs the whole program in-process in a fresh temporary directory and keeps
-// what it printed and wrote, for end-to-end tests.
+// what it printed and wrote, for end-to-end tests; and the small helpers
+// around such runs (argument lists, temporary directories, console text).
 #pragma once
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "driver/context.hpp"
+
 namespace occusim::testing {
+
+using occusim::Args;
 
 class CliRun {
   public:
@@ -28,16 +34,39 @@ class CliRun {
     std::string pao() const { return file("occusim.pao"); }
 };
 
+using Setup = std::function<void(const std::string &dir)>;
+
 // Runs occusim8 with the given arguments (program name not included).
 // `input` is what standard input holds; `setup`, when given, is called with
 // the working directory before the run (to place files there).
-CliRun run_cli(const std::vector<std::string> &args, const std::string &input = "",
-               const std::function<void(const std::string &dir)> &setup = nullptr);
+CliRun run_cli(const Args &args, const std::string &input = "", const Setup &setup = nullptr);
+
+// A setup that makes `name` a directory, so that the run cannot create the
+// file of that name.
+Setup blocking(const std::string &name);
+
+// The arguments of base followed by those of more.
+Args with(Args base, const Args &more);
+
+// What a text holds from the first occurrence of `marker` on ("" without it).
+std::string from_marker(const std::string &text, const std::string &marker);
 
 // Creates an empty temporary directory and returns its path.
 std::string make_temp_dir();
 
+// A temporary directory removed with everything in it at the end of scope.
+struct TempDir {
+    std::string path = make_temp_dir();
+    TempDir() = default;
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    ~TempDir();
+};
+
 // Reads a whole file ("" when it cannot be opened).
 std::string read_file(const std::string &path);
+
+// Everything written to a stream, read from its start.
+std::string read_stream(std::FILE *f);
 
 } // namespace occusim::testing

@@ -11,15 +11,15 @@
 #include <map>
 #include <new>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "random/rngs.hpp"
 #include "support/cli.hpp"
+#include "support/history.hpp"
+#include "support/replay.hpp"
 
-using occusim::testing::run_cli;
+using namespace occusim::testing;
 
 // Allocation failure injection: while fail_alloc_bytes is non-zero, a request
 // of exactly that many bytes fails as if the memory were exhausted.
@@ -42,19 +42,6 @@ void operator delete(void *p, std::size_t) noexcept {
 namespace {
 
 constexpr int kDim = 101; // abundances 0 .. 100
-
-std::string fmt(const char *f, double v) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, f, v);
-    return buf;
-}
-
-std::vector<std::string> lines_of(const std::string &s) {
-    std::vector<std::string> v;
-    std::istringstream in(s);
-    for (std::string l; std::getline(in, l);) v.push_back(l);
-    return v;
-}
 
 double pois_pmf(int k, double mean) {
     if (mean == 0) return k == 0 ? 1.0 : 0.0;
@@ -100,22 +87,18 @@ template <class Joint> std::string expected_pao(double ns, double psi, bool nich
             if (m < 5e-7) continue;
             stored++;
             int c2 = nichols ? (i > 0) : i, c1 = nichols ? (j > 0) : j;
-            body += std::to_string(c2) + "\t" + std::to_string(c1) + "\t" + fmt("%f", ns * m) + "\n";
+            body += std::to_string(c2) + "\t" + std::to_string(c1) + "\t" + stringf("%f", ns * m) + "\n";
         }
     return std::to_string(stored) + "\t2\n" + body + "0\n0\n2\nasdf\n";
-}
-
-bool ends_with(const std::string &s, const std::string &tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 TEST(RoyleExpected, PoissonAbundanceMatchesBivariatePoisson) {
     auto r = run_cli({"T=2", "N=100", "psi=.8", "Lambda=.5", "r=.4,.6", "QUIET"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    EXPECT_TRUE(ends_with(r.out, "Royle-Nichols model (exp vals): n=100 t=2 lam=0.500000 ix=-1 r=r=0.400000 "
-                                 "0.600000 lam=0.500000 psi=0.800000 nicholsHet=0 negBin=0\n"
-                                 "occusim8 exiting...\n"))
+    EXPECT_TRUE(r.out.ends_with("Royle-Nichols model (exp vals): n=100 t=2 lam=0.500000 ix=-1 r=r=0.400000 "
+                                "0.600000 lam=0.500000 psi=0.800000 nicholsHet=0 negBin=0\n"
+                                "occusim8 exiting...\n"))
         << r.out;
     auto joint = [](int i, int j) { return bivariate_poisson(i, j, 0.5, 0.4, 0.6); };
     EXPECT_EQ(r.pao(), expected_pao(100, 0.8, false, joint));
@@ -123,16 +106,16 @@ TEST(RoyleExpected, PoissonAbundanceMatchesBivariatePoisson) {
     // plus the 20 sites that hold nobody.
     auto pao = lines_of(r.pao());
     ASSERT_GT(pao.size(), 2u);
-    EXPECT_EQ(pao[1], "0\t0\t" + fmt("%f", 20 + 80 * std::exp(-0.38)));
+    EXPECT_EQ(pao[1], "0\t0\t" + stringf("%f", 20 + 80 * std::exp(-0.38)));
 }
 
 TEST(RoyleExpected, NegativeBinomialAbundanceMatchesNegativeMultinomial) {
     // u and a: mean 1.2 and variance 1.2 + 0.8, i.e. size 1.2^2 / 0.8 = 1.8.
     auto r = run_cli({"T=2", "N=200", "psi=.7", "r=.3,.5", "u=1.2", "a=.8", "QUIET"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(ends_with(r.out, "Royle-Nichols model (exp vals): n=200 t=2 lam=1.200000 ix=-1 r=r=0.300000 "
-                                 "0.500000 lam=1.200000 psi=0.700000 nicholsHet=0 negBin=1\n"
-                                 "a=0.800000\noccusim8 exiting...\n"))
+    EXPECT_TRUE(r.out.ends_with("Royle-Nichols model (exp vals): n=200 t=2 lam=1.200000 ix=-1 r=r=0.300000 "
+                                "0.500000 lam=1.200000 psi=0.700000 nicholsHet=0 negBin=1\n"
+                                "a=0.800000\noccusim8 exiting...\n"))
         << r.out;
     auto joint = [](int i, int j) { return bivariate_negbin(i, j, 1.2, 1.8, 0.3, 0.5); };
     EXPECT_EQ(r.pao(), expected_pao(200, 0.7, false, joint));
@@ -218,7 +201,7 @@ TEST(RoyleForm, TwoSurveysWithoutSeedGiveExpectedValuesOtherwiseSimulation) {
         EXPECT_EQ(r.status, 0);
         EXPECT_NE(r.out.find(sim + "n=50 t=3 "), std::string::npos) << r.out;
         EXPECT_EQ(r.pao().rfind("50\t3\n", 0), 0u);
-        EXPECT_TRUE(ends_with(r.pao(), "\n0\n0\n3\nasdf\n"));
+        EXPECT_TRUE(r.pao().ends_with("\n0\n0\n3\nasdf\n"));
     }
     // The number of sites is N rounded to the nearest whole number.
     {
@@ -233,9 +216,7 @@ TEST(RoyleForm, TwoSurveysWithoutSeedGiveExpectedValuesOtherwiseSimulation) {
 TEST(RoyleSimulation, SeededRunFollowsTheDrawOrder) {
     const int n = 14, T = 3;
     const double psi = 0.6, lam = 1.5, r[T] = {0.3, 0.5, 0.8};
-    occusim::Rngs rng;
-    rng.SelectStream(0);
-    rng.PlantSeeds(5);
+    auto rng = planted(5);
     std::string pao = "14\t3\n", console;
     double total = 0, count = 0;
     bool saw_empty = false;
@@ -264,15 +245,15 @@ TEST(RoyleSimulation, SeededRunFollowsTheDrawOrder) {
     }
     ASSERT_TRUE(saw_empty); // the seed gives at least one empty site
     pao += "0\n0\n3\nasdf\n";
-    console += "avg nperiste(for occ sites)=" + fmt("%f", total / count) + " count=" + fmt("%f", count) +
-               "\noccusim8 exiting...\n";
+    console += "avg nperiste(for occ sites)=" + stringf("%f", total / count) +
+               " count=" + stringf("%f", count) + "\noccusim8 exiting...\n";
 
     auto run = run_cli({"T=3", "N=14", "psi=.6", "Lambda=1.5", "r=.3,.5,.8", "STOCH", "SEED=5", "QUIET"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.pao(), pao);
-    EXPECT_TRUE(ends_with(run.out, "Royle-Nichols model (simulation): n=14 t=3 lam=1.500000 psi=0.600000 "
-                                   "r=0.300000 0.500000 NEGBIN=0\n" +
-                                       console))
+    EXPECT_TRUE(run.out.ends_with("Royle-Nichols model (simulation): n=14 t=3 lam=1.500000 psi=0.600000 "
+                                  "r=0.300000 0.500000 NEGBIN=0\n" +
+                                  console))
         << run.out;
 }
 
@@ -360,53 +341,29 @@ TEST(RoyleRefusals, UnsafeRequestsEndWithStatusOneAndNoHistory) {
 }
 
 // A large seeded simulation with two surveys agrees with the expected values:
-// chi-square over the (count 2, count 1) cells, small cells pooled.
-void cross_check(const std::vector<std::string> &model, int n) {
-    std::vector<std::string> common = {"T=2", "N=" + std::to_string(n), "psi=.7", "QUIET"};
-    common.insert(common.end(), model.begin(), model.end());
+// chi-square over the (count 2, count 1) cells, small cells pooled with the
+// counts the expected values never list and the mass they leave out.
+void cross_check(const Args &model, int n) {
+    const Args common = with({"T=2", "N=" + std::to_string(n), "psi=.7", "QUIET"}, model);
     auto e = run_cli(common);
-    common.push_back("STOCH");
-    common.push_back("SEED=4242");
-    auto s = run_cli(common);
+    auto s = run_cli(with(common, {"STOCH", "SEED=4242"}));
     ASSERT_EQ(e.status, 0);
     ASSERT_EQ(s.status, 0);
+    auto cell = [](int c2, int c1) { return std::to_string(c2) + "," + std::to_string(c1); };
     int count = 0;
-    auto want = frequencies(e.pao(), &count);
-    std::map<std::pair<int, int>, double> got;
+    Counts want, got;
+    for (const auto &[key, w] : frequencies(e.pao(), &count)) want[cell(key.first, key.second)] = w;
     auto lines = lines_of(s.pao());
     ASSERT_EQ(lines.size(), static_cast<std::size_t>(n) + 5);
     for (int k = 1; k <= n; k++) {
         int y1, y2;
         ASSERT_EQ(std::sscanf(lines[k].c_str(), "%d\t%d\t", &y1, &y2), 2);
-        got[{y2, y1}] += 1; // expected lines list survey 2 first
+        got[cell(y2, y1)] += 1; // expected lines list survey 2 first
     }
-    double chi2 = 0, pooled_want = 0, pooled_got = 0;
-    int cells = 0;
-    for (auto &[key, w] : want) {
-        double g = got.count(key) ? got[key] : 0;
-        if (w < 5) {
-            pooled_want += w;
-            pooled_got += g;
-            continue;
-        }
-        chi2 += (g - w) * (g - w) / w;
-        cells++;
-    }
-    for (auto &[key, g] : got)
-        if (!want.count(key)) pooled_got += g; // counts the expected values never list
-    pooled_want += n - [&] {
-        double t = 0;
-        for (auto &kv : want) t += kv.second;
-        return t;
-    }();
-    if (pooled_want > 0) {
-        chi2 += (pooled_got - pooled_want) * (pooled_got - pooled_want) / pooled_want;
-        cells++;
-    }
-    int df = cells - 1;
-    ASSERT_GE(df, 5);
+    auto c = chi_square(got, want, Small::pool, n);
+    ASSERT_GE(c.df(), 5);
     // Well above the 99.9% point of chi-square for these degrees of freedom.
-    EXPECT_LT(chi2, df + 4.5 * std::sqrt(2.0 * df)) << "df=" << df;
+    EXPECT_LT(c.statistic, c.df() + 4.5 * std::sqrt(2.0 * c.df())) << "df=" << c.df();
 }
 
 TEST(RoyleSimulation, AgreesWithExpectedValuesPoisson) {

@@ -7,47 +7,18 @@
 // otherwise.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "support/cli.hpp"
+#include "support/history.hpp"
 
-using occusim::testing::CliRun;
-using occusim::testing::run_cli;
+using namespace occusim::testing;
 
 namespace {
 
 std::string trailer(const std::string &seasons) {
     return "0\n0\n" + seasons + "\nsimulated data from occusim8\n";
-}
-
-// The history lines of a history file (between the header and the trailer).
-std::vector<std::string> history_lines(const std::string &pao) {
-    std::vector<std::string> lines;
-    std::size_t pos = pao.find('\n') + 1;
-    for (;;) {
-        std::size_t end = pao.find('\n', pos);
-        if (end == std::string::npos) break;
-        std::string line = pao.substr(pos, end - pos);
-        if (line == "0") break;
-        lines.push_back(line);
-        pos = end + 1;
-    }
-    return lines;
-}
-
-// Digits of a history line (tabs and any count removed) -> summed count.
-std::map<std::string, double> tally(const std::string &pao, int T) {
-    std::map<std::string, double> h;
-    for (const auto &line : history_lines(pao)) {
-        std::string key;
-        for (int k = 0; k < T; k++) key += line[2 * k];
-        double count = line.size() > static_cast<std::size_t>(2 * T) ? std::stod(line.substr(2 * T)) : 1.0;
-        h[key] += count;
-    }
-    return h;
 }
 
 std::string digits_used(const std::string &pao) {
@@ -58,16 +29,12 @@ std::string digits_used(const std::string &pao) {
     return seen;
 }
 
-const std::vector<std::string> kMovement = {"pi=.5",     "psiA=.8",   "psiB=.6",   "pA=.7",     "pB=.6",
-                                            "eta0AA=.8", "eta1AA=.6", "eta0BA=.3", "eta1BA=.4", "gamAA=.2",
-                                            "gamAB=.3",  "gamBA=.4",  "gamBB=.1",  "epsAA=.1",  "epsAB=.2",
-                                            "epsBA=.3",  "epsBB=.4"};
+const Args kMovement = {"pi=.5",     "psiA=.8",   "psiB=.6",   "pA=.7",    "pB=.6",    "eta0AA=.8",
+                        "eta1AA=.6", "eta0BA=.3", "eta1BA=.4", "gamAA=.2", "gamAB=.3", "gamBA=.4",
+                        "gamBB=.1",  "epsAA=.1",  "epsAB=.2",  "epsBA=.3", "epsBB=.4"};
 
-CliRun run_movement(const std::vector<std::string> &front, const std::vector<std::string> &back) {
-    std::vector<std::string> args = front;
-    args.insert(args.end(), kMovement.begin(), kMovement.end());
-    args.insert(args.end(), back.begin(), back.end());
-    return run_cli(args);
+CliRun run_movement(const Args &front, const Args &back) {
+    return run_cli(with(with(front, kMovement), back));
 }
 
 // One survey, 50 units start in A (all occupied, half detected) and 50 in B
@@ -100,18 +67,14 @@ TEST(Integrated, OneSurveyExample) {
 // (27 of the 30 missed, 18 of the 20 seen), 40% of those detected at survey 2;
 // 50 unoccupied: 10 colonised (gamAA .2), 4 of them detected.
 TEST(Integrated, UnitsThatNeverLeaveAreaAShowOnlyDigits0And1) {
-    const std::vector<std::string> design = {"T=2",      "pi=1",     "psiA=.5",  "pA=.4",    "eta0AA=1",
-                                             "eta1AA=1", "eta0BA=1", "eta1BA=1", "gamAA=.2", "epsAA=.1"};
-    std::vector<std::string> sites = design;
-    sites.insert(sites.end(), {"N=60", "SIMTYPE=2", "SEED=4", "QUIET"});
-    auto bysite = run_cli(sites);
+    const Args design = {"T=2",      "pi=1",     "psiA=.5",  "pA=.4",    "eta0AA=1",
+                         "eta1AA=1", "eta0BA=1", "eta1BA=1", "gamAA=.2", "epsAA=.1"};
+    auto bysite = run_cli(with(design, {"N=60", "SIMTYPE=2", "SEED=4", "QUIET"}));
     EXPECT_EQ(bysite.status, 0);
     EXPECT_EQ(history_lines(bysite.pao()).size(), 60u);
     EXPECT_EQ(digits_used(bysite.pao()).find_first_not_of("01"), std::string::npos);
 
-    std::vector<std::string> cohort = design;
-    cohort.insert(cohort.end(), {"N=100", "INTEGRATED"});
-    auto r = run_cli(cohort);
+    auto r = run_cli(with(design, {"N=100", "INTEGRATED"}));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.pao(), "9\t2\n"
                        "0\t0\t16.200000\n"
@@ -130,18 +93,14 @@ TEST(Integrated, UnitsThatNeverLeaveAreaAShowOnlyDigits0And1) {
 // areas. 60 start in A (70% stay there), 40 in B (20% move to A); each start
 // is split in two occupancy halves, written separately and not collapsed.
 TEST(Integrated, WithoutDetectionTheDigitsTraceTheAreas) {
-    const std::vector<std::string> design = {"T=2",  "pi=.6",     "psiA=.5",   "psiB=.5",   "pA=0",
-                                             "pB=0", "eta0AA=.7", "eta1AA=.7", "eta0BA=.2", "eta1BA=.2"};
-    std::vector<std::string> sites = design;
-    sites.insert(sites.end(), {"N=60", "SIMTYPE=2", "SEED=6", "QUIET"});
-    auto bysite = run_cli(sites);
+    const Args design = {"T=2",  "pi=.6",     "psiA=.5",   "psiB=.5",   "pA=0",
+                         "pB=0", "eta0AA=.7", "eta1AA=.7", "eta0BA=.2", "eta1BA=.2"};
+    auto bysite = run_cli(with(design, {"N=60", "SIMTYPE=2", "SEED=6", "QUIET"}));
     EXPECT_EQ(bysite.status, 0);
     EXPECT_EQ(digits_used(bysite.pao()).find_first_not_of("02"), std::string::npos);
     EXPECT_NE(digits_used(bysite.pao()).find('2'), std::string::npos);
 
-    std::vector<std::string> cohort = design;
-    cohort.insert(cohort.end(), {"N=100", "INTEGRATED"});
-    auto r = run_cli(cohort);
+    auto r = run_cli(with(design, {"N=100", "INTEGRATED"}));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.pao(), "8\t2\n"
                        "0\t0\t21.000000\n"
@@ -263,23 +222,15 @@ TEST(Integrated, SiteBySiteAgreesWithExpectedValues) {
     auto simulated = run_movement({"T=2", "N=20000"}, {"SIMTYPE=2", "SEED=777", "QUIET"});
     ASSERT_EQ(expected.status, 0);
     ASSERT_EQ(simulated.status, 0);
-    auto e = tally(expected.pao(), 2);
-    auto s = tally(simulated.pao(), 2);
+    auto e = history_counts(expected.pao());
     ASSERT_EQ(e.size(), 16u);
     // One cell by hand, history 23 (in B and missed, then in B and seen), from
     // the 500 units starting in B: 300 occupied * .4 missed * .6 stay in B *
     // .6 stay occupied * .6 seen = 25.92, and 200 empty * .7 stay in B * .1
     // colonised * .6 seen = 8.4.
     EXPECT_NEAR(e["23"], 34.32, 1e-9);
-    double chi2 = 0;
-    for (auto &[k, p] : e) {
-        double exp = p / 1000 * 20000;
-        double obs = s.count(k) ? s[k] : 0;
-        chi2 += (obs - exp) * (obs - exp) / exp;
-    }
-    const double df = 15;
-    const double crit = df * std::pow(1 - 2 / (9 * df) + 3.09 * std::sqrt(2 / (9 * df)), 3);
-    EXPECT_LT(chi2, crit);
+    auto c = chi_square(history_counts(simulated.pao()), scaled(e, 20000.0 / 1000));
+    EXPECT_LT(c.statistic, c.critical(3.09)); // 15 degrees of freedom
 }
 
 } // namespace

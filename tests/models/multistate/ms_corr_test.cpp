@@ -4,7 +4,6 @@
 // the refusals.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <sstream>
 #include <string>
 
@@ -13,8 +12,6 @@
 namespace {
 
 using namespace occusim::testing;
-
-const std::string kTrailer = ";1\nsimulated multistate-corr-detection data from occusim8\n";
 
 std::vector<std::string> words(const std::string &text) {
     std::vector<std::string> w;
@@ -37,17 +34,13 @@ TEST(MultistateCorr, WorkedExample) {
     // and their remainders, the empty states fall to level 0.
     auto row = [](int col_a, double a, int col_b = -1, double b = 0) {
         std::string text;
-        char cell[16];
-        for (int c = 0; c < 10; c++) {
-            std::snprintf(cell, sizeof cell, " %5.2f", c == col_a ? a : c == col_b ? b : 0.0);
-            text += cell;
-        }
+        for (int c = 0; c < 10; c++) text += stringf(" %5.2f", c == col_a ? a : c == col_b ? b : 0.0);
         return text + "\n";
     };
     std::string theta = row(0, 1) + row(1, .5, 2, .5) + row(1, .2, 2, .8);
     for (int m = 3; m <= 5; m++) theta += row(3, 1);
     for (int m = 6; m <= 9; m++) theta += row(6, 1);
-    EXPECT_EQ(from(r.out, "num_srvys="),
+    EXPECT_EQ(from_marker(r.out, "num_srvys="),
               "num_srvys=1 N=100.000000\n"
               "\npsi: 0.50 0.00 0.00\np  :\n 0.60 0.00 0.00\n 0.00 0.00 0.00\n"
               " 0.00 0.00 0.00\ntheta:\n" +
@@ -77,10 +70,10 @@ TEST(MultistateCorr, TopLevelSitesAreDetectedIndependently) {
 TEST(MultistateCorr, StochasticRunAgreesWithExpectedValues) {
     const std::string params = " .3 .2 .1 .5 .3 .2 0 .4 .3 0 0 .4 .6 .7 .3 .2 .5 .2 .2 .6 .2 .2 .2 .4 .2 .1 "
                                ".1 .5 .2 .1 .2 .6 .5 .3 .3 .2 .3 .3 MSCD QUIET";
-    auto expected = histories(run_cli(words("2 20000" + params)).pao());
+    auto expected = history_counts(run_cli(words("2 20000" + params)).pao());
     auto r = run_cli(words("2 20000" + params + " STOCH SEED=5"));
     EXPECT_EQ(r.status, 0);
-    auto sim = histories(r.pao());
+    auto sim = history_counts(r.pao());
     EXPECT_EQ(total(sim), 20000);
     expect_agrees(sim, expected);
 }
@@ -114,7 +107,7 @@ TEST(MultistateCorr, Refusals) {
     EXPECT_EQ(none.err, "occusim8: MSCD: T=0 (first number) must be at least 1\n");
     for (const auto &r : {&shortline, &many, &none}) EXPECT_FALSE(r->exists("occusim.pao"));
 
-    auto blocked = run_blocked(words(kExample + " MSCD"), "occusim.tmp");
+    auto blocked = run_cli(words(kExample + " MSCD"), "", blocking("occusim.tmp"));
     EXPECT_EQ(blocked.status, 1);
     EXPECT_EQ(blocked.file("occusim.err"), "error opening occusim.tmp\n");
 }

@@ -7,18 +7,12 @@
 
 #include "driver/finish.hpp"
 #include "models/multistate/ms_lines.hpp"
+#include "support/cli.hpp"
 
 namespace {
 
 using occusim::Context;
-
-std::string slurp(std::FILE *f) {
-    std::string s;
-    std::rewind(f);
-    char buf[4096];
-    for (std::size_t got; (got = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, got);
-    return s;
-}
+using occusim::testing::read_stream;
 
 struct Lines : ::testing::Test {
     Context ctx;
@@ -36,8 +30,8 @@ TEST_F(Lines, ExpectedValueLineCarriesItsCount) {
     occusim::print_mscaphis(ctx, 12, 12.5);
     occusim::print_mscaphis(ctx, 201, 0);
     occusim::print_mscaphis(ctx, 201, -1);
-    EXPECT_EQ(slurp(ctx.fp2), "0\t1\t2\t12.500000\n");
-    EXPECT_EQ(slurp(console), "MSCAPHIS:012 12.500000\n");
+    EXPECT_EQ(read_stream(ctx.fp2), "0\t1\t2\t12.500000\n");
+    EXPECT_EQ(read_stream(console), "MSCAPHIS:012 12.500000\n");
     EXPECT_EQ(ctx.nout, 1);
 }
 
@@ -45,14 +39,14 @@ TEST_F(Lines, StochasticCountBecomesIdenticalLines) {
     ctx.determ = 0;
     occusim::print_mscaphis(ctx, 210, 2.5);
     occusim::print_mscaphis(ctx, 2, 1.4);
-    EXPECT_EQ(slurp(ctx.fp2), "2\t1\t0\n2\t1\t0\n2\t1\t0\n0\t0\t2\n");
+    EXPECT_EQ(read_stream(ctx.fp2), "2\t1\t0\n2\t1\t0\n2\t1\t0\n0\t0\t2\n");
     EXPECT_EQ(ctx.nout, 4);
 }
 
 TEST_F(Lines, SurveysBeyondTheCodeAreRefused) {
     ctx.num_srvys = 10;
     EXPECT_THROW(occusim::print_mscaphis(ctx, 1, 1.0), occusim::InputError);
-    EXPECT_EQ(slurp(ctx.fp2), "");
+    EXPECT_EQ(read_stream(ctx.fp2), "");
 }
 
 } // namespace

@@ -11,18 +11,17 @@ namespace {
 
 using namespace occusim::testing;
 
-const std::string kTrailer = ";1\nsimulated multistate-corr-detection data from occusim8\n";
-
 TEST(MultistatePhi, WorkedExampleTwoStates) {
     // 60 sites in state 1, half of them recorded 1; 40 in state 0.
     auto r = run_cli({"T=1", "N=100", "NSTATES=2", "Psi=.6", "p(1,1)=.5"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(from(r.out, "\nMultistate"), "\nMultistate (phi parm) simulation ...\n"
-                                           "srvys=1 ,N=100.000000 psi0: 0.60\n"
-                                           "psi(0),p(0)\n"
-                                           " 0.40 0.60    1.00 0.50\n"
-                                           " 0.00 0.00    0.00 0.50\n"
-                                           "\nSIMTYPE=1\nnlines=3 frqcol=2\nnin=3 nout=1\nend of program\n");
+    EXPECT_EQ(from_marker(r.out, "\nMultistate"),
+              "\nMultistate (phi parm) simulation ...\n"
+              "srvys=1 ,N=100.000000 psi0: 0.60\n"
+              "psi(0),p(0)\n"
+              " 0.40 0.60    1.00 0.50\n"
+              " 0.00 0.00    0.00 0.50\n"
+              "\nSIMTYPE=1\nnlines=3 frqcol=2\nnin=3 nout=1\nend of program\n");
     EXPECT_EQ(r.pao(), "2\t1\n0\t70.000000\n1\t30.000000\n0\n0\n1" + kTrailer);
     EXPECT_FALSE(r.exists("occusim.inp"));
 }
@@ -45,16 +44,14 @@ const std::vector<std::string> kFourStates{
     "p(2,2)=.6",   "p(1,3)=.1",   "p(2,3)=.2",    "p(3,3)=.6",   "QUIET"};
 
 TEST(MultistatePhi, FourStatesWithSecondSurveyTransitions) {
-    auto args = kFourStates;
-    args.push_back("N=1000");
-    auto r = run_cli(args);
+    auto r = run_cli(with(kFourStates, {"N=1000"}));
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(from(r.out, "psi(1)"), "psi(1),p(1)\n"
-                                     " 0.90 0.10 0.00 0.00    1.00 0.50 0.20 0.10\n"
-                                     " 0.10 0.60 0.20 0.10    0.00 0.50 0.20 0.10\n"
-                                     " 0.10 0.10 0.50 0.30    0.00 0.00 0.60 0.20\n"
-                                     " 0.00 0.00 0.20 0.80    0.00 0.00 0.00 0.60\n"
-                                     "\nSIMTYPE=1\nnin=81 nout=15\nend of program\n");
+    EXPECT_EQ(from_marker(r.out, "psi(1)"), "psi(1),p(1)\n"
+                                            " 0.90 0.10 0.00 0.00    1.00 0.50 0.20 0.10\n"
+                                            " 0.10 0.60 0.20 0.10    0.00 0.50 0.20 0.10\n"
+                                            " 0.10 0.10 0.50 0.30    0.00 0.00 0.60 0.20\n"
+                                            " 0.00 0.00 0.20 0.80    0.00 0.00 0.00 0.60\n"
+                                            "\nSIMTYPE=1\nnin=81 nout=15\nend of program\n");
     // Expected counts: 1000 times the sum over both surveys' states.
     EXPECT_EQ(r.pao(), "16\t2\n"
                        "0\t0\t443.000000\n0\t1\t67.000000\n0\t2\t38.400000\n0\t3\t21.600000\n"
@@ -66,18 +63,15 @@ TEST(MultistatePhi, FourStatesWithSecondSurveyTransitions) {
 }
 
 TEST(MultistatePhi, StochasticRunAgreesWithExpectedValues) {
-    auto args = kFourStates;
-    args.push_back("N=20000");
-    auto expected = histories(run_cli(args).pao());
-    args.insert(args.end(), {"STOCH", "SEED=9"});
-    auto r = run_cli(args);
+    auto expected = history_counts(run_cli(with(kFourStates, {"N=20000"})).pao());
+    auto r = run_cli(with(kFourStates, {"N=20000", "STOCH", "SEED=9"}));
     EXPECT_EQ(r.status, 0);
-    auto sim = histories(r.pao());
+    auto sim = history_counts(r.pao());
     EXPECT_EQ(total(sim), 20000);
     expect_agrees(sim, expected);
     // A stochastic group never yields more sites than it holds, even when the
     // probabilities of a row add up to more than 1.
-    auto over = histories(
+    auto over = history_counts(
         run_cli({"T=1", "N=50", "NSTATES=3", "Psi=.7,.7", "p(1,1)=1", "p(1,2)=1", "STOCH", "SEED=3", "QUIET"})
             .pao());
     EXPECT_EQ(total(over), 50);
@@ -96,7 +90,7 @@ TEST(MultistatePhi, Refusals) {
     EXPECT_EQ(surveys.err, "occusim8: T=10: multistate histories hold at most 9 surveys\n");
     for (const auto &r : {&states, &digit, &surveys}) EXPECT_FALSE(r->exists("occusim.pao"));
 
-    auto blocked = run_blocked({"T=1", "N=100", "NSTATES=2", "Psi=.6", "p(1,1)=.5"}, "occusim.tmp");
+    auto blocked = run_cli({"T=1", "N=100", "NSTATES=2", "Psi=.6", "p(1,1)=.5"}, "", blocking("occusim.tmp"));
     EXPECT_EQ(blocked.status, 1);
     EXPECT_EQ(blocked.file("occusim.err"), "error opening occusim.tmp\n");
 }

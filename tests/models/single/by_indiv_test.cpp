@@ -7,8 +7,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,21 +15,12 @@
 #include "driver/run.hpp"
 #include "models/single/by_indiv.hpp"
 #include "support/cli.hpp"
+#include "support/history.hpp"
+#include "support/replay.hpp"
 
-using occusim::testing::run_cli;
+using namespace occusim::testing;
 
 namespace {
-
-// Stream 0 of the generator seeded with a positive seed below 2^31-1.
-struct Lehmer {
-    std::int64_t x;
-    std::uint64_t draws = 0;
-    double next() {
-        draws++;
-        x = (48271 * x) % 2147483647;
-        return static_cast<double>(x) / 2147483647.0;
-    }
-};
 
 // A site-by-site design, one season, surveys indexed from 0.
 struct Design {
@@ -56,12 +45,6 @@ struct Design {
         gam[0] = psi;
     }
 };
-
-std::string fmt(const char *f, double v) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, f, v);
-    return buf;
-}
 
 // The history file the design gives from `seed`, drawn in the model's order:
 // covariates first, then per site occupancy, local state and, per survey,
@@ -114,7 +97,7 @@ std::string replay(const Design &d, Lehmer &g) {
     file << d.ncovs << '\n';
     for (int k = 0; k < d.ncovs; k++) {
         file << "cov" << k + 1 << '\n';
-        for (double v : cov[k]) file << fmt("%f\n", v);
+        for (double v : cov[k]) file << stringf("%f\n", v);
     }
     file << "0\n" << d.T << "\nsimulated data from occusim8\n";
     return file.str();
@@ -123,15 +106,6 @@ std::string replay(const Design &d, Lehmer &g) {
 std::string replay(const Design &d, long seed) {
     Lehmer g{seed};
     return replay(d, g);
-}
-
-std::vector<std::string> history_lines(const std::string &file) {
-    std::vector<std::string> lines;
-    std::istringstream in(file);
-    std::string line;
-    std::getline(in, line); // header
-    while (std::getline(in, line) && line.find('\t') != std::string::npos) lines.push_back(line);
-    return lines;
 }
 
 const char *kMxper = "\n ERROR per > MXPER - switching to 'simulate by individual'\n";
@@ -145,13 +119,12 @@ TEST(SiteBySite, NoCovariates) {
     d.eps = {0.3, 0.3, 0.3};
     EXPECT_EQ(r.pao(), replay(d, 918273));
     EXPECT_EQ(r.err, "seed=918273\n");
-    const std::string tail = "caphis(0,npresent,1,0)\n"
-                             "caphis_by_indiv(n=6.000000 nper=3)\n"
-                             "NOBS=1 METH=0 psi=0.600000 gam=0.600000 0.200000 0.200000\n"
-                             "theta : 0.200000 0.200000 0.200000\n"
-                             "theta': 0.000000 0.000000 0.000000\n";
-    ASSERT_GE(r.out.size(), tail.size());
-    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+    EXPECT_TRUE(r.out.ends_with("caphis(0,npresent,1,0)\n"
+                                "caphis_by_indiv(n=6.000000 nper=3)\n"
+                                "NOBS=1 METH=0 psi=0.600000 gam=0.600000 0.200000 0.200000\n"
+                                "theta : 0.200000 0.200000 0.200000\n"
+                                "theta': 0.000000 0.000000 0.000000\n"))
+        << r.out;
     EXPECT_EQ(r.out.find("MXPER"), std::string::npos);
     // Site-by-site runs are stochastic whatever the options say.
     EXPECT_NE(r.out.find("determ=0"), std::string::npos);
@@ -293,23 +266,19 @@ TEST(SiteBySite, MoreThan499SurveysAreRefused) {
 // A context prepared as the driver leaves it, writing into a temporary file.
 struct Direct {
     occusim::Context ctx;
-    std::string dir = occusim::testing::make_temp_dir();
+    TempDir dir;
     std::FILE *console = std::tmpfile();
 
     Direct(int nper, long seed) {
         ctx.out = console;
-        ctx.workdir = dir;
+        ctx.workdir = dir.path;
         ctx.set_vector_defaults();
         ctx.nper = nper;
         ctx.SRVYPERSEASN[0] = nper;
         ctx.determ = 0;
         ctx.rng.PlantSeeds(seed);
     }
-    ~Direct() {
-        std::fclose(console);
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
+    ~Direct() { std::fclose(console); }
     // Runs the simulation for n sites and returns the history file.
     std::string run(double n) {
         ctx.fp2 = ctx.open("h.pao", "w");
@@ -321,7 +290,7 @@ struct Direct {
         }
         EXPECT_EQ(status, 0);
         EXPECT_EQ(ctx.fp2, nullptr);
-        return occusim::testing::read_file(dir + "/h.pao");
+        return read_file(dir.path + "/h.pao");
     }
 };
 
@@ -435,44 +404,22 @@ TEST(SiteBySiteBranches, OccupancyFromCovariatesIsTheLogisticOfTheLinearPredicto
 
 // ---- a large stochastic run against the expected-value cohort run ----
 
-// Frequencies of an expected-value history file, keyed by history text.
-std::map<std::string, double> expected_counts(const std::string &file) {
-    std::map<std::string, double> out;
-    std::istringstream in(file);
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        std::size_t last = line.rfind('\t');
-        if (last == std::string::npos) break;
-        out[line.substr(0, last + 1)] = std::stod(line.substr(last + 1));
-    }
-    return out;
-}
-
 TEST(SiteBySiteAgreement, LargeRunMatchesTheExpectedValueRun) {
-    std::vector<std::string> model{"T=3", "N=20000", "psi=.6", "p=.4", "b=.3", "p10=.1", "eps=.2", "gam=.15"};
+    const Args model{"T=3", "N=20000", "psi=.6", "p=.4", "b=.3", "p10=.1", "eps=.2", "gam=.15"};
     auto expected = run_cli(model);
     ASSERT_EQ(expected.status, 0);
-    auto want = expected_counts(expected.pao());
+    auto want = history_counts(expected.pao());
     ASSERT_EQ(want.size(), 27u);
 
-    model.insert(model.end(), {"SIMTYPE=2", "SEED=271828", "QUIET"});
-    auto sim = run_cli(model);
+    auto sim = run_cli(with(model, {"SIMTYPE=2", "SEED=271828", "QUIET"}));
     ASSERT_EQ(sim.status, 0);
-    std::map<std::string, double> seen;
-    auto lines = history_lines(sim.pao());
-    ASSERT_EQ(lines.size(), 20000u);
-    for (const auto &l : lines) seen[l] += 1;
+    ASSERT_EQ(history_lines(sim.pao()).size(), 20000u);
 
     // Pearson chi-square over the 27 histories; 26 degrees of freedom, the
     // 0.999 quantile is 54.1.
-    double chi2 = 0;
-    for (const auto &[history, e] : want) {
-        double o = seen.count(history) ? seen[history] : 0.0;
-        chi2 += (o - e) * (o - e) / e;
-    }
-    for (const auto &[history, o] : seen) EXPECT_TRUE(want.count(history)) << history;
-    EXPECT_LT(chi2, 54.1);
+    auto c = chi_square(history_counts(sim.pao()), want);
+    EXPECT_EQ(c.unexpected, std::vector<std::string>());
+    EXPECT_LT(c.statistic, 54.1);
 }
 
 } // namespace

@@ -3,36 +3,18 @@
 // missing surveys and several seasons.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/cli.hpp"
+#include "support/history.hpp"
 
-using occusim::testing::run_cli;
+using namespace occusim::testing;
 
 namespace {
 
 const std::string kTrailer3 = "0\n0\n3\nsimulated data from occusim8\n";
-
-std::string fmt(double v) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%f", v);
-    return buf;
-}
-
-// History lines of a history file (between the header and the "0","0" lines).
-std::vector<std::string> history_lines(const std::string &pao) {
-    std::vector<std::string> lines;
-    std::istringstream in(pao);
-    std::string line;
-    std::getline(in, line); // header
-    while (std::getline(in, line) && line != "0") lines.push_back(line);
-    return lines;
-}
 
 TEST(Caphis, RemovalWritesDashesAfterTheFirstDetection) {
     auto r = run_cli({"T=3", "N=100", "psi=1", "p=.5", "REMOVAL"});
@@ -115,7 +97,7 @@ TEST(Caphis, TwoSeasonsFollowColonisationAndExtinction) {
     std::string want = "16\t4\n";
     for (auto [h, v] : expected) {
         for (int k = 0; k < 4; k++) want += ((h >> (3 - k)) & 1) ? "1\t" : "0\t";
-        want += fmt(v) + "\n";
+        want += stringf("%f\n", v);
     }
     want += "0\n0\n2,2\nsimulated data from occusim8\n";
     EXPECT_EQ(r.pao(), want);
@@ -151,35 +133,18 @@ TEST(Caphis, NegativeTAsksForAStochasticRunWithThatManySurveys) {
 // A large seeded stochastic run agrees with the expected-value run: chi-square
 // over the histories with expected counts of at least 5.
 TEST(Caphis, StochasticRunAgreesWithExpectedValues) {
-    std::vector<std::string> design{"T=4",    "N=20000", "psi=.6",  "p=.3,.5,.4,.6", "gam=.1",
-                                    "eps=.2", "b=.4",    "p10=.05", "QUIET"};
+    const Args design{"T=4",    "N=20000", "psi=.6",  "p=.3,.5,.4,.6", "gam=.1",
+                      "eps=.2", "b=.4",    "p10=.05", "QUIET"};
     auto ev = run_cli(design);
-    auto st_args = design;
-    st_args.push_back("STOCH");
-    st_args.push_back("SEED=12345");
-    auto st = run_cli(st_args);
+    auto st = run_cli(with(design, {"STOCH", "SEED=12345"}));
     ASSERT_EQ(ev.status, 0);
     ASSERT_EQ(st.status, 0);
-    std::map<std::string, double> expected, observed;
-    for (const auto &l : history_lines(ev.pao())) {
-        auto cut = l.rfind('\t');
-        expected[l.substr(0, cut + 1)] = std::stod(l.substr(cut + 1));
-    }
-    for (const auto &l : history_lines(st.pao())) {
-        auto cut = l.rfind('\t');
-        observed[l.substr(0, cut + 1)] += std::stod(l.substr(cut + 1));
-    }
-    double chi2 = 0, total = 0;
-    int cells = 0;
-    for (auto [h, e] : expected) {
-        total += observed[h];
-        if (e < 5) continue;
-        chi2 += (observed[h] - e) * (observed[h] - e) / e;
-        cells++;
-    }
-    EXPECT_DOUBLE_EQ(total, 20000);
+    auto observed = history_counts(st.pao());
+    auto c = chi_square(observed, history_counts(ev.pao()), Small::drop);
+    EXPECT_EQ(c.unexpected, std::vector<std::string>());
+    EXPECT_DOUBLE_EQ(total(observed), 20000);
     // 99.9% point of chi-square for this many cells is well below 2*cells+40.
-    EXPECT_LT(chi2, 2.0 * cells + 40) << "cells=" << cells;
+    EXPECT_LT(c.statistic, 2.0 * c.classes + 40) << "cells=" << c.classes;
 }
 
 } // namespace

@@ -5,32 +5,14 @@
 // values.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <map>
-#include <sstream>
 #include <string>
 
 #include "support/cli.hpp"
+#include "support/history.hpp"
 
-using occusim::testing::run_cli;
+using namespace occusim::testing;
 
 namespace {
-
-// History text (symbols without separators) -> frequency of an expected-value
-// history file; or -> number of lines of a stochastic one.
-std::map<std::string, double> histories(const std::string &pao, bool expected) {
-    std::map<std::string, double> h;
-    std::istringstream in(pao);
-    std::string line;
-    std::getline(in, line);
-    int n = std::stoi(line.substr(line.find('\t') + 1));
-    while (std::getline(in, line) && line != "0") {
-        std::string text;
-        for (int i = 0; i < n; i++) text += line[2 * i];
-        h[text] += expected ? std::stod(line.substr(2 * n)) : 1.0;
-    }
-    return h;
-}
 
 TEST(HetMixture, OneSurveyExampleConsoleAndFile) {
     auto r = run_cli({"T=1", "N=100", "psi=.5", "pi=.4", "p=.5", "pB=.25"});
@@ -73,16 +55,13 @@ TEST(HetMixture, AllClassAGivesThePlainModel) {
 
     // With colonisation and extinction between surveys too, every history
     // gets what the plain cohort recursion gives it.
-    std::vector<std::string> design = {"T=4",           "N=100",        "psi=.6",
-                                       "p=.3,.5,.7,.4", "gam=.2,.1,.3", "eps=.1,.3,.2"};
+    const Args design = {"T=4", "N=100", "psi=.6", "p=.3,.5,.7,.4", "gam=.2,.1,.3", "eps=.1,.3,.2"};
     auto plain = run_cli(design);
-    design.push_back("pi=1");
-    design.push_back("pB=.9");
-    auto het = run_cli(design);
+    auto het = run_cli(with(design, {"pi=1", "pB=.9"}));
     ASSERT_EQ(plain.status, 0);
     ASSERT_EQ(het.status, 0);
-    auto want = histories(plain.pao(), true);
-    auto got = histories(het.pao(), true);
+    auto want = history_counts(plain.pao());
+    auto got = history_counts(het.pao());
     ASSERT_EQ(got.size(), want.size());
     for (const auto &[text, freq] : want) EXPECT_NEAR(got[text], freq, 1e-6) << text;
 }
@@ -134,10 +113,9 @@ TEST(HetMixture, ClassIsRedrawnWhenASeasonOpens) {
 TEST(HetMixture, CohortReachingSurvey17StopsTheRun) {
     auto r = run_cli({"T=17", "N=10", "psi=.5", "p=.5", "HET"});
     EXPECT_EQ(r.status, 1);
-    const std::string tail =
-        "allocating memory for double precision vector of length 131072\n\n ERROR per > MXPER";
-    ASSERT_GE(r.out.size(), tail.size());
-    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+    EXPECT_TRUE(r.out.ends_with(
+        "allocating memory for double precision vector of length 131072\n\n ERROR per > MXPER"))
+        << r.out;
     EXPECT_TRUE(r.exists("occusim.pao"));
     EXPECT_EQ(r.pao(), "");
 
@@ -164,25 +142,17 @@ TEST(HetMixture, StochasticRunAgreesWithExpectedValues) {
     const std::vector<std::string> design = {"T=3",  "N=20000", "psi=.6", "pi=.4",
                                              "p=.7", "pB=.2",   "eps=.1", "gam=.2"};
     auto expected = run_cli(design);
-    auto stoch_args = design;
-    stoch_args.push_back("STOCH");
-    stoch_args.push_back("SEED=20240");
-    auto stoch = run_cli(stoch_args);
+    auto stoch = run_cli(with(design, {"STOCH", "SEED=20240"}));
     ASSERT_EQ(expected.status, 0);
     ASSERT_EQ(stoch.status, 0);
     EXPECT_EQ(stoch.pao().substr(0, 9), "20000\t3\n0");
 
-    auto want = histories(expected.pao(), true);
-    auto got = histories(stoch.pao(), false);
-    double sites = 0, chi2 = 0;
-    for (const auto &[text, count] : got) {
-        ASSERT_TRUE(want.count(text)) << text;
-        sites += count;
-    }
-    for (const auto &[text, freq] : want) chi2 += (got[text] - freq) * (got[text] - freq) / freq;
-    EXPECT_EQ(sites, 20000);
+    auto got = history_counts(stoch.pao());
+    auto c = chi_square(got, history_counts(expected.pao()));
+    ASSERT_EQ(c.unexpected, std::vector<std::string>());
+    EXPECT_EQ(total(got), 20000);
     // 7 degrees of freedom: 24.3 is the 0.1% point.
-    EXPECT_LT(chi2, 24.3);
+    EXPECT_LT(c.statistic, 24.3);
 }
 
 } // namespace

@@ -7,35 +7,14 @@
 // and a large seeded stochastic run against the expected values.
 #include <gtest/gtest.h>
 
-#include <map>
-#include <sstream>
 #include <string>
 
 #include "support/cli.hpp"
+#include "support/history.hpp"
 
-using occusim::testing::run_cli;
+using namespace occusim::testing;
 
 namespace {
-
-// History text (symbols without separators) -> frequency of an expected-value
-// history file; or -> number of lines of a stochastic one.
-std::map<std::string, double> histories(const std::string &pao, bool expected) {
-    std::map<std::string, double> h;
-    std::istringstream in(pao);
-    std::string line;
-    std::getline(in, line);
-    int n = std::stoi(line.substr(line.find('\t') + 1));
-    while (std::getline(in, line) && line != "0") {
-        std::string text;
-        for (int i = 0; i < n; i++) text += line[2 * i];
-        h[text] += expected ? std::stod(line.substr(2 * n)) : 1.0;
-    }
-    return h;
-}
-
-bool ends_with(const std::string &s, const std::string &tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 TEST(MultiMethod, TwoMethodsOneVisitExample) {
     auto r = run_cli({"T=1", "N=100", "psi=1", "METH=2", "th0=1", "p1=.5", "p2=.5"});
@@ -101,7 +80,7 @@ TEST(MultiMethod, ThreeMethodsTwoSeasons) {
                                "gam  : 0.6 0.3\n"
                                "eps  : 0.2 0.2\n"
                                "\n=========== prnt_caphis =========\n";
-    EXPECT_TRUE(ends_with(r.out, layout)) << r.out;
+    EXPECT_TRUE(r.out.ends_with(layout)) << r.out;
     EXPECT_EQ(r.pao(), "25\t6\n"
                        "0\t0\t0\t0\t0\t0\t       39.0400000000\n"
                        "0\t0\t0\t1\t0\t0\t        3.2400000000\n"
@@ -157,16 +136,16 @@ TEST(MultiMethod, TablesBeyond32BitsAreRefused) {
     // 15 re-laid surveys: 2 * 4^15 entries do not fit 32 bits.
     auto fifteen = run_cli({"T=5", "N=10", "psi=.5", "METH=3", "p1=.5", "p2=.5", "p3=.5"});
     EXPECT_EQ(fifteen.status, 1);
-    EXPECT_TRUE(ends_with(fifteen.out, "Season: 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"
-                                       "allocating memory for double precision vector of length -2147483648\n"
-                                       "4)error allocating nx (size=1073741824)\n"))
+    EXPECT_TRUE(fifteen.out.ends_with("Season: 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"
+                                      "allocating memory for double precision vector of length -2147483648\n"
+                                      "4)error allocating nx (size=1073741824)\n"))
         << fifteen.out;
     EXPECT_EQ(fifteen.pao(), "");
     // 16: 4^16 itself no longer fits.
     auto sixteen = run_cli({"T=8", "N=10", "psi=.5", "METH=2", "p1=.5", "p2=.5"});
     EXPECT_EQ(sixteen.status, 1);
-    EXPECT_TRUE(ends_with(sixteen.out, "allocating memory for double precision vector of length 0\n"
-                                       "4)error allocating nx (size=0)\n"))
+    EXPECT_TRUE(sixteen.out.ends_with("allocating memory for double precision vector of length 0\n"
+                                      "4)error allocating nx (size=0)\n"))
         << sixteen.out;
 }
 
@@ -208,20 +187,20 @@ TEST(MultiMethod, LayoutsBeyondTheStorageAreRefused) {
     auto methods = run_cli({"T=2", "N=10", "psi=.5", "METH=6"});
     EXPECT_EQ(methods.status, 1);
     EXPECT_TRUE(
-        ends_with(methods.err, "occusim8: METH=6: at most 5 detection methods per visit are supported\n"))
+        methods.err.ends_with("occusim8: METH=6: at most 5 detection methods per visit are supported\n"))
         << methods.err;
     EXPECT_EQ(methods.pao(), "");
 
     auto season = run_cli({"T=2", "SPS=1,2000000000", "N=10", "psi=.5", "METH=2"});
     EXPECT_EQ(season.status, 1);
     EXPECT_TRUE(
-        ends_with(season.err, "occusim8: season 1: 2000000000 surveys with METH=2 exceed the survey count\n"))
+        season.err.ends_with("occusim8: season 1: 2000000000 surveys with METH=2 exceed the survey count\n"))
         << season.err;
 
     auto surveys = run_cli({"T=700", "N=10", "psi=.5", "SIMTYPE=2", "METH=5", "QUIET"});
     EXPECT_EQ(surveys.status, 1);
-    EXPECT_TRUE(ends_with(surveys.err,
-                          "occusim8: METH=5 with T=700 gives 3500 surveys; at most 3200 are supported\n"))
+    EXPECT_TRUE(
+        surveys.err.ends_with("occusim8: METH=5 with T=700 gives 3500 surveys; at most 3200 are supported\n"))
         << surveys.err;
 }
 
@@ -229,25 +208,18 @@ TEST(MultiMethod, StochasticRunAgreesWithExpectedValues) {
     const std::vector<std::string> design = {"T=2",       "METH=2", "N=20000", "psi=.7",
                                              "th0=.8,.5", "p1=.6",  "p2=.4"};
     auto expected = run_cli(design);
-    auto stoch_args = design;
-    stoch_args.push_back("STOCH");
-    stoch_args.push_back("SEED=99");
-    auto stoch = run_cli(stoch_args);
+    auto stoch = run_cli(with(design, {"STOCH", "SEED=99"}));
     ASSERT_EQ(expected.status, 0);
     ASSERT_EQ(stoch.status, 0);
 
-    auto want = histories(expected.pao(), true);
-    auto got = histories(stoch.pao(), false);
+    auto want = history_counts(expected.pao());
+    auto got = history_counts(stoch.pao());
     ASSERT_EQ(want.size(), 16u);
-    double sites = 0, chi2 = 0;
-    for (const auto &[text, count] : got) {
-        ASSERT_TRUE(want.count(text)) << text;
-        sites += count;
-    }
-    for (const auto &[text, freq] : want) chi2 += (got[text] - freq) * (got[text] - freq) / freq;
-    EXPECT_EQ(sites, 20000);
+    auto c = chi_square(got, want);
+    ASSERT_EQ(c.unexpected, std::vector<std::string>());
+    EXPECT_EQ(total(got), 20000);
     // 15 degrees of freedom: 37.7 is the 0.1% point.
-    EXPECT_LT(chi2, 37.7);
+    EXPECT_LT(c.statistic, 37.7);
 }
 
 } // namespace

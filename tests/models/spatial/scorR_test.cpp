@@ -4,26 +4,17 @@
 // the per-site draws by hand in the order the model makes them.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "models/spatial/scorR.hpp"
 #include "support/cli.hpp"
+#include "support/history.hpp"
 
-using occusim::testing::run_cli;
+using namespace occusim::testing;
 
 namespace {
-
-using Args = std::vector<std::string>;
-
-Args join(Args a, const Args &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 // T=3, one season: no positive colonisation; extinction 0.2 before the third
 // survey redraws local presence there.
@@ -34,7 +25,7 @@ const Args kTwoSeasons{"4",  "200", ".7", ".5", ".6", ".7", ".8", ".3", ".2", ".
                        ".6", ".7",  ".6", ".5", ".4", ".3", "0",  ".1", "0",  "0",  ".2", "0"};
 
 TEST(SpatialRecords, OneSeasonWithoutColonisation) {
-    auto r = run_cli(join(kOneSeason, {"T=3", "SPADMS", "QUIET"}));
+    auto r = run_cli(with(kOneSeason, {"T=3", "SPADMS", "QUIET"}));
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("allocating memory for double precision vector of length 8\n"
                          "N=100.000000 T=3 psi=0.500000\n"
@@ -61,7 +52,7 @@ TEST(SpatialRecords, OneSeasonWithoutColonisation) {
 }
 
 TEST(SpatialRecords, TwoSeasonsFromColonisation) {
-    auto r = run_cli(join(kTwoSeasons, {"T=4", "SPADMS", "QUIET"}));
+    auto r = run_cli(with(kTwoSeasons, {"T=4", "SPADMS", "QUIET"}));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.pao(), "16\t4\n"
                        "0\t0\t0\t0\t       88.0312016000\n"
@@ -89,7 +80,7 @@ TEST(SpatialRecords, SeededRecursionKeepsDrawOrder) {
     // part of each cohort before the unoccupied one.
     Args block = kTwoSeasons;
     block[1] = "12";
-    auto r = run_cli(join(block, {"T=4", "SPADMS", "STOCH", "SEED=1", "QUIET"}));
+    auto r = run_cli(with(block, {"T=4", "SPADMS", "STOCH", "SEED=1", "QUIET"}));
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("noccupied:9.000000  not_occ:3.000000\n"), std::string::npos);
     EXPECT_EQ(r.pao(), "12\t4\n"
@@ -103,7 +94,7 @@ TEST(SpatialRecords, SiteBySiteWithoutDetectionsIsOneRecord) {
     Args block = kTwoSeasons;
     block[1] = "50";
     for (int t = 3; t < 7; t++) block[t] = "0";
-    auto r = run_cli(join(block, {"T=4", "SPADMS", "SIMTYPE=2", "SEED=5", "QUIET"}));
+    auto r = run_cli(with(block, {"T=4", "SPADMS", "SIMTYPE=2", "SEED=5", "QUIET"}));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.pao(), "1\t4\n0\t0\t0\t0\t50\n0\n0\n2,2;1\nsimulated data\n");
     EXPECT_FALSE(r.exists("occusim.tmp"));
@@ -112,7 +103,7 @@ TEST(SpatialRecords, SiteBySiteWithoutDetectionsIsOneRecord) {
 TEST(SpatialRecords, SeededSiteBySiteRunKeepsFirstAppearanceOrder) {
     Args block = kTwoSeasons;
     block[1] = "30";
-    auto r = run_cli(join(block, {"T=4", "SPADMS", "SIMTYPE=2", "SEED=777", "QUIET"}));
+    auto r = run_cli(with(block, {"T=4", "SPADMS", "SIMTYPE=2", "SEED=777", "QUIET"}));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.pao(), "9\t4\n"
                        "0\t1\t0\t1\t2\n"
@@ -127,45 +118,21 @@ TEST(SpatialRecords, SeededSiteBySiteRunKeepsFirstAppearanceOrder) {
                        "0\n0\n2,2;1\nsimulated data\n");
 }
 
-// History (symbols joined) -> number of sites, from a history file whose
-// lines end in a frequency.
-std::map<std::string, double> frequencies(const std::string &text, int T) {
-    std::map<std::string, double> t;
-    std::istringstream in(text);
-    std::string line;
-    std::getline(in, line);
-    for (long lines = std::stol(line); lines > 0 && std::getline(in, line); lines--) {
-        std::istringstream f(line);
-        std::string sym, key;
-        for (int j = 0; j < T; j++) {
-            std::getline(f, sym, '\t');
-            key += sym;
-        }
-        std::getline(f, sym);
-        t[key] += std::stod(sym);
-    }
-    return t;
-}
-
 TEST(SpatialRecords, SiteBySiteAgreesWithRecursion) {
     // The site chain and the recursion agree when extinction is positive only
     // where a season opens, as here.
     Args block = kTwoSeasons;
     block[1] = "20000";
-    auto expected = run_cli(join(block, {"T=4", "SPADMS", "QUIET"}));
-    auto sites = run_cli(join(block, {"T=4", "SPADMS", "SIMTYPE=2", "SEED=31337", "QUIET"}));
+    auto expected = run_cli(with(block, {"T=4", "SPADMS", "QUIET"}));
+    auto sites = run_cli(with(block, {"T=4", "SPADMS", "SIMTYPE=2", "SEED=31337", "QUIET"}));
     ASSERT_EQ(expected.status, 0);
     ASSERT_EQ(sites.status, 0);
-    auto e = frequencies(expected.pao(), 4), o = frequencies(sites.pao(), 4);
+    auto e = history_counts(expected.pao()), o = history_counts(sites.pao());
     ASSERT_EQ(e.size(), 16u);
-    double x2 = 0, n = 0;
-    for (const auto &[h, v] : o) {
-        ASSERT_TRUE(e.count(h)) << h;
-        n += v;
-    }
-    for (const auto &[h, v] : e) x2 += (o[h] - v) * (o[h] - v) / v;
-    EXPECT_EQ(n, 20000);
-    EXPECT_LT(x2, 37.7); // 15 degrees of freedom, 0.1 % level
+    auto c = chi_square(o, e);
+    ASSERT_EQ(c.unexpected, std::vector<std::string>());
+    EXPECT_EQ(total(o), 20000);
+    EXPECT_LT(c.statistic, 37.7); // 15 degrees of freedom, 0.1 % level
 }
 
 TEST(SpatialRecords, PositionalBlockRefusals) {
@@ -184,7 +151,7 @@ TEST(SpatialRecords, PositionalBlockRefusals) {
               "\"0\"\n");
 
     // The recursion writes histories of the T given among the named options.
-    auto unnamed = run_cli(join(kOneSeason, {"SPADMS", "QUIET"}));
+    auto unnamed = run_cli(with(kOneSeason, {"SPADMS", "QUIET"}));
     EXPECT_EQ(unnamed.status, 1);
     EXPECT_EQ(unnamed.err,
               "occusim8: SPADMS: the recursion needs the number of surveys as T=3 among the named options\n");

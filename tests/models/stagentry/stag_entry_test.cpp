@@ -5,10 +5,7 @@
 // generator (multiplier 48271, modulus 2^31-1) from the seed.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -16,34 +13,13 @@
 #include "driver/finish.hpp"
 #include "models/stagentry/stag_entry.hpp"
 #include "support/cli.hpp"
+#include "support/history.hpp"
 
-using occusim::testing::run_cli;
+using namespace occusim::testing;
 
 namespace {
 
 const char *kTrailer3 = "0\n0\n3\nsimulated data from occusim6-stag-entry\n";
-
-std::string after(const std::string &text, const std::string &marker) {
-    std::size_t at = text.find(marker);
-    return at == std::string::npos ? std::string() : text.substr(at);
-}
-
-// History key (survey symbols without tabs) -> count, from the final layout.
-std::map<std::string, double> histories(const std::string &pao) {
-    std::map<std::string, double> h;
-    std::size_t pos = pao.find('\n') + 1;
-    while (pos < pao.size()) {
-        std::size_t end = pao.find('\n', pos);
-        std::string line = pao.substr(pos, end - pos);
-        pos = end + 1;
-        std::size_t tabs = line.find("\t\t");
-        if (tabs == std::string::npos) break; // the "0" lines of the trailer
-        std::string key;
-        for (std::size_t i = 0; i < tabs; i += 2) key += line[i];
-        h[key] += std::stod(line.substr(tabs + 2));
-    }
-    return h;
-}
 
 // With entry and departure 1 everywhere every occupied site is available at
 // the first survey only: 50 occupied * 0.5 detected give history 100 with 25;
@@ -55,17 +31,17 @@ TEST(StagEntry, DefaultsLeaveOnlyTheFirstSurveyToDetect) {
                                    "1\t0\t0\t\t25.000000\n"
                                    "0\t0\t0\t\t75.000000\n") +
                            kTrailer3);
-    EXPECT_EQ(after(r.out, "nsites="), "nsites=100, num_srvys=3 SIMTYPE=1 SRVYPERSEASN=3\n"
-                                       "psi: 0.50\n"
-                                       "p: 0.50 0.50 0.50\n"
-                                       "e: 1.00 1.00 1.00\n"
-                                       "d: 1.00 1.00 1.00\n\n"
-                                       "opening occusim.pao...\n"
-                                       "num_occ=50.000000\n"
-                                       "==============\n"
-                                       "OUTFILE=occusim.pao\n"
-                                       "NSITES=3 NSRVYS=3\n"
-                                       "end of program(occusim5)\n");
+    EXPECT_EQ(from_marker(r.out, "nsites="), "nsites=100, num_srvys=3 SIMTYPE=1 SRVYPERSEASN=3\n"
+                                             "psi: 0.50\n"
+                                             "p: 0.50 0.50 0.50\n"
+                                             "e: 1.00 1.00 1.00\n"
+                                             "d: 1.00 1.00 1.00\n\n"
+                                             "opening occusim.pao...\n"
+                                             "num_occ=50.000000\n"
+                                             "==============\n"
+                                             "OUTFILE=occusim.pao\n"
+                                             "NSITES=3 NSRVYS=3\n"
+                                             "end of program(occusim5)\n");
     EXPECT_EQ(r.err, "simulating by binary tree...\n");
 
     // The number of sites is N truncated toward zero.
@@ -237,19 +213,11 @@ TEST(StagEntry, RefusesWhatItCannotDo) {
     EXPECT_NE(noFile.out.find("opening no/such/dir.pao...\nerror opening occusim.inp\n"), std::string::npos);
 }
 
-struct ListingDir {
-    std::string dir = occusim::testing::make_temp_dir();
-    ~ListingDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-};
-
 // The merge on its own: interleaved repeats of long keys (over 255
 // characters a line), counts summed in listing order, and a history whose
 // listed counts sum to 0 dropped.
 TEST(StagListing, MergeIsByWholeKeyInFirstAppearanceOrder) {
-    ListingDir d;
+    TempDir d;
     const int T = 130;
     auto key = [&](char first, char last) {
         std::string k;
@@ -260,25 +228,25 @@ TEST(StagListing, MergeIsByWholeKeyInFirstAppearanceOrder) {
         return k;
     };
     std::string a = key('1', '0'), b = key('0', '1'), c = key('0', '0'), z = key('1', '1');
-    std::FILE *f = std::fopen((d.dir + "/l.pao").c_str(), "w");
+    std::FILE *f = std::fopen((d.path + "/l.pao").c_str(), "w");
     ASSERT_NE(f, nullptr);
     std::fprintf(f, "%s2.500000\n%s0.000000\n%s1.000000\n%s0.250000\n%s4.000000\n%s0.250000\n", b.c_str(),
                  z.c_str(), a.c_str(), b.c_str(), c.c_str(), a.c_str());
     std::fclose(f);
     occusim::Context ctx;
-    ctx.workdir = d.dir;
+    ctx.workdir = d.path;
     ctx.nout = 6;
     occusim::rewrite_stag_listing(ctx, "l.pao", T, 7);
-    EXPECT_EQ(occusim::testing::read_file(d.dir + "/l.pao"),
+    EXPECT_EQ(read_file(d.path + "/l.pao"),
               "3\t130\n" + b + "\t2.750000\n" + a + "\t1.250000\n" + c +
                   "\t4.000000\n0\n0\n7\nsimulated data from occusim6-stag-entry\n");
     EXPECT_TRUE(ctx.history_written);
 }
 
 TEST(StagListing, ReopenFailureIsReportedInTheErrorFile) {
-    ListingDir d;
+    TempDir d;
     occusim::Context ctx;
-    ctx.workdir = d.dir;
+    ctx.workdir = d.path;
     int status = -1;
     try {
         occusim::rewrite_stag_listing(ctx, "/no/such/dir/l.pao", 3, 3);
@@ -286,43 +254,27 @@ TEST(StagListing, ReopenFailureIsReportedInTheErrorFile) {
         status = fin.status;
     }
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(occusim::testing::read_file(d.dir + "/occusim.err"),
-              "error reopening /no/such/dir/l.pao for reading\n");
+    EXPECT_EQ(read_file(d.path + "/occusim.err"), "error reopening /no/such/dir/l.pao for reading\n");
 }
 
 // A large seeded site-by-site run agrees with the expected-value recursion
 // (two seasons with turnover at the boundary): chi-square over the 16
 // histories against the 0.1% critical value of its degrees of freedom.
 TEST(StagEntry, SiteBySiteAgreesWithTheRecursion) {
-    const std::vector<std::string> design = {"T=4",    "psi=.7",     "p=.7",       "SPS=2", "Ent=.6",
-                                             "Dep=.4", "eps=0,.2,0", "gam=0,.3,0", "QUIET", "STAG"};
-    auto with = [&](std::vector<std::string> extra) {
-        std::vector<std::string> args = design;
-        args.insert(args.end(), extra.begin(), extra.end());
-        return run_cli(args);
-    };
-    auto expected = with({"N=1000"});
-    auto simulated = with({"N=20000", "SIMTYPE=2", "SEED=12345"});
+    const Args design = {"T=4",    "psi=.7",     "p=.7",       "SPS=2", "Ent=.6",
+                         "Dep=.4", "eps=0,.2,0", "gam=0,.3,0", "QUIET", "STAG"};
+    auto expected = run_cli(with(design, {"N=1000"}));
+    auto simulated = run_cli(with(design, {"N=20000", "SIMTYPE=2", "SEED=12345"}));
     ASSERT_EQ(expected.status, 0);
     ASSERT_EQ(simulated.status, 0);
-    auto e = histories(expected.pao());
-    auto s = histories(simulated.pao());
-    double total = 0, chi2 = 0;
-    for (auto &[k, v] : s) total += v;
-    EXPECT_EQ(total, 20000);
-    int cells = 0;
-    for (auto &[k, p] : e) {
-        double exp = p / 1000 * total;
-        ASSERT_GT(exp, 5) << k;
-        double obs = s.count(k) ? s[k] : 0;
-        chi2 += (obs - exp) * (obs - exp) / exp;
-        cells++;
-    }
-    for (auto &[k, v] : s) EXPECT_TRUE(e.count(k)) << "history " << k << " cannot occur";
-    const double df = cells - 1;
-    const double crit = df * std::pow(1 - 2 / (9 * df) + 3.09 * std::sqrt(2 / (9 * df)), 3);
-    EXPECT_EQ(cells, 16);
-    EXPECT_LT(chi2, crit);
+    auto s = history_counts(simulated.pao());
+    EXPECT_EQ(total(s), 20000);
+    auto e = scaled(history_counts(expected.pao()), total(s) / 1000);
+    for (const auto &[k, exp] : e) ASSERT_GT(exp, 5) << k;
+    auto c = chi_square(s, e);
+    EXPECT_EQ(c.unexpected, std::vector<std::string>()) << "histories that cannot occur";
+    EXPECT_EQ(c.classes, 16);
+    EXPECT_LT(c.statistic, c.critical(3.09));
 }
 
 } // namespace
