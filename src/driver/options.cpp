@@ -119,9 +119,10 @@ void count_seasons(Context &ctx, int given) {
     }
 }
 
-void echo_vec(Context &ctx, const std::string &name, const std::string &value, Vec &v, int offset, int cap) {
+// "name=" and the list (syntax A). Returns the count filled.
+int echo_vec(Context &ctx, const std::string &name, const std::string &value, Vec &v, int offset, int cap) {
     std::fprintf(ctx.out, "%s=", name.c_str());
-    get_arg_vec(ctx, name, value, v, offset, cap);
+    return get_arg_vec(ctx, name, value, v, offset, cap);
 }
 
 void echo_block(Context &ctx, const std::string &name, const std::string &value, Vec &v) {
@@ -312,8 +313,7 @@ void apply_argument(Context &ctx, const std::string &arg) {
     if (is("thBa'")) echo_block(ctx, n, value, ctx.thB[0][1]);       // 46
     if (is("epsAb")) echo_vec(ctx, n, value, ctx.epsAb, 0, kVecLen); // 47
     if (is("epsAB")) {                                               // 48
-        std::fprintf(o, "%s=", n.c_str());
-        int count = get_arg_vec(ctx, n, value, ctx.epsAB, 0, kVecLen);
+        int count = echo_vec(ctx, n, value, ctx.epsAB, 0, kVecLen);
         for (int k = 0; k < count; k++) ctx.epsB[kVecLen + k] = ctx.epsAB[k];
     }
     if (is("epsBaA")) echo_in_block(ctx, n, value, ctx.epsB, 1);     // 49
@@ -322,8 +322,7 @@ void apply_argument(Context &ctx, const std::string &arg) {
     if (is("epsBAa")) echo_in_block(ctx, n, value, ctx.epsB, 2);     // 52
     if (is("gamAb")) echo_vec(ctx, n, value, ctx.gamAb, 0, kVecLen); // 53
     if (is("gamAB")) {                                               // 54
-        std::fprintf(o, "%s=", n.c_str());
-        int count = get_arg_vec(ctx, n, value, ctx.gamAB, 0, kVecLen);
+        int count = echo_vec(ctx, n, value, ctx.gamAB, 0, kVecLen);
         for (int k = 0; k < count; k++) ctx.gamB[kVecLen + k] = ctx.gamAB[k];
     }
     if (is("gamBaA")) echo_in_block(ctx, n, value, ctx.gamB, 1); // 55
