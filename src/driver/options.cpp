@@ -46,6 +46,48 @@ std::vector<std::string> tokens_of(const std::string &text) {
                 room);
 }
 
+void parse_entry(const std::string &t, double &x) {
+    x = to_double(t);
+}
+void parse_entry(const std::string &t, int &x) {
+    x = to_int(t);
+}
+void echo_entry(std::FILE *f, double x) {
+    std::fprintf(f, " %4.2f", x);
+}
+void echo_entry(std::FILE *f, int x) {
+    std::fprintf(f, " %d", x);
+}
+
+// The comma-list syntaxes: the values of `text` go into v[offset..] within
+// the first `capacity` entries, and a single value is replicated over the
+// surveys known so far. Echoes `lead`, then "[", each entry and "]\n".
+// Returns the count filled.
+template <typename V>
+int read_list(Context &ctx, const std::string &name, const std::string &text, V &v, int offset, int capacity,
+              const char *lead = "") {
+    std::vector<std::string> toks = tokens_of(text);
+    int room = capacity - offset;
+    if (static_cast<long>(toks.size()) > room) too_long_list(name, toks.size(), room);
+    if (toks.size() <= 1 && ctx.nper > room) too_many_surveys(name, ctx.nper, room);
+    std::fprintf(ctx.out, "%s[", lead);
+    int count = 0;
+    for (const auto &t : toks) {
+        parse_entry(t, v[offset + count]);
+        echo_entry(ctx.out, v[offset + count]);
+        count++;
+    }
+    if (count <= 1) {
+        for (int j = 1; j < ctx.nper; j++) {
+            v[offset + j] = v[offset];
+            echo_entry(ctx.out, v[offset + j]);
+        }
+        count = ctx.nper > 1 ? ctx.nper : 1;
+    }
+    std::fprintf(ctx.out, "]\n");
+    return count;
+}
+
 // Surveys whose entries a per-survey copy may touch: T can be set larger than
 // the storage before the run refuses it, and a short list does not stop it.
 int surveys_in_storage(const Context &ctx) {
@@ -77,9 +119,10 @@ void count_seasons(Context &ctx, int given) {
     }
 }
 
-void echo_vec(Context &ctx, const std::string &name, const std::string &value, Vec &v, int offset, int cap) {
+// "name=" and the list (syntax A). Returns the count filled.
+int echo_vec(Context &ctx, const std::string &name, const std::string &value, Vec &v, int offset, int cap) {
     std::fprintf(ctx.out, "%s=", name.c_str());
-    get_arg_vec(ctx, name, value, v, offset, cap);
+    return get_arg_vec(ctx, name, value, v, offset, cap);
 }
 
 void echo_block(Context &ctx, const std::string &name, const std::string &value, Vec &v) {
@@ -112,48 +155,11 @@ void split_argument(const std::string &arg, std::string &name, std::string &valu
 
 int get_arg_vec(Context &ctx, const std::string &name, const std::string &text, Vec &v, int offset,
                 int capacity) {
-    std::vector<std::string> toks = tokens_of(text);
-    int room = capacity - offset;
-    if (static_cast<long>(toks.size()) > room) too_long_list(name, toks.size(), room);
-    if (toks.size() <= 1 && ctx.nper > room) too_many_surveys(name, ctx.nper, room);
-    std::fprintf(ctx.out, "[");
-    int count = 0;
-    for (const auto &t : toks) {
-        v[offset + count] = to_double(t);
-        std::fprintf(ctx.out, " %4.2f", v[offset + count]);
-        count++;
-    }
-    if (count <= 1) {
-        for (int j = 1; j < ctx.nper; j++) {
-            v[offset + j] = v[offset];
-            std::fprintf(ctx.out, " %4.2f", v[offset + j]);
-        }
-        count = ctx.nper > 1 ? ctx.nper : 1;
-    }
-    std::fprintf(ctx.out, "]\n");
-    return count;
+    return read_list(ctx, name, text, v, offset, capacity);
 }
 
 int get_arg_ivec(Context &ctx, const std::string &name, const std::string &text, IVec &v, int capacity) {
-    std::vector<std::string> toks = tokens_of(text);
-    if (static_cast<long>(toks.size()) > capacity) too_long_list(name, toks.size(), capacity);
-    if (toks.size() <= 1 && ctx.nper > capacity) too_many_surveys(name, ctx.nper, capacity);
-    std::fprintf(ctx.out, "[");
-    int count = 0;
-    for (const auto &t : toks) {
-        v[count] = to_int(t);
-        std::fprintf(ctx.out, " %d", v[count]);
-        count++;
-    }
-    if (count <= 1) {
-        for (int j = 1; j < ctx.nper; j++) {
-            v[j] = v[0];
-            std::fprintf(ctx.out, " %d", v[j]);
-        }
-        count = ctx.nper > 1 ? ctx.nper : 1;
-    }
-    std::fprintf(ctx.out, "]\n");
-    return count;
+    return read_list(ctx, name, text, v, 0, capacity);
 }
 
 int get_arg_vec2(Context &ctx, const std::string &name, const std::string &text, std::array<Vec, 2> &rows) {
@@ -182,28 +188,9 @@ int get_arg_phi(Context &ctx, const std::string &name, const std::string &rest, 
     int j = rest[2] - '0';
     if (j + 1 > ctx.NSTATES) ctx.NSTATES = j + 1;
     int o = rest[1] == ',' ? 0 : 1;
-    std::vector<std::string> toks = tokens_of(text);
-    int room = kVecLen - o;
-    if (static_cast<long>(toks.size()) > room) too_long_list(name, toks.size(), room);
-    if (toks.size() <= 1 && ctx.nper > room) too_many_surveys(name, ctx.nper, room);
-    Vec &v = table[i][j];
-    std::fprintf(ctx.out, "(%d,%d) ", i, j);
-    std::fprintf(ctx.out, "[");
-    int count = 0;
-    for (const auto &t : toks) {
-        v[o + count] = to_double(t);
-        std::fprintf(ctx.out, " %4.2f", v[o + count]);
-        count++;
-    }
-    if (count <= 1) {
-        for (int k = 1; k < ctx.nper; k++) {
-            v[o + k] = v[o];
-            std::fprintf(ctx.out, " %4.2f", v[o + k]);
-        }
-        count = ctx.nper > 1 ? ctx.nper : 1;
-    }
-    std::fprintf(ctx.out, "]\n");
-    return count;
+    char lead[32];
+    std::snprintf(lead, sizeof lead, "(%d,%d) ", i, j);
+    return read_list(ctx, name, text, table[i][j], o, kVecLen, lead);
 }
 
 void apply_argument(Context &ctx, const std::string &arg) {
@@ -326,8 +313,7 @@ void apply_argument(Context &ctx, const std::string &arg) {
     if (is("thBa'")) echo_block(ctx, n, value, ctx.thB[0][1]);       // 46
     if (is("epsAb")) echo_vec(ctx, n, value, ctx.epsAb, 0, kVecLen); // 47
     if (is("epsAB")) {                                               // 48
-        std::fprintf(o, "%s=", n.c_str());
-        int count = get_arg_vec(ctx, n, value, ctx.epsAB, 0, kVecLen);
+        int count = echo_vec(ctx, n, value, ctx.epsAB, 0, kVecLen);
         for (int k = 0; k < count; k++) ctx.epsB[kVecLen + k] = ctx.epsAB[k];
     }
     if (is("epsBaA")) echo_in_block(ctx, n, value, ctx.epsB, 1);     // 49
@@ -336,8 +322,7 @@ void apply_argument(Context &ctx, const std::string &arg) {
     if (is("epsBAa")) echo_in_block(ctx, n, value, ctx.epsB, 2);     // 52
     if (is("gamAb")) echo_vec(ctx, n, value, ctx.gamAb, 0, kVecLen); // 53
     if (is("gamAB")) {                                               // 54
-        std::fprintf(o, "%s=", n.c_str());
-        int count = get_arg_vec(ctx, n, value, ctx.gamAB, 0, kVecLen);
+        int count = echo_vec(ctx, n, value, ctx.gamAB, 0, kVecLen);
         for (int k = 0; k < count; k++) ctx.gamB[kVecLen + k] = ctx.gamAB[k];
     }
     if (is("gamBaA")) echo_in_block(ctx, n, value, ctx.gamB, 1); // 55

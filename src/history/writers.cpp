@@ -36,17 +36,39 @@ void close_history(Context &ctx, bool fp2_first) {
     ctx.fp = ctx.fp2 = nullptr;
 }
 
-} // namespace
-
-void prnt_caphis(Context &ctx, int n, int expected) {
-    std::fprintf(ctx.out, "\n=========== prnt_caphis =========\n");
+// First line of the history file: the number of lines that follow (the
+// histories above `threshold` in expected-value runs, the rounded number of
+// sites otherwise) and the history length n.
+void write_history_header(Context &ctx, int n, int expected, double threshold) {
     long long total = 0;
     int distinct = 0;
     ctx.nx.for_each([&](std::int64_t, double v) {
         total += rounded(v);
-        if (v > 1e-10) distinct++;
+        if (v > threshold) distinct++;
     });
     std::fprintf(ctx.fp2, "%lld\t%d\n", expected ? static_cast<long long>(distinct) : total, n);
+}
+
+// Ends a history line with its frequency in `freq_format` (expected-value
+// runs only) and a newline, and writes it once, or in random runs once per
+// site the count v stands for.
+__attribute__((format(printf, 5, 0))) void write_history_line(Context &ctx, std::string &line, double v,
+                                                              int expected, const char *freq_format) {
+    if (expected) {
+        char freq[400];
+        std::snprintf(freq, sizeof freq, freq_format, v);
+        line += freq;
+    }
+    line.push_back('\n');
+    long long reps = expected ? 1 : rounded(v);
+    for (long long r = 0; r < reps; r++) std::fwrite(line.data(), 1, line.size(), ctx.fp2);
+}
+
+} // namespace
+
+void prnt_caphis(Context &ctx, int n, int expected) {
+    std::fprintf(ctx.out, "\n=========== prnt_caphis =========\n");
+    write_history_header(ctx, n, expected, 1e-10);
 
     std::string text(static_cast<std::size_t>(n) + 1, '\0');
     std::string line;
@@ -60,14 +82,7 @@ void prnt_caphis(Context &ctx, int n, int expected) {
             line.push_back(text[i]);
             line.push_back('\t');
         }
-        if (expected) {
-            char freq[400];
-            std::snprintf(freq, sizeof freq, "%20.10f", v);
-            line += freq;
-        }
-        line.push_back('\n');
-        long long reps = expected ? 1 : rounded(v);
-        for (long long r = 0; r < reps; r++) std::fwrite(line.data(), 1, line.size(), ctx.fp2);
+        write_history_line(ctx, line, v, expected, "%20.10f");
     });
     write_season_trailer(ctx, ctx.fp2, n);
     std::fprintf(ctx.fp2, ";%d\nsimulated data from occusim8\n", ctx.METH);
@@ -78,13 +93,7 @@ void prnt_caphis(Context &ctx, int n, int expected) {
 void prnt_caphis2(Context &ctx, int n, int expected) {
     std::fprintf(ctx.out, "\n=========== prnt_caphis2 ========= nper=%d sps=%d meth=%d\n", n,
                  ctx.SRVYPERSEASN[0], ctx.METH);
-    long long total = 0;
-    int distinct = 0;
-    ctx.nx.for_each([&](std::int64_t, double v) {
-        total += rounded(v);
-        if (v > 0) distinct++;
-    });
-    std::fprintf(ctx.fp2, "%lld\t%d\n", expected ? static_cast<long long>(distinct) : total, n);
+    write_history_header(ctx, n, expected, 0);
 
     std::string text(2 * static_cast<std::size_t>(n) + 1, '\0');
     std::string out;
@@ -93,14 +102,7 @@ void prnt_caphis2(Context &ctx, int n, int expected) {
         if (!(v > 0)) return;
         base4rep(ctx, j, n, text.data());
         out.assign(text.c_str(), 2 * static_cast<std::size_t>(n));
-        if (expected) {
-            char freq[400];
-            std::snprintf(freq, sizeof freq, "%f", v);
-            out += freq;
-        }
-        out.push_back('\n');
-        long long reps = expected ? 1 : rounded(v);
-        for (long long r = 0; r < reps; r++) std::fwrite(out.data(), 1, out.size(), ctx.fp2);
+        write_history_line(ctx, out, v, expected, "%f");
     });
     write_season_trailer(ctx, ctx.fp2, n);
     std::fprintf(ctx.fp2, "\nsimulated data from occusim8\n");

@@ -17,7 +17,6 @@
 #include <cstdlib>
 
 #include "driver/finish.hpp"
-#include "history/summariser.hpp"
 #include "models/multistate/ms_lines.hpp"
 #include "models/multistate/ms_split.hpp"
 
@@ -116,11 +115,7 @@ void do_multistate_sim_corr(Context &ctx, const Args &argv) {
     const double l31 = number(argv, 38), l32 = number(argv, 39), l33 = number(argv, 40);
     std::fprintf(ctx.out, "\nSIMTYPE=%d\n", ctx.SIMTYPE);
 
-    ctx.fp2 = ctx.open("occusim.tmp", "w");
-    if (!ctx.fp2) {
-        ctx.write_error_file("error opening %s\n", "occusim.tmp");
-        finish(1);
-    }
+    ctx.fp2 = open_for_writing(ctx, "occusim.tmp");
 
     OutcomeSplit states(ctx, N);
     const double N3 = states.next(psi[3]);
@@ -145,12 +140,7 @@ void do_multistate_sim_corr(Context &ctx, const Args &argv) {
     const double start[kCombined] = {0, N10, N11, N20, N21, N22, N30, N31, N32, N33};
     for (int m = kCombined - 1; m >= 1; m--) mscorrcap(ctx, 0, 0, tb, m, start[m]);
     print_mscaphis(ctx, 0, N0);
-
-    std::fclose(ctx.fp2);
-    ctx.fp2 = nullptr;
-    smrz_pao(ctx, 2 * T);
-    std::fprintf(ctx.out, "end of program\n");
-    finish(0);
+    summarise_ms_histories(ctx, T, "end of program\n");
 }
 
 } // namespace occusim

@@ -9,12 +9,30 @@
 #include <cstring>
 
 #include "driver/finish.hpp"
+#include "history/summariser.hpp"
 
 namespace occusim {
 
 void require_ms_surveys(int T) {
     if (T > kMaxMsSurveys)
         input_error("T=%d: multistate histories hold at most %d surveys", T, kMaxMsSurveys);
+}
+
+std::FILE *open_for_writing(Context &ctx, const char *name) {
+    std::FILE *f = ctx.open(name, "w");
+    if (!f) {
+        ctx.write_error_file("error opening %s\n", name);
+        finish(1);
+    }
+    return f;
+}
+
+void summarise_ms_histories(Context &ctx, int T, const char *farewell) {
+    std::fclose(ctx.fp2);
+    ctx.fp2 = nullptr;
+    smrz_pao(ctx, 2 * T);
+    std::fprintf(ctx.out, "%s", farewell);
+    finish(0);
 }
 
 void print_mscaphis(Context &ctx, std::int64_t code, double x) {

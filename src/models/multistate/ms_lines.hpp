@@ -1,10 +1,12 @@
 // The multistate history line shared by the multistate models and the
 // integrated model: a decimal history code (one digit per survey, the first
 // survey most significant) written as its survey digits separated by tabs,
-// with the expected count after a further tab in expected-value mode.
+// with the expected count after a further tab in expected-value mode; and the
+// temporary history file the multistate models write these lines to.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "driver/context.hpp"
 
@@ -19,6 +21,15 @@ void print_mscaphis(Context &ctx, std::int64_t code, double x);
 
 // Refuses a multistate run whose T surveys do not fit a decimal history code.
 void require_ms_surveys(int T);
+
+// Opens `name` for writing. A file that cannot be opened ends the run with
+// status 1 and "error opening <name>" in the error file.
+std::FILE *open_for_writing(Context &ctx, const char *name);
+
+// Closes the temporary history file (fp2), has the summariser write the
+// history file of T-survey histories from it, prints `farewell` on the
+// console and ends the run with status 0.
+[[noreturn]] void summarise_ms_histories(Context &ctx, int T, const char *farewell);
 
 // 10 to the power e (0 <= e <= 9): the place value of a survey's digit.
 inline std::int64_t place_value(int e) {

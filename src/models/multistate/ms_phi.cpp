@@ -15,7 +15,6 @@
 #include <cstdio>
 
 #include "driver/finish.hpp"
-#include "history/summariser.hpp"
 #include "models/multistate/ms_lines.hpp"
 #include "models/multistate/ms_split.hpp"
 
@@ -99,17 +98,9 @@ void do_multistate_sim2(Context &ctx, double N) {
     }
     std::fprintf(ctx.out, "\nSIMTYPE=%d\n", ctx.SIMTYPE);
 
-    ctx.fp2 = ctx.open("occusim.tmp", "w");
-    if (!ctx.fp2) {
-        ctx.write_error_file("error opening %s\n", "occusim.tmp");
-        finish(1);
-    }
+    ctx.fp2 = open_for_writing(ctx, "occusim.tmp");
     mscap2a(ctx, 0, 0, 0, N);
-    std::fclose(ctx.fp2);
-    ctx.fp2 = nullptr;
-    smrz_pao(ctx, 2 * T);
-    std::fprintf(ctx.out, "end of program\n");
-    finish(0);
+    summarise_ms_histories(ctx, T, "end of program\n");
 }
 
 } // namespace occusim

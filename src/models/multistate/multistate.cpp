@@ -18,7 +18,6 @@
 #include <cstdio>
 
 #include "driver/finish.hpp"
-#include "history/summariser.hpp"
 #include "models/multistate/ms_lines.hpp"
 #include "models/multistate/ms_phi.hpp"
 
@@ -120,11 +119,6 @@ bool settle_unset_dlta(Context &ctx, int T) {
     return unset;
 }
 
-[[noreturn]] void open_failed(Context &ctx, const char *name) {
-    ctx.write_error_file("error opening %s\n", name);
-    finish(1);
-}
-
 } // namespace
 
 void do_multistate_sim(Context &ctx, double N) {
@@ -170,22 +164,14 @@ void do_multistate_sim(Context &ctx, double N) {
     print_row(ctx, "\np2    :", ctx.pMS[0][2], 0, T);
     std::fprintf(ctx.out, "\n");
 
-    std::FILE *inp = ctx.open("occusim.inp", "w");
-    if (!inp) open_failed(ctx, "occusim.inp");
-    std::fclose(inp);
-    ctx.fp2 = ctx.open("occusim.tmp", "w");
-    if (!ctx.fp2) open_failed(ctx, "occusim.tmp");
+    std::fclose(open_for_writing(ctx, "occusim.inp"));
+    ctx.fp2 = open_for_writing(ctx, "occusim.tmp");
 
     if (ctx.SIMTYPE == 2)
         simmscap(ctx, N);
     else
         mscap1(ctx, 1, 0, 0, N);
-
-    std::fclose(ctx.fp2);
-    ctx.fp2 = nullptr;
-    smrz_pao(ctx, 2 * T);
-    std::fprintf(ctx.out, "end of program(occusim8.exe)\n");
-    finish(0);
+    summarise_ms_histories(ctx, T, "end of program(occusim8.exe)\n");
 }
 
 } // namespace occusim

@@ -115,35 +115,18 @@ void simulate_sites(Context &ctx) {
     const int nsites = site_count(ctx.ns);
     std::fprintf(ctx.err, "simulating by individual...\n");
     std::fprintf(ctx.out, "nsites=%d nper=%d\n", nsites, T);
-    double nAonly = 0, nBonly = 0, nAB = 0, neither = 0;
+    TwoSpeciesOccupancy o;
     std::map<std::string, int, std::less<>> histories;
     std::string h(static_cast<std::size_t>(T), '0');
     for (int i = 0; i < nsites; i++) {
         bool A, B;
         draw_site_occupancy(ctx, A, B);
-        if (A && B)
-            nAB++;
-        else if (A)
-            nAonly++;
-        else if (B)
-            nBonly++;
-        else
-            neither++;
+        o.add_site(A, B);
         int availA = 0, availB = 0;
         for (int j = 0; j < T; j++) {
             if (A) availA = ctx.Random() < ctx.thA[availA][j] ? 1 : 0;
             if (B) availB = ctx.Random() < ctx.thB[availA][availB][j] ? 1 : 0;
-            bool detA = false, detB = false;
-            if (availA && availB) {
-                detA = ctx.Random() < ctx.rA[j];
-                double u = ctx.Random();
-                detB = detA ? u < ctx.rBA[j] : u < ctx.rBa[j];
-            } else if (availA) {
-                detA = ctx.Random() < ctx.pA[j];
-            } else if (availB) {
-                detB = ctx.Random() < ctx.pB[j];
-            }
-            h[static_cast<std::size_t>(j)] = static_cast<char>('0' + 2 * detB + detA);
+            h[static_cast<std::size_t>(j)] = static_cast<char>('0' + survey_digit(ctx, availA, availB, j));
         }
         auto it = histories.find(std::string_view(h));
         if (it == histories.end())
@@ -181,14 +164,14 @@ void simulate_sites(Context &ctx) {
     ctx.history_written = true;
     std::fclose(ctx.fp2);
     ctx.fp2 = nullptr;
-    std::fprintf(ctx.out, "nAonly,nBonly,nAB,neither: %f %f %f %f\n", nAonly, nBonly, nAB, neither);
+    print_occupancy_counts(ctx.out, o);
     std::fprintf(ctx.out, "end of program\n");
 }
 
 [[noreturn]] void simulate_cohorts(Context &ctx) {
     TwoSpeciesOccupancy o = split_occupancy(ctx);
     ctx.nx.set(0, o.neither);
-    std::fprintf(ctx.out, "nAonly,nBonly,nAB,neither: %f %f %f %f\n", o.nAonly, o.nBonly, o.nAB, o.neither);
+    print_occupancy_counts(ctx.out, o);
     caphis2corrdetA(ctx, 0, 1, 0, o.nAonly);
     std::fprintf(ctx.out, "---------------");
     caphis2corrdetBa(ctx, 0, 1, 0, o.nBonly);
@@ -210,11 +193,7 @@ void do_two_sp_corr_det(Context &ctx) {
     print_survey_line(ctx.out, "thBA'=", ctx.thB[1][1], T);
     print_survey_line(ctx.out, "thBa =", ctx.thB[0][0], T);
     print_survey_line(ctx.out, "thBa'=", ctx.thB[0][1], T);
-    print_survey_line(ctx.out, "pA  =", ctx.pA, T);
-    print_survey_line(ctx.out, "pB  =", ctx.pB, T);
-    print_survey_line(ctx.out, "rA  =", ctx.rA, T);
-    print_survey_line(ctx.out, "rBA =", ctx.rBA, T);
-    print_survey_line(ctx.out, "rBa =", ctx.rBa, T);
+    print_detection_lines(ctx);
     if (ctx.SIMTYPE == 2)
         simulate_sites(ctx);
     else

@@ -14,10 +14,10 @@
 // without a frequency field: each digit followed by a tab.
 #include "models/twospecies/multiseason.hpp"
 
+#include <array>
 #include <cstdio>
 #include <string>
 
-#include "driver/finish.hpp"
 #include "history/writers.hpp"
 #include "models/twospecies/two_species.hpp"
 
@@ -31,77 +31,49 @@ constexpr int kaA = 1 * kVecLen; // A arrives
 constexpr int kAa = 2 * kVecLen; // A leaves
 constexpr int kAA = 3 * kVecLen; // A stays
 
+// Probabilities of the change after survey j (from 0) for a site in joint
+// state `state` (0 neither, 1 A only, 2 B only, 3 both): A present after the
+// change, and B present after it among the sites with and without A then.
+struct StateChange {
+    double pA_after, pB_with, pB_without;
+};
+
+StateChange state_change(const Context &ctx, int state, int j) {
+    switch (state) {
+    case 0:
+        return {ctx.gamAb[j], ctx.gamB[kaA + j], ctx.gamB[kaa + j]};
+    case 1:
+        return {1 - ctx.epsAb[j], ctx.gamB[kAA + j], ctx.gamB[kAa + j]};
+    case 2:
+        return {ctx.gamAB[j], 1 - ctx.epsB[kaA + j], 1 - ctx.epsB[kaa + j]};
+    default:
+        return {1 - ctx.epsAB[j], 1 - ctx.epsB[kAA + j], 1 - ctx.epsB[kAa + j]};
+    }
+}
+
 } // namespace
 
 void ms2caphis(Context &ctx, int state, int code, int d, double n) {
     if (!(n > 0)) return;
-    const int j = d - 1;
-    double a = 0, b = 0, both = 0, none = 0;
-    switch (state) {
-    case 1:
-        a = ctx.binoml(n, ctx.pA[j]);
-        none = n - a;
-        break;
-    case 2:
-        b = ctx.binoml(n, ctx.pB[j]);
-        none = n - b;
-        break;
-    case 3: {
-        double A = ctx.binoml(n, ctx.rA[j]);
-        both = ctx.binoml(A, ctx.rBA[j]);
-        b = ctx.binoml(n - A, ctx.rBa[j]);
-        none = n - A - b;
-        a = A - both;
-        break;
-    }
-    default:
-        none = n;
-        break;
-    }
+    const SurveyDetections x = split_detections(ctx, state, d - 1, n);
     const int T = ctx.nper;
     if (d < T) {
         const int s = 2 * (T - d);
-        ms2srv(ctx, state, code | (3 << s), d, both);
-        ms2srv(ctx, state, code | (1 << s), d, a);
-        ms2srv(ctx, state, code | (2 << s), d, b);
-        ms2srv(ctx, state, code, d, none);
+        ms2srv(ctx, state, code | (3 << s), d, x.both);
+        ms2srv(ctx, state, code | (1 << s), d, x.a);
+        ms2srv(ctx, state, code | (2 << s), d, x.b);
+        ms2srv(ctx, state, code, d, x.none);
     } else if (d == T) {
-        ctx.nx.add(code, none);
-        ctx.nx.add(code | 1, a);
-        ctx.nx.add(code | 2, b);
-        ctx.nx.add(code | 3, both);
+        add_last_survey(ctx, code, x);
     }
 }
 
 void ms2srv(Context &ctx, int state, int code, int d, double n) {
     if (!(n > 0)) return;
-    const int j = d - 1;
-    double pA_after, pB_with, pB_without; // A after the change; B among sites with / without A
-    switch (state) {
-    case 0:
-        pA_after = ctx.gamAb[j];
-        pB_with = ctx.gamB[kaA + j];
-        pB_without = ctx.gamB[kaa + j];
-        break;
-    case 1:
-        pA_after = 1 - ctx.epsAb[j];
-        pB_with = ctx.gamB[kAA + j];
-        pB_without = ctx.gamB[kAa + j];
-        break;
-    case 2:
-        pA_after = ctx.gamAB[j];
-        pB_with = 1 - ctx.epsB[kaA + j];
-        pB_without = 1 - ctx.epsB[kaa + j];
-        break;
-    default:
-        pA_after = 1 - ctx.epsAB[j];
-        pB_with = 1 - ctx.epsB[kAA + j];
-        pB_without = 1 - ctx.epsB[kAa + j];
-        break;
-    }
-    double withA = ctx.binoml(n, pA_after);
-    double bothAfter = ctx.binoml(withA, pB_with);
-    double Bonly = ctx.binoml(n - withA, pB_without);
+    const StateChange ch = state_change(ctx, state, d - 1);
+    double withA = ctx.binoml(n, ch.pA_after);
+    double bothAfter = ctx.binoml(withA, ch.pB_with);
+    double Bonly = ctx.binoml(n - withA, ch.pB_without);
     double Aonly = withA - bothAfter;
     double none = n - withA - Bonly;
     ms2caphis(ctx, 3, code, d + 1, bothAfter);
@@ -111,6 +83,18 @@ void ms2srv(Context &ctx, int state, int code, int d, double n) {
 }
 
 namespace {
+
+// One kind of change (colonisation or extinction) on the console: A's rows
+// with and without B, then B's four blocks (A stays, leaves, arrives, absent).
+void print_change_rows(std::FILE *f, const std::array<const char *, 6> &labels, const Vec &A_withB,
+                       const Vec &A_withoutB, const Vec &B_blocks, int T) {
+    print_survey_values(f, labels[0], A_withB, T);
+    print_survey_values(f, labels[1], A_withoutB, T);
+    print_survey_values(f, labels[2], B_blocks, T, kAA);
+    print_survey_values(f, labels[3], B_blocks, T, kAa);
+    print_survey_values(f, labels[4], B_blocks, T, kaA);
+    print_survey_values(f, labels[5], B_blocks, T, kaa);
+}
 
 // Site by site: one line per site, the survey digits each followed by a tab
 // and no frequency. The state changes after every survey, the last included,
@@ -128,38 +112,14 @@ void simulate_sites(Context &ctx) {
         draw_site_occupancy(ctx, A, B);
         line.clear();
         for (int j = 0; j < T; j++) {
-            bool detA = false, detB = false;
-            if (A && B) {
-                double u1 = ctx.Random();
-                double u2 = ctx.Random();
-                detA = u2 < ctx.rA[j];
-                detB = detA ? u1 < ctx.rBA[j] : u1 < ctx.rBa[j];
-            } else if (A) {
-                detA = ctx.Random() < ctx.pA[j];
-            } else if (B) {
-                detB = ctx.Random() < ctx.pB[j];
-            }
-            line.push_back(static_cast<char>('0' + 2 * detB + detA));
+            line.push_back(static_cast<char>('0' + survey_digit(ctx, A, B, j, UniformForA::Second)));
             line.push_back('\t');
 
             double u = ctx.Random();
             double u2 = ctx.Random();
-            bool A_after, B_after;
-            if (A && B) {
-                A_after = u < 1 - ctx.epsAB[j];
-                B_after = A_after ? u2 < 1 - ctx.epsB[kAA + j] : u2 < 1 - ctx.epsB[kAa + j];
-            } else if (A) {
-                A_after = u < 1 - ctx.epsAb[j];
-                B_after = A_after ? u2 < ctx.gamB[kAA + j] : u2 < ctx.gamB[kAa + j];
-            } else if (B) {
-                A_after = u < ctx.gamAB[j];
-                B_after = A_after ? u2 < 1 - ctx.epsB[kaA + j] : u2 < 1 - ctx.epsB[kaa + j];
-            } else {
-                A_after = u < ctx.gamAb[j];
-                B_after = A_after ? u2 < ctx.gamB[kaA + j] : u2 < ctx.gamB[kaa + j];
-            }
-            A = A_after;
-            B = B_after;
+            const StateChange ch = state_change(ctx, 2 * B + A, j);
+            A = u < ch.pA_after;
+            B = A ? u2 < ch.pB_with : u2 < ch.pB_without;
         }
         line.push_back('\n');
         std::fwrite(line.data(), 1, line.size(), ctx.fp2);
@@ -173,7 +133,7 @@ void simulate_sites(Context &ctx) {
 [[noreturn]] void simulate_cohorts(Context &ctx) {
     std::fprintf(ctx.out, "\nsimulating by cohort...\n");
     TwoSpeciesOccupancy o = split_occupancy(ctx);
-    std::fprintf(ctx.out, "nAonly,nBonly,nAB,neither: %f %f %f %f\n", o.nAonly, o.nBonly, o.nAB, o.neither);
+    print_occupancy_counts(ctx.out, o);
     ms2caphis(ctx, 3, 0, 1, o.nAB);
     std::fprintf(ctx.out, "---------\n");
     ms2caphis(ctx, 1, 0, 1, o.nAonly);
@@ -194,34 +154,18 @@ void do_two_species_multiseason(Context &ctx) {
     if (ctx.phi >= 0) detection_error = apply_phi_parameterisation(ctx, ctx.out);
     std::fprintf(ctx.out, "nsites:%d nsurveys:%d psiA=%f psiBA=%f psiBa=%f\n", site_count(ctx.ns), T,
                  ctx.psiA, ctx.psiBA, ctx.psiBa);
-    if (ctx.psiBA < 0 || ctx.psiBA > 1 || ctx.psiBa < 0 || ctx.psiBa > 1) {
-        ctx.write_error_file("error: impossible combination of psiA,psiB,phi.\n");
-        finish(1);
-    }
-    if (detection_error) {
-        ctx.write_error_file("error: impossible combination of rA,rB,dlta.\n");
-        finish(1);
-    }
+    require_possible_occupancy(ctx);
+    require_possible_detection(ctx, detection_error);
     std::fprintf(ctx.out, "srvys/season  =");
     for (int s = 0; s < ctx.nseasns; s++) std::fprintf(ctx.out, " %d", ctx.SRVYPERSEASN[s]);
     std::fprintf(ctx.out, "\n");
-    print_survey_line(ctx.out, "pA  =", ctx.pA, T);
-    print_survey_line(ctx.out, "pB  =", ctx.pB, T);
-    print_survey_line(ctx.out, "rA  =", ctx.rA, T);
-    print_survey_line(ctx.out, "rBA =", ctx.rBA, T);
-    print_survey_line(ctx.out, "rBa =", ctx.rBa, T);
-    print_survey_values(ctx.out, "\ngamAB  =", ctx.gamAB, T);
-    print_survey_values(ctx.out, "\ngamAb  =", ctx.gamAb, T);
-    print_survey_values(ctx.out, "\ngamBAA =", ctx.gamB, T, kAA);
-    print_survey_values(ctx.out, "\ngamBAa =", ctx.gamB, T, kAa);
-    print_survey_values(ctx.out, "\ngamBaA =", ctx.gamB, T, kaA);
-    print_survey_values(ctx.out, "\ngamBaa =", ctx.gamB, T, kaa);
-    print_survey_values(ctx.out, "\nepsAB  =", ctx.epsAB, T);
-    print_survey_values(ctx.out, "\nepsAb  =", ctx.epsAb, T);
-    print_survey_values(ctx.out, "\nepsBAA =", ctx.epsB, T, kAA);
-    print_survey_values(ctx.out, "\nepsBAa =", ctx.epsB, T, kAa);
-    print_survey_values(ctx.out, "\nepsBaA =", ctx.epsB, T, kaA);
-    print_survey_values(ctx.out, "\nepsBaa =", ctx.epsB, T, kaa);
+    print_detection_lines(ctx);
+    print_change_rows(ctx.out,
+                      {"\ngamAB  =", "\ngamAb  =", "\ngamBAA =", "\ngamBAa =", "\ngamBaA =", "\ngamBaa ="},
+                      ctx.gamAB, ctx.gamAb, ctx.gamB, T);
+    print_change_rows(ctx.out,
+                      {"\nepsAB  =", "\nepsAb  =", "\nepsBAA =", "\nepsBAa =", "\nepsBaA =", "\nepsBaa ="},
+                      ctx.epsAB, ctx.epsAb, ctx.epsB, T);
     std::fprintf(ctx.out, "\n");
     if (ctx.SIMTYPE == 2)
         simulate_sites(ctx);

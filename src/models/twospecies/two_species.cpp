@@ -59,6 +59,70 @@ void draw_site_occupancy(Context &ctx, bool &A, bool &B) {
     B = A ? u < ctx.psiBA : u < ctx.psiBa;
 }
 
+void TwoSpeciesOccupancy::add_site(bool A, bool B) {
+    if (A && B)
+        nAB++;
+    else if (A)
+        nAonly++;
+    else if (B)
+        nBonly++;
+    else
+        neither++;
+}
+
+void print_occupancy_counts(std::FILE *f, const TwoSpeciesOccupancy &o) {
+    std::fprintf(f, "nAonly,nBonly,nAB,neither: %f %f %f %f\n", o.nAonly, o.nBonly, o.nAB, o.neither);
+}
+
+int survey_digit(Context &ctx, bool A, bool B, int j, UniformForA a_uses) {
+    if (A && B) {
+        const double u1 = ctx.Random();
+        const double u2 = ctx.Random();
+        const double uA = a_uses == UniformForA::First ? u1 : u2;
+        const double uB = a_uses == UniformForA::First ? u2 : u1;
+        const bool detA = uA < ctx.rA[j];
+        const bool detB = detA ? uB < ctx.rBA[j] : uB < ctx.rBa[j];
+        return 2 * detB + detA;
+    }
+    if (A) return ctx.Random() < ctx.pA[j] ? 1 : 0;
+    if (B) return ctx.Random() < ctx.pB[j] ? 2 : 0;
+    return 0;
+}
+
+SurveyDetections split_detections(Context &ctx, int state, int j, double n) {
+    SurveyDetections x;
+    switch (state) {
+    case 1:
+        x.a = ctx.binoml(n, ctx.pA[j]);
+        x.none = n - x.a;
+        break;
+    case 2:
+        x.b = ctx.binoml(n, ctx.pB[j]);
+        x.none = n - x.b;
+        break;
+    case 3: {
+        double A = ctx.binoml(n, ctx.rA[j]);
+        x.both = ctx.binoml(A, ctx.rBA[j]);
+        double notA = n - A;
+        x.b = ctx.binoml(notA, ctx.rBa[j]);
+        x.none = notA - x.b;
+        x.a = A - x.both;
+        break;
+    }
+    default:
+        x.none = n;
+        break;
+    }
+    return x;
+}
+
+void add_last_survey(Context &ctx, int code, const SurveyDetections &x) {
+    ctx.nx.add(code, x.none);
+    ctx.nx.add(code | 1, x.a);
+    ctx.nx.add(code | 2, x.b);
+    ctx.nx.add(code | 3, x.both);
+}
+
 namespace {
 
 // The probability of B on the branch that the total probability leaves over:
@@ -77,6 +141,20 @@ bool outside_unit(double v) {
 }
 
 } // namespace
+
+void require_possible_occupancy(Context &ctx) {
+    if (outside_unit(ctx.psiBA) || outside_unit(ctx.psiBa)) {
+        ctx.write_error_file("error: impossible combination of psiA,psiB,phi.\n");
+        finish(1);
+    }
+}
+
+void require_possible_detection(Context &ctx, bool detection_error) {
+    if (detection_error) {
+        ctx.write_error_file("error: impossible combination of rA,rB,dlta.\n");
+        finish(1);
+    }
+}
 
 bool apply_phi_parameterisation(Context &ctx, std::FILE *echo) {
     const int T = ctx.nper;
@@ -103,6 +181,15 @@ void print_survey_line(std::FILE *f, const char *label, const Vec &v, int T) {
     std::fprintf(f, "\n");
 }
 
+void print_detection_lines(Context &ctx) {
+    const int T = ctx.nper;
+    print_survey_line(ctx.out, "pA  =", ctx.pA, T);
+    print_survey_line(ctx.out, "pB  =", ctx.pB, T);
+    print_survey_line(ctx.out, "rA  =", ctx.rA, T);
+    print_survey_line(ctx.out, "rBA =", ctx.rBA, T);
+    print_survey_line(ctx.out, "rBa =", ctx.rBa, T);
+}
+
 void write_site_trailer(Context &ctx, std::FILE *f) {
     std::fprintf(f, "0\n0\n%d", ctx.SRVYPERSEASN[0]);
     for (int s = 1; s < ctx.nseasns; s++) std::fprintf(f, ",%d", ctx.SRVYPERSEASN[s]);
@@ -110,34 +197,16 @@ void write_site_trailer(Context &ctx, std::FILE *f) {
 }
 
 void caphis2(Context &ctx, int code, int d, int state, double n) {
-    const int j = d - 1;
-    double a = 0, b = 0, both = 0, none = 0;
-    if (state == 1) {
-        a = ctx.binoml(n, ctx.pA[j]);
-        none = n - a;
-    } else if (state == 2) {
-        b = ctx.binoml(n, ctx.pB[j]);
-        none = n - b;
-    } else if (state == 3) {
-        double A = ctx.binoml(n, ctx.rA[j]);
-        both = ctx.binoml(A, ctx.rBA[j]);
-        double notA = n - A;
-        b = ctx.binoml(notA, ctx.rBa[j]);
-        none = notA - b;
-        a = A - both;
-    }
+    const SurveyDetections x = split_detections(ctx, state, d - 1, n);
     const int T = ctx.nper;
     if (d < T) {
         const int s = 2 * (T - d);
-        if (a > 0) caphis2(ctx, code | (1 << s), d + 1, state, a);
-        if (b > 0) caphis2(ctx, code | (2 << s), d + 1, state, b);
-        if (both > 0) caphis2(ctx, code | (3 << s), d + 1, state, both);
-        if (none > 0) caphis2(ctx, code, d + 1, state, none);
+        if (x.a > 0) caphis2(ctx, code | (1 << s), d + 1, state, x.a);
+        if (x.b > 0) caphis2(ctx, code | (2 << s), d + 1, state, x.b);
+        if (x.both > 0) caphis2(ctx, code | (3 << s), d + 1, state, x.both);
+        if (x.none > 0) caphis2(ctx, code, d + 1, state, x.none);
     } else if (d == T) {
-        ctx.nx.add(code, none);
-        ctx.nx.add(code | 1, a);
-        ctx.nx.add(code | 2, b);
-        ctx.nx.add(code | 3, both);
+        add_last_survey(ctx, code, x);
     }
 }
 
@@ -169,33 +238,16 @@ void simulate_sites(Context &ctx) {
     const int nsites = site_count(ctx.ns);
     std::fprintf(ctx.err, "simulating by individual...\n");
     std::fprintf(ctx.fp2, "%d\t%d\n", nsites, T);
-    double nAonly = 0, nBonly = 0, nAB = 0, neither = 0;
+    TwoSpeciesOccupancy o;
     std::string line;
     line.reserve(2 * static_cast<std::size_t>(T) + 2);
     for (int i = 0; i < nsites; i++) {
         bool A, B;
         draw_site_occupancy(ctx, A, B);
-        if (A && B)
-            nAB++;
-        else if (A)
-            nAonly++;
-        else if (B)
-            nBonly++;
-        else
-            neither++;
+        o.add_site(A, B);
         line.clear();
         for (int j = 0; j < T; j++) {
-            bool detA = false, detB = false;
-            if (A && B) {
-                detA = ctx.Random() < ctx.rA[j];
-                double u = ctx.Random();
-                detB = detA ? u < ctx.rBA[j] : u < ctx.rBa[j];
-            } else if (A) {
-                detA = ctx.Random() < ctx.pA[j];
-            } else if (B) {
-                detB = ctx.Random() < ctx.pB[j];
-            }
-            line.push_back(static_cast<char>('0' + 2 * detB + detA));
+            line.push_back(static_cast<char>('0' + survey_digit(ctx, A, B, j)));
             line.push_back('\t');
         }
         line += "1\n";
@@ -203,13 +255,13 @@ void simulate_sites(Context &ctx) {
         ctx.nout++;
     }
     write_site_trailer(ctx, ctx.fp2);
-    std::fprintf(ctx.out, "nAonly,nBonly,nAB,neither: %f %f %f %f\n", nAonly, nBonly, nAB, neither);
+    print_occupancy_counts(ctx.out, o);
 }
 
 [[noreturn]] void simulate_cohorts(Context &ctx) {
     TwoSpeciesOccupancy o = split_occupancy(ctx);
     ctx.nx.set(0, o.neither);
-    std::fprintf(ctx.out, "nAonly,nBonly,nAB,neither: %f %f %f %f\n", o.nAonly, o.nBonly, o.nAB, o.neither);
+    print_occupancy_counts(ctx.out, o);
     caphis2(ctx, 0, 1, 1, o.nAonly);
     caphis2(ctx, 0, 1, 2, o.nBonly);
     caphis2(ctx, 0, 1, 3, o.nAB);
@@ -241,20 +293,10 @@ void do_two_species(Context &ctx) {
     if (ctx.phi >= 0) detection_error = apply_phi_parameterisation(ctx, ctx.err);
     std::fprintf(ctx.err, "nsites:%d nsurveys:%d psiA=%f psiBA=%f psiBa=%f\n", site_count(ctx.ns), T,
                  ctx.psiA, ctx.psiBA, ctx.psiBa);
-    if (outside_unit(ctx.psiBA) || outside_unit(ctx.psiBa)) {
-        ctx.write_error_file("error: impossible combination of psiA,psiB,phi.\n");
-        finish(1);
-    }
+    require_possible_occupancy(ctx);
     for (int j = 0; j < T; j++) ctx.pa[j] = ctx.pA[j];
-    print_survey_line(ctx.out, "pA  =", ctx.pA, T);
-    print_survey_line(ctx.out, "pB  =", ctx.pB, T);
-    print_survey_line(ctx.out, "rA  =", ctx.rA, T);
-    print_survey_line(ctx.out, "rBA =", ctx.rBA, T);
-    print_survey_line(ctx.out, "rBa =", ctx.rBa, T);
-    if (detection_error) {
-        ctx.write_error_file("error: impossible combination of rA,rB,dlta.\n");
-        finish(1);
-    }
+    print_detection_lines(ctx);
+    require_possible_detection(ctx, detection_error);
     if (ctx.SIMTYPE == 2)
         simulate_sites(ctx);
     else
