@@ -30,12 +30,14 @@ double binoml(Rngs &rng, int determ, double n, double p) {
     } else {
         double q = p <= 0.9 ? p : 1 - p;
         double total = 0.0;
-        int drawn = 0;
+        // Counted in 64 bits: a group of tens of billions of sites draws more
+        // uniforms than an int can count.
+        long long drawn = 0;
         while (total >= -n * q) {
             total += std::log(rng.Random());
             drawn++;
         }
-        double count = drawn - 1;
+        double count = static_cast<double>(drawn - 1);
         result = p <= 0.9 ? count : n - count;
     }
     if (result < 0) result = 0;
