@@ -110,6 +110,26 @@ TEST(HetMixture, ClassIsRedrawnWhenASeasonOpens) {
                        "0\n0\n2,2;0\nsimulated data from occusim8\n");
 }
 
+TEST(HetMixture, SeededTwoSeasonRunFollowsTheOrderOfDraws) {
+    // Bytes from a separate replay of the generator: per call the splits for
+    // occupancy, class, class-A and class-B detection, branches in the order
+    // dA, dB, mA, mB, unoccupied, and the class redrawn at survey 3. Swapping
+    // the two detection splits, the first two branches, or skipping the
+    // redraw each gives a different file.
+    auto r = run_cli({"T=4", "SPS=2", "N=12", "psi=.6", "pi=.4", "p=.7", "pB=.3", "gam=.2,.3,.1",
+                      "eps=.2,.1,.3", "STOCH", "SEED=2718", "QUIET"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.pao(), "12\t4\n"
+                       "0\t0\t0\t0\t\n0\t0\t0\t0\t\n0\t0\t0\t0\t\n"
+                       "0\t0\t1\t0\t\n0\t0\t1\t0\t\n0\t0\t1\t0\t\n"
+                       "0\t1\t0\t1\t\n"
+                       "0\t1\t1\t0\t\n"
+                       "0\t1\t1\t1\t\n"
+                       "1\t0\t1\t0\t\n1\t0\t1\t0\t\n"
+                       "1\t1\t0\t0\t\n"
+                       "0\n0\n2,2;0\nsimulated data from occusim8\n");
+}
+
 TEST(HetMixture, CohortReachingSurvey17StopsTheRun) {
     auto r = run_cli({"T=17", "N=10", "psi=.5", "p=.5", "HET"});
     EXPECT_EQ(r.status, 1);
