@@ -257,6 +257,38 @@ TEST(RoyleSimulation, SeededRunFollowsTheDrawOrder) {
         << run.out;
 }
 
+// The simulation form's negative binomial has size a itself (not lam^2/a as in
+// the expected-value form): a = 1.5 gives two geometric counts with success
+// 1.5 / 4.5 per occupied site. Without STOCH the generator is never seeded, so
+// the draws start from its initial state whatever SEED says.
+TEST(RoyleSimulation, NegativeBinomialUnseededReplay) {
+    const int n = 12, T = 2;
+    const double psi = 0.7, r[T] = {0.4, 0.6};
+    Lehmer rng{123456789};
+    std::string pao = "12\t2\n";
+    for (int s = 0; s < n; s++) {
+        if (rng.next() > psi) {
+            pao += "0\t0\t\n";
+            continue;
+        }
+        int N = 0;
+        for (int g = 0; g < 2; g++)
+            while (rng.next() > 1.5 / 4.5) N++;
+        for (int j = 0; j < T; j++) {
+            int y = 0;
+            for (int k = 0; k < N; k++) y += rng.next() < r[j];
+            pao += std::to_string(y) + "\t";
+        }
+        pao += "\n";
+    }
+    auto run = run_cli({"T=2", "N=12", "psi=.7", "u=3", "a=1.5", "r=.4,.6", "SEED=11", "QUIET"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("(simulation): n=12 t=2 lam=3.000000 psi=0.700000 r=0.400000 0.600000 NEGBIN=1\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.pao(), pao + "0\n0\n2\nasdf\n");
+}
+
 TEST(RoyleSimulation, NicholsAndEmptyStudyArea) {
     // Nobody anywhere: every line is T zeros each followed by a tab, and the
     // average over occupied sites is 0/0.
