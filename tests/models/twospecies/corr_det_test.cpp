@@ -82,6 +82,16 @@ TEST(CorrelatedDetections, SeededSiteBySiteRunSortsAndCollapsesHistories) {
               "simulating by individual...\n");
 }
 
+TEST(CorrelatedDetections, PhiBeforeTheAvailabilityOptionsIsNotApplied) {
+    // thBA after phi selects this model; psiB and phi would make psiBA 1.8 and
+    // stop the single-season model, here psiBA and psiBa are used as given.
+    auto r = run_cli(with({"T=2", "N=100", "psiB=.9", "phi=2"}, kModel));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_FALSE(r.exists("occusim.err"));
+    EXPECT_EQ(r.err, "nsites:100 nsurveys:2\npsiA=0.600000 psiBA=0.500000 psiBa=0.250000\n");
+    EXPECT_EQ(r.pao(), run_cli(with({"T=2", "N=100"}, kModel)).pao());
+}
+
 TEST(CorrelatedDetections, AlwaysAvailableSpeciesGiveTheSingleSeasonModel) {
     auto single = run_cli(with({"T=3", "N=100"}, kDetection));
     auto corr = run_cli(with({"T=3", "N=100"}, with(kDetection, {"thBA=1"})));

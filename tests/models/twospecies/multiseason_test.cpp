@@ -108,6 +108,19 @@ TEST(TwoSpeciesSeasons, ImpossibleOccupancyUnderPhiEchoesOnStandardOutput) {
     EXPECT_EQ(r.err, "");
 }
 
+TEST(TwoSpeciesSeasons, ImpossibleDetectionUnderPhiStopsBeforeTheParameterEcho) {
+    // rBA = dlta * rB = 1.5 * .8 = 1.2; the occupancy values are possible.
+    auto r = run_cli({"T=2", "SPS=1", "N=100", "psiA=.5", "psiB=.4", "phi=1", "pA=.5", "rA=.5", "rB=.8",
+                      "dlta=1.5", "SIMTYPE=2", "SEED=5"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.file("occusim.err"), "error: impossible combination of rA,rB,dlta.\n");
+    EXPECT_EQ(r.pao(), "");
+    EXPECT_EQ(from_marker(r.out, "2-species multiseason"),
+              "2-species multiseason simulation:\n"
+              "nsites:100 nsurveys:2 psiA=0.500000 psiB=0.400000 phi=1.000000\n"
+              "nsites:100 nsurveys:2 psiA=0.500000 psiBA=0.400000 psiBa=0.400000\n");
+}
+
 TEST(TwoSpeciesSeasons, SiteBySiteAndCohortRandomDataAgreeWithExpectedValues) {
     const Args design = {"T=3", "SPS=2", "N=20000"};
     auto expected = history_counts(run_cli(with(design, kModel)).pao());
