@@ -8,6 +8,7 @@
 #include <string>
 
 #include "models/multistate/ms_test_support.hpp"
+#include "support/replay.hpp"
 
 namespace {
 
@@ -76,6 +77,35 @@ TEST(MultistateCorr, StochasticRunAgreesWithExpectedValues) {
     auto sim = history_counts(r.pao());
     EXPECT_EQ(total(sim), 20000);
     expect_agrees(sim, expected);
+}
+
+TEST(MultistateCorr, SeededRunFollowsTheDrawOrder) {
+    // States are drawn from state 3 down, then the levels of state 3 from
+    // level 3 down, then per survey the codes from 3 down, each later outcome
+    // from what the earlier ones left with its conditional probability.
+    // Moves with probability 1 and outcomes with probability 0 draw nothing.
+    // psi1 = .25, psi3 = .5; state 3 starts at level 3 with .5 and stays at
+    // its level; level 3 records code 3 with .5 and code 2 with .4.
+    auto rng = planted(16);
+    auto split = [&](int n, double p) {
+        int k = 0;
+        for (int i = 0; i < n; i++) k += rng.Random() <= p;
+        return k;
+    };
+    const int n3 = split(12, .5), n1 = split(12 - n3, .25 / (1 - .5)), n33 = split(n3, .5);
+    const int c3 = split(n33, .5), c2 = split(n33 - c3, .4 / (1 - .5));
+    ASSERT_GT(c3, 0);
+    ASSERT_GT(c2, 0);
+    ASSERT_GT(n1, 0);
+    auto r = run_cli(words("1 12 .25 0 .5 0 0 0 0 0 .4 0 0 .5 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 1 "
+                           "0 0 0 0 0 .5 MSCD STOCH SEED=16 QUIET"));
+    EXPECT_EQ(r.status, 0);
+    auto lines = [](int n, const char *line) {
+        std::string s;
+        for (int i = 0; i < n; i++) s += line;
+        return s;
+    };
+    EXPECT_EQ(r.file("occusim.tmp"), lines(c3, "3\n") + lines(c2, "2\n") + lines(12 - c3 - c2, "0\n"));
 }
 
 TEST(MultistateCorr, PositionalTextThatIsNotANumberReadsZero) {

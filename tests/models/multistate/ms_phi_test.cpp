@@ -6,6 +6,7 @@
 #include <string>
 
 #include "models/multistate/ms_test_support.hpp"
+#include "support/replay.hpp"
 
 namespace {
 
@@ -75,6 +76,34 @@ TEST(MultistatePhi, StochasticRunAgreesWithExpectedValues) {
         run_cli({"T=1", "N=50", "NSTATES=3", "Psi=.7,.7", "p(1,1)=1", "p(1,2)=1", "STOCH", "SEED=3", "QUIET"})
             .pao());
     EXPECT_EQ(total(over), 50);
+}
+
+TEST(MultistatePhi, SeededRunFollowsTheDrawOrder) {
+    // Each state's codes are drawn right after the state's own count, before
+    // the next state is drawn; a later outcome is drawn from what the earlier
+    // ones left, with its probability conditional on them.
+    auto rng = planted(1);
+    auto split = [&](int n, double p) {
+        int k = 0;
+        for (int i = 0; i < n; i++) k += rng.Random() <= p;
+        return k;
+    };
+    auto lines = [](int n, char code) {
+        std::string s;
+        for (int i = 0; i < n; i++) s += std::string(1, code) + "\n";
+        return s;
+    };
+    const int n1 = split(20, .3), c11 = split(n1, .5);
+    const int n2 = split(20 - n1, .4 / (1 - .3)), c21 = split(n2, .2), c22 = split(n2 - c21, .6 / (1 - .2));
+    ASSERT_GT(c11, 0);
+    ASSERT_GT(c21, 0);
+    ASSERT_GT(c22, 0);
+    auto r = run_cli({"T=1", "N=20", "NSTATES=3", "Psi=.3,.4", "p(1,1)=.5", "p(1,2)=.2", "p(2,2)=.6", "STOCH",
+                      "SEED=1", "QUIET"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.file("occusim.tmp"), lines(c11, '1') + lines(n1 - c11, '0') + lines(c21, '1') +
+                                         lines(c22, '2') + lines(n2 - c21 - c22, '0') +
+                                         lines(20 - n1 - n2, '0'));
 }
 
 TEST(MultistatePhi, Refusals) {
