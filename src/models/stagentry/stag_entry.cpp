@@ -71,8 +71,12 @@ void list_code(StagRun &run, std::int64_t code, double x) {
 void stag_cap(StagRun &run, int k, std::int64_t code, int entered, int departed, int occupied, double x);
 
 // Entry step at survey k: an occupying unit that has not yet entered enters
-// with probability e[k].
+// with probability e[k]. A group of exactly 0 sites is not followed: every
+// count below it is 0 (or undefined, when a probability is infinite), and
+// neither is ever listed, so the listing is the same; with probabilities of 0
+// or 1 such empty groups would otherwise double the work at every survey.
 void stag_ent(StagRun &run, int k, std::int64_t code, int entered, int departed, int occupied, double x) {
+    if (x == 0) return;
     if (occupied && entered) {
         stag_cap(run, k, code, 1, departed, 1, x);
     } else if (occupied) {

@@ -54,6 +54,16 @@ TEST(StagEntry, DefaultsLeaveOnlyTheFirstSurveyToDetect) {
     EXPECT_EQ(first.status, 0);
     EXPECT_EQ(first.pao(), r.pao());
     EXPECT_FALSE(first.exists("occusim.tmp"));
+
+    // Thirty surveys, the most the recursion is run for: still the same two
+    // histories, found without following the empty groups (no entry, or
+    // already departed) through every later survey, which would take hours.
+    auto longest = run_cli({"T=30", "N=100", "psi=.5", "p=.5", "QUIET", "STAG"});
+    EXPECT_EQ(longest.status, 0);
+    std::string zeros;
+    for (int k = 1; k < 30; k++) zeros += "0\t";
+    EXPECT_EQ(longest.pao(), "2\t30\n1\t" + zeros + "\t25.000000\n0\t" + zeros +
+                                 "\t75.000000\n0\n0\n30\nsimulated data from occusim6-stag-entry\n");
 }
 
 // Two seasons of two surveys, p = 1, Ent = .5 and Dep = .5; the last survey of
