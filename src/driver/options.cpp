@@ -98,8 +98,9 @@ bool starts_with(const std::string &s, const char *prefix) {
     return s.rfind(prefix, 0) == 0;
 }
 
-// Season count after an SRVYPERSEASN list of `given` values: the number of
-// leading seasons needed to reach nper surveys.
+// Season count after an SRVYPERSEASN list: `given` is the count the list
+// filled (a single value replicated over the surveys counts as nper), then
+// the number of leading seasons needed to reach nper surveys.
 void count_seasons(Context &ctx, int given) {
     std::fprintf(ctx.out, "nseasns=%d nper=%d\n", given, ctx.nper);
     ctx.nseasns = 1;
@@ -337,8 +338,7 @@ void apply_argument(Context &ctx, const std::string &arg) {
     if (is("th0pi")) echo_vec(ctx, n, value, ctx.th0pi, 0, kVecLen); // 61
     if (is("SRVYPERSEASN") || is("SPS")) {                           // 62
         std::fprintf(o, "%s=", n.c_str());
-        get_arg_ivec(ctx, n, value, ctx.SRVYPERSEASN, kVecLen);
-        count_seasons(ctx, static_cast<int>(tokens_of(value).size()));
+        count_seasons(ctx, get_arg_ivec(ctx, n, value, ctx.SRVYPERSEASN, kVecLen));
     }
     if (is("coef")) { // 63: the values are kept for the covariate set-up
         Vec shown(kStorage, 0.0);

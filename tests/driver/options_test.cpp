@@ -385,9 +385,9 @@ TEST_F(Options, ArgumentSplitting) {
     EXPECT_EQ(value, "");
 }
 
-TEST_F(Options, SeasonCountEchoesTheValuesGiven) {
+TEST_F(Options, SeasonCountEchoesTheCountFilled) {
     EXPECT_EQ(apply({"T=10", "SPS=5"}),
-              "T=10\nSPS=[ 5 5 5 5 5 5 5 5 5 5]\nnseasns=1 nper=10\nseason 1  surveys=5\n");
+              "T=10\nSPS=[ 5 5 5 5 5 5 5 5 5 5]\nnseasns=10 nper=10\nseason 1  surveys=5\n");
     EXPECT_EQ(ctx.nseasns, 2);
     EXPECT_EQ(apply({"SRVYPERSEASN=4,3,3,9"}),
               "SRVYPERSEASN=[ 4 3 3 9]\nnseasns=4 nper=10\nseason 1  surveys=3\nseason 2  surveys=3\n");
