@@ -2,7 +2,7 @@
 // run with every branch live, and a stochastic run over a million sites.
 #include <benchmark/benchmark.h>
 
-#include "driver/context.hpp"
+#include "core/context.hpp"
 #include "models/single/caphis.hpp"
 
 namespace {

@@ -1,6 +1,6 @@
 // occusim8: simulates detection-history data for occupancy models and writes
 // them as a history file. All the work is done by the library.
-#include "driver/run.hpp"
+#include "cli/run.hpp"
 
 int main(int argc, char **argv) {
     occusim::Context ctx;

@@ -1,6 +1,6 @@
 #include "history/codes.hpp"
 
-#include "driver/context.hpp"
+#include "core/context.hpp"
 
 namespace occusim {
 

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/finish.hpp"
+#include "core/errors.hpp"
 
 namespace occusim {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "driver/context.hpp"
+#include "core/context.hpp"
 
 namespace occusim {
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/context.hpp"
-#include "driver/finish.hpp"
+#include "core/context.hpp"
+#include "core/errors.hpp"
 #include "history/codes.hpp"
 
 namespace occusim {

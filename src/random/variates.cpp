@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "driver/finish.hpp"
+#include "core/errors.hpp"
 
 namespace occusim {
 

@@ -3,7 +3,7 @@
 // current stream of the generator.
 #pragma once
 
-#include "random/rngs.hpp"
+#include "core/rngs.hpp"
 
 namespace occusim {
 

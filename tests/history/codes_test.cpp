@@ -1,7 +1,7 @@
 // History text of base-2 and base-4 codes.
 #include <gtest/gtest.h>
 
-#include "driver/context.hpp"
+#include "core/context.hpp"
 #include "history/codes.hpp"
 
 namespace {

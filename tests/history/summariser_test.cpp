@@ -7,8 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "driver/context.hpp"
-#include "driver/finish.hpp"
+#include "core/context.hpp"
+#include "core/errors.hpp"
 #include "history/summariser.hpp"
 #include "support/cli.hpp"
 

@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-#include "driver/context.hpp"
-#include "driver/finish.hpp"
+#include "core/context.hpp"
+#include "core/errors.hpp"
 #include "history/writers.hpp"
 #include "support/cli.hpp"
 

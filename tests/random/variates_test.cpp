@@ -6,8 +6,8 @@
 #include <cmath>
 #include <cstdint>
 
-#include "driver/finish.hpp"
-#include "random/rngs.hpp"
+#include "core/errors.hpp"
+#include "core/rngs.hpp"
 #include "random/variates.hpp"
 #include "support/replay.hpp"
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "driver/run.hpp"
+#include "cli/run.hpp"
 
 namespace occusim::testing {
 

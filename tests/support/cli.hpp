@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/context.hpp"
+#include "core/context.hpp"
 
 namespace occusim::testing {
 

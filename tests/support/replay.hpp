@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "random/rngs.hpp"
+#include "core/rngs.hpp"
 
 namespace occusim::testing {
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/finish.hpp"
+#include "core/errors.hpp"
 #include "random/variates.hpp"
 
 namespace occusim {

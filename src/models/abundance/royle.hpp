@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/context.hpp"
+#include "core/context.hpp"
 
 namespace occusim {
 

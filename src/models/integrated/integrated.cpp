@@ -20,7 +20,7 @@
 #include <system_error>
 #include <vector>
 
-#include "driver/finish.hpp"
+#include "core/errors.hpp"
 #include "models/multistate/ms_lines.hpp"
 
 namespace occusim {

@@ -16,7 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "driver/finish.hpp"
+#include "core/errors.hpp"
 #include "models/multistate/ms_lines.hpp"
 #include "models/multistate/ms_split.hpp"
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/finish.hpp"
+#include "core/errors.hpp"
 #include "history/summariser.hpp"
 
 namespace occusim {

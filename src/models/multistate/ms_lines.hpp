@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "driver/context.hpp"
+#include "core/context.hpp"
 
 namespace occusim {
 

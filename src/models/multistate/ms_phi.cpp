@@ -14,7 +14,7 @@
 
 #include <cstdio>
 
-#include "driver/finish.hpp"
+#include "core/errors.hpp"
 #include "models/multistate/ms_lines.hpp"
 #include "models/multistate/ms_split.hpp"
 

@@ -3,7 +3,7 @@
 // outcome (state or code 0) taking what is left.
 #pragma once
 
-#include "driver/context.hpp"
+#include "core/context.hpp"
 
 namespace occusim {
 

@@ -17,7 +17,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "driver/finish.hpp"
+#include "core/errors.hpp"
 #include "models/multistate/ms_lines.hpp"
 #include "models/multistate/ms_phi.hpp"
 

@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/finish.hpp"
+#include "core/errors.hpp"
 #include "random/variates.hpp"
 
 namespace occusim {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "driver/context.hpp"
+#include "core/context.hpp"
 
 namespace occusim {
 

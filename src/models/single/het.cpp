@@ -9,7 +9,7 @@
 
 #include <cstdio>
 
-#include "driver/finish.hpp"
+#include "core/errors.hpp"
 
 namespace occusim {
 

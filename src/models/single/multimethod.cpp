@@ -12,8 +12,8 @@
 #include <climits>
 #include <cstdio>
 
-#include "driver/count_setup.hpp"
-#include "driver/finish.hpp"
+#include "core/count_setup.hpp"
+#include "core/errors.hpp"
 #include "models/single/by_indiv.hpp"
 
 namespace occusim {

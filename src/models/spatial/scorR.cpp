@@ -24,7 +24,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "driver/finish.hpp"
+#include "core/errors.hpp"
 
 namespace occusim {
 

@@ -4,7 +4,7 @@
 #include <span>
 #include <string>
 
-#include "driver/context.hpp"
+#include "core/context.hpp"
 
 namespace occusim {
 

@@ -21,7 +21,7 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/finish.hpp"
+#include "core/errors.hpp"
 #include "history/summariser.hpp"
 
 namespace occusim {

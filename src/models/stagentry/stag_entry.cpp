@@ -23,7 +23,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "driver/finish.hpp"
+#include "core/errors.hpp"
 #include "history/codes.hpp"
 
 namespace occusim {

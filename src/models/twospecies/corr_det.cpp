@@ -27,7 +27,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/finish.hpp"
+#include "core/errors.hpp"
 #include "history/writers.hpp"
 #include "models/twospecies/two_species.hpp"
 

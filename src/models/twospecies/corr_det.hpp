@@ -2,7 +2,7 @@
 // the availability of each species.
 #pragma once
 
-#include "driver/context.hpp"
+#include "core/context.hpp"
 
 namespace occusim {
 

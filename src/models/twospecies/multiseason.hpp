@@ -2,7 +2,7 @@
 // changes between consecutive surveys by colonisation and extinction.
 #pragma once
 
-#include "driver/context.hpp"
+#include "core/context.hpp"
 
 namespace occusim {
 

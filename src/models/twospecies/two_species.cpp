@@ -27,8 +27,8 @@
 #include <cmath>
 #include <string>
 
-#include "driver/count_setup.hpp"
-#include "driver/finish.hpp"
+#include "core/count_setup.hpp"
+#include "core/errors.hpp"
 #include "history/writers.hpp"
 #include "models/twospecies/corr_det.hpp"
 #include "models/twospecies/multiseason.hpp"

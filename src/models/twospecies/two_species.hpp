@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "driver/context.hpp"
+#include "core/context.hpp"
 
 namespace occusim {
 

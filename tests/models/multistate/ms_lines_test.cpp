@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/finish.hpp"
+#include "core/errors.hpp"
 #include "models/multistate/ms_lines.hpp"
 #include "support/cli.hpp"
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/finish.hpp"
-#include "driver/run.hpp"
+#include "core/errors.hpp"
+#include "cli/run.hpp"
 #include "models/single/by_indiv.hpp"
 #include "support/cli.hpp"
 #include "support/history.hpp"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/context.hpp"
-#include "driver/finish.hpp"
+#include "core/context.hpp"
+#include "core/errors.hpp"
 #include "models/stagentry/stag_entry.hpp"
 #include "support/cli.hpp"
 #include "support/history.hpp"

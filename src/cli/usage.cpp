@@ -1,5 +1,5 @@
 // The usage text, line by line as it is printed (trailing blanks included).
-#include "driver/run.hpp"
+#include "cli/run.hpp"
 
 namespace occusim {
 

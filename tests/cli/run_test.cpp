@@ -2,7 +2,7 @@
 // output, the history file and the exit status.
 #include <gtest/gtest.h>
 
-#include "driver/run.hpp"
+#include "cli/run.hpp"
 #include "support/cli.hpp"
 
 using occusim::testing::blocking;

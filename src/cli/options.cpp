@@ -1,10 +1,10 @@
-#include "driver/options.hpp"
+#include "cli/options.hpp"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/finish.hpp"
+#include "core/errors.hpp"
 
 namespace occusim {
 

@@ -1,8 +1,8 @@
-#include "driver/count_setup.hpp"
+#include "core/count_setup.hpp"
 
 #include <cstdio>
 
-#include "driver/finish.hpp"
+#include "core/errors.hpp"
 
 namespace occusim {
 

@@ -1,9 +1,9 @@
-#include "random/rngs.hpp"
+#include "core/rngs.hpp"
 
 #include <cctype>
 #include <ctime>
 
-#include "driver/finish.hpp"
+#include "core/errors.hpp"
 
 namespace occusim {
 

@@ -1,9 +1,9 @@
-#include "driver/context.hpp"
+#include "core/context.hpp"
 
 #include <cstdarg>
 
-#include "driver/finish.hpp"
-#include "random/binoml.hpp"
+#include "core/errors.hpp"
+#include "core/binoml.hpp"
 
 namespace occusim {
 

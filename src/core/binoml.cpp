@@ -1,4 +1,4 @@
-#include "random/binoml.hpp"
+#include "core/binoml.hpp"
 
 #include <cmath>
 

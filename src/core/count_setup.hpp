@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "driver/context.hpp"
+#include "core/context.hpp"
 
 namespace occusim {
 

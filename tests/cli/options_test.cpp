@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/context.hpp"
-#include "driver/finish.hpp"
-#include "driver/options.hpp"
+#include "core/context.hpp"
+#include "core/errors.hpp"
+#include "cli/options.hpp"
 #include "support/cli.hpp"
 #include "support/history.hpp"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/context.hpp"
+#include "core/context.hpp"
 
 namespace occusim {
 

@@ -1,7 +1,7 @@
 // The paged count table: only pages that were written exist.
 #include <gtest/gtest.h>
 
-#include "history/count_table.hpp"
+#include "core/count_table.hpp"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "random/binoml.hpp"
+#include "core/binoml.hpp"
 #include "support/replay.hpp"
 
 using occusim::binoml;

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "history/count_table.hpp"
-#include "random/rngs.hpp"
+#include "core/count_table.hpp"
+#include "core/rngs.hpp"
 
 namespace occusim {
 

@@ -1,7 +1,7 @@
 // How a run ends. A model never calls exit(): it throws RunFinished with the
 // status the process should end with (its messages are already printed), or
 // InputError when the command line asks for something the program cannot do
-// safely. The one boundary that catches both is occusim::execute (run.cpp).
+// safely. The one boundary that catches both is occusim::execute (cli/run.cpp).
 #pragma once
 
 #include <stdexcept>

@@ -2,7 +2,7 @@
 // expected count n*p in expected-value mode, a binomial draw otherwise.
 #pragma once
 
-#include "random/rngs.hpp"
+#include "core/rngs.hpp"
 
 namespace occusim {
 

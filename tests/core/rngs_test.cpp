@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/finish.hpp"
-#include "random/rngs.hpp"
+#include "core/errors.hpp"
+#include "core/rngs.hpp"
 #include "support/cli.hpp"
 
 using occusim::Rngs;

@@ -2,7 +2,7 @@
 // the parameter echo and the dispatch to exactly one model.
 #pragma once
 
-#include "driver/context.hpp"
+#include "core/context.hpp"
 
 namespace occusim {
 

@@ -1,4 +1,4 @@
-#include "history/count_table.hpp"
+#include "core/count_table.hpp"
 
 namespace occusim {
 

@@ -1,0 +1,123 @@
+#include "cli/run.hpp"
+
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <new>
+
+#include "cli/dispatch.hpp"
+#include "core/count_setup.hpp"
+#include "core/errors.hpp"
+#include "core/seasons.hpp"
+#include "cli/options.hpp"
+
+namespace occusim {
+
+namespace {
+
+constexpr const char *kBuildStamp = "180607.2051";
+
+void print_vec(Context &ctx, const char *label, const Vec &v) {
+    std::fprintf(ctx.out, "%s", label);
+    for (int k = 0; k < ctx.nper; k++) std::fprintf(ctx.out, " %4.2f", v[k]);
+    std::fprintf(ctx.out, "\n");
+}
+
+void print_ivec(Context &ctx, const char *label, const IVec &v, int count) {
+    std::fprintf(ctx.out, "%s", label);
+    for (int k = 0; k < count; k++) std::fprintf(ctx.out, " %d", v[k]);
+    std::fprintf(ctx.out, "\n");
+}
+
+void echo_parameters(Context &ctx) {
+    std::fprintf(ctx.out, "determ=%d het=%d MS=%d MS2=%d\n", ctx.determ, ctx.HET, ctx.MULTISTATE, ctx.MS2);
+    ctx.npresnt = ctx.ns;
+    std::fprintf(ctx.out, "psi=%f npresnt=%f\n", ctx.psi, ctx.npresnt);
+    print_vec(ctx, "gam=", ctx.gam);
+    print_vec(ctx, "eps=", ctx.eps);
+    print_vec(ctx, "p  =", ctx.pa);
+    print_vec(ctx, "th0=", ctx.theta[0]);
+    print_vec(ctx, "th1=", ctx.theta[1]);
+    print_vec(ctx, "b  =", ctx.b);
+    print_vec(ctx, "p10=", ctx.p10);
+    std::fprintf(ctx.out, "nseasns=%d\n", ctx.nseasns);
+    print_ivec(ctx, "SPS=", ctx.SRVYPERSEASN, ctx.nseasns);
+    print_ivec(ctx, "Season=", ctx.Season, ctx.nper);
+    print_ivec(ctx, "newSeason=", ctx.newSeason, ctx.nper);
+}
+
+[[noreturn]] void run(Context &ctx, const Args &args) {
+    ctx.determ = 1;
+    ctx.nseasns = 1;
+    ctx.outfile = "occusim.pao";
+    std::fprintf(ctx.out, "OCCUSIM ver8 %s\n", kBuildStamp);
+    int argc = static_cast<int>(args.size());
+    if (argc <= 4) {
+        std::fputs(kUsageText, ctx.err);
+        finish(1);
+    }
+    for (int i = 1; i < argc; i++)
+        if (args[i].size() >= static_cast<std::size_t>(kArgBufLen))
+            input_error("argument %d (\"%.20s...\") is longer than %d characters", i, args[i].c_str(),
+                        kArgBufLen - 1);
+    ctx.set_vector_defaults();
+    for (int i = 1; i < argc; i++)
+        if (args[i].find("quiet") != std::string::npos || args[i].find("QUIET") != std::string::npos)
+            ctx.QUIET = 1;
+    for (int i = 1; i < argc; i++) {
+        if (!ctx.QUIET) std::fprintf(ctx.out, "\nARG[%d]:%s\n", i, args[i].c_str());
+        apply_argument(ctx, args[i]);
+    }
+    lay_out_seasons(ctx);
+    setup_coefficients(ctx);
+    if (ctx.nper > 30 && ctx.SIMTYPE <= 1) {
+        std::fprintf(ctx.err, "\nT must be < 30\n");
+        finish(1);
+    }
+    if (ctx.nper > kMaxSurveys) input_error("T=%d: at most %d surveys are supported", ctx.nper, kMaxSurveys);
+    // An infinite or undefined number of sites cannot be split into cohorts
+    // (a stochastic split of it would never finish).
+    if (!std::isfinite(ctx.ns)) input_error("N=%f: the number of sites must be a finite number", ctx.ns);
+    if (ctx.SIMTYPE > 1) ctx.determ = 0;
+    if (ctx.determ == 0) {
+        ctx.rng.SelectStream(0);
+        ctx.rng.PlantSeeds(ctx.seed_value);
+        if (!ctx.QUIET) std::fprintf(ctx.err, "seed=%ld\n", ctx.seed_value);
+    }
+    echo_parameters(ctx);
+    ctx.ilmt = shifted_size(1, ctx.nper).value32;
+    dispatch(ctx, args);
+}
+
+} // namespace
+
+int execute(Context &ctx, const Args &args) {
+    ctx.rng.prompt_in = ctx.in;
+    ctx.rng.prompt_out = ctx.out;
+    int status;
+    try {
+        run(ctx, args);
+    } catch (const RunFinished &f) {
+        status = f.status;
+    } catch (const InputError &e) {
+        std::fflush(ctx.out);
+        std::fprintf(ctx.err, "occusim8: %s\n", e.what());
+        status = 1;
+    } catch (const std::bad_alloc &) {
+        std::fflush(ctx.out);
+        std::fprintf(ctx.err, "occusim8: out of memory\n");
+        status = 1;
+    }
+    ctx.close_streams();
+    // A run that failed after opening its history file leaves it empty rather
+    // than half-written.
+    if (status != 0 && ctx.history_opened && !ctx.history_written) {
+        if (std::FILE *f = ctx.open(ctx.outfile, "w")) std::fclose(f);
+    }
+    std::fflush(ctx.out);
+    std::fflush(ctx.err);
+    return status;
+}
+
+} // namespace occusim
