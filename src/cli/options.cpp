@@ -409,6 +409,24 @@ void apply_argument(Context &ctx, const std::string &arg) {
     if (is("epsAA")) echo_in_block(ctx, n, value, ctx.epsB, 0); // 94
     if (is("epsBA")) echo_in_block(ctx, n, value, ctx.epsB, 2); // 95
     if (is("epsBB")) echo_in_block(ctx, n, value, ctx.epsB, 3); // 96
+    // Simulation-study options (no console echo).
+    if (is("STRICT")) ctx.STRICT = true;
+    if (is("REPS")) ctx.REPS = to_long(value);
+    if (is("THREADS")) ctx.THREADS = to_int(value);
+    if (is("SHARD")) {
+        ctx.shard_i = to_long(value);
+        std::size_t slash = value.find('/');
+        ctx.shard_k = slash == std::string::npos ? 0 : to_long(value.substr(slash + 1));
+    }
+    if (is("RNG")) ctx.RNG = value;
+    if (is("FORMAT")) ctx.FORMAT = value;
+    if (is("NPCOVS")) ctx.NPCOVS = to_int(value);
+    if (is("pcoef")) {
+        ctx.pcoef.clear();
+        for (const auto &t : tokens_of(value)) ctx.pcoef.push_back(to_double(t));
+    }
+    if (is("DESIGN")) ctx.DESIGN = true;
+    if (is("FIT")) ctx.FIT = true;
 }
 
 void setup_coefficients(Context &ctx) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/count_table.hpp"
@@ -30,6 +31,17 @@ using Vec = std::vector<double>;
 // The command line as the program received it; entry 0 is the program name.
 using Args = std::vector<std::string>;
 using IVec = std::vector<int>;
+
+// Receives every history that the run's history file gets, in file order, with
+// its exact count: the expected number of sites before any rounding to text,
+// or the number of times a stochastic run lists it. `fields` is the survey
+// part of the line as the file shows it (symbols with the file's separators,
+// no count, no newline). CSV output, design evaluation and model fitting read
+// the data through this instead of parsing the file back.
+struct HistorySink {
+    virtual ~HistorySink() = default;
+    virtual void history(std::string_view fields, double count) = 0;
+};
 
 struct Context {
     Context();
@@ -106,6 +118,20 @@ struct Context {
     bool coef_seen = false;
     bool ncovs_seen = false;
     std::vector<Vec> cov; // covariate values by covariate, then site
+
+    // ---- simulation-study settings (all off unless their option is given) ----
+    bool STRICT = false;      // any diagnostic ends the run before a file is written
+    long REPS = 0;            // replicate data sets of a batch (0: a single run)
+    int THREADS = 0;          // worker threads of a batch (0: every core)
+    long shard_i = 0;         // SHARD=i/k: this block i of k (0: no sharding)
+    long shard_k = 0;
+    std::string RNG;          // generator: "" (the specified one) or "philox"
+    std::string FORMAT = "pao"; // data layout: "pao" or "csv"
+    int NPCOVS = 0;           // detection covariates per site-survey
+    std::vector<double> pcoef; // their logistic coefficients
+    bool DESIGN = false;      // report the design's asymptotic precision
+    bool FIT = false;         // fit every replicate of a batch
+    HistorySink *sink = nullptr; // sees every history written (not owned)
 
     // ---- random numbers and count table ----
     Rngs rng;

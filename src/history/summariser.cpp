@@ -80,6 +80,7 @@ SplitLine split_line(std::string_view line, int frqcol) {
 // Output line of a closed group: the history, a tab and the summed frequency.
 void close_group(Context &ctx, std::string &out, std::string_view history, double sum) {
     if (!(sum > 0)) return;
+    if (ctx.sink) ctx.sink->history(history, sum);
     char freq[400];
     std::snprintf(freq, sizeof freq, "\t%f\n", sum);
     out.append(history);

@@ -54,13 +54,14 @@ void write_history_header(Context &ctx, int n, int expected, double threshold) {
 // site the count v stands for.
 __attribute__((format(printf, 5, 0))) void write_history_line(Context &ctx, std::string &line, double v,
                                                               int expected, const char *freq_format) {
+    long long reps = expected ? 1 : rounded(v);
+    if (ctx.sink && reps > 0) ctx.sink->history(line, expected ? v : static_cast<double>(reps));
     if (expected) {
         char freq[400];
         std::snprintf(freq, sizeof freq, freq_format, v);
         line += freq;
     }
     line.push_back('\n');
-    long long reps = expected ? 1 : rounded(v);
     for (long long r = 0; r < reps; r++) std::fwrite(line.data(), 1, line.size(), ctx.fp2);
 }
 

@@ -89,6 +89,11 @@ constexpr double kStoreLimit = 5e-7; // smaller joint probabilities are dropped
                 c2 = i > 0;
                 c1 = j > 0;
             }
+            if (ctx.sink) {
+                char fields[32];
+                std::snprintf(fields, sizeof fields, "%d\t%d", c2, c1);
+                ctx.sink->history(fields, ctx.ns * v);
+            }
             std::fprintf(ctx.fp2, "%d\t%d\t%f\n", c2, c1, ctx.ns * v);
         }
     }
