@@ -30,24 +30,26 @@ void append_integer(std::string &s, long long v) {
     s.append(buf, res.ptr);
 }
 
-// Calls f for each survey symbol of a history's fields: the tab-separated
-// tokens, blanks trimmed, empty tokens (a trailing tab) skipped.
-template <typename F> void for_each_symbol(std::string_view fields, F f) {
-    std::size_t i = 0;
-    while (i <= fields.size()) {
-        std::size_t j = fields.find('\t', i);
-        if (j == std::string_view::npos) j = fields.size();
-        std::string_view tok = fields.substr(i, j - i);
-        while (!tok.empty() && tok.front() == ' ') tok.remove_prefix(1);
-        while (!tok.empty() && tok.back() == ' ') tok.remove_suffix(1);
-        if (!tok.empty()) f(tok);
-        i = j + 1;
-    }
-}
-
-int count_symbols(std::string_view fields) {
+// Appends the survey symbols of a history's fields to `out`, comma-separated:
+// the tokens between tabs (blanks around them and empty tokens, such as after
+// a trailing tab, dropped), '-' and '.' as NA. Returns the number of symbols.
+int render_symbols(std::string &out, std::string_view fields) {
     int n = 0;
-    for_each_symbol(fields, [&](std::string_view) { n++; });
+    const char *p = fields.data(), *end = p + fields.size();
+    while (p < end) {
+        while (p < end && (*p == '\t' || *p == ' ')) p++;
+        if (p == end) break;
+        const char *q = p;
+        while (q < end && *q != '\t') q++;
+        const char *e = q;
+        while (e > p && e[-1] == ' ') e--;
+        if (n++ > 0) out += ',';
+        if (e - p == 1 && (*p == '-' || *p == '.'))
+            out += "NA";
+        else
+            out.append(p, static_cast<std::size_t>(e - p));
+        p = q;
+    }
     return n;
 }
 
@@ -127,24 +129,9 @@ void CsvWriter::site(std::span<const double> covs, std::span<const double> pcovs
     }
 }
 
-void CsvWriter::put_fields(std::string_view fields) {
-    bool first = true;
-    for_each_symbol(fields, [&](std::string_view tok) {
-        if (!first) buf_ += ',';
-        first = false;
-        if (tok == "-" || tok == ".")
-            buf_ += "NA";
-        else
-            buf_.append(tok);
-    });
-}
-
-void CsvWriter::put_number(double v) {
-    append_number(buf_, v);
-}
-
 void CsvWriter::history(std::string_view fields, double count) {
-    const int symbols = count_symbols(fields);
+    row_.clear();
+    const int symbols = render_symbols(row_, fields);
     if (!started_) start(HistoryShape{});
     if (!header_done_) {
         if (shape_.surveys == 0) shape_.surveys = symbols;
@@ -154,6 +141,8 @@ void CsvWriter::history(std::string_view fields, double count) {
         input_error("history \"%.*s\" has %d surveys where the data set has %d", static_cast<int>(fields.size()),
                     fields.data(), symbols, shape_.surveys);
     if (shape_.per_site) {
+        if (have_site_) row_ += covs_;
+        row_ += '\n';
         double r = std::floor(count + 0.5);
         long long copies = r > 0 && r < 9e18 ? static_cast<long long>(r) : 0;
         for (long long c = 0; c < copies; c++) {
@@ -163,9 +152,7 @@ void CsvWriter::history(std::string_view fields, double count) {
             }
             append_integer(buf_, have_site_ ? site_no_ : ++site_no_);
             buf_ += ',';
-            put_fields(fields);
-            if (have_site_) buf_ += covs_;
-            buf_ += '\n';
+            buf_ += row_;
             rows_++;
             if (buf_.size() >= kFlushAt) flush();
         }
@@ -176,9 +163,9 @@ void CsvWriter::history(std::string_view fields, double count) {
         buf_ += lead_;
         buf_ += ',';
     }
-    put_fields(fields);
+    buf_ += row_;
     buf_ += ',';
-    put_number(count);
+    append_number(buf_, count);
     buf_ += '\n';
     rows_++;
     if (buf_.size() >= kFlushAt) flush();

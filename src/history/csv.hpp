@@ -50,8 +50,6 @@ class CsvWriter : public HistorySink {
   private:
     void start(const HistoryShape &shape);
     void put_header();
-    void put_fields(std::string_view fields);
-    void put_number(double v);
     void flush();
 
     std::FILE *out_;
@@ -61,6 +59,7 @@ class CsvWriter : public HistorySink {
     bool header_done_ = false;
     HistoryShape shape_;
     std::string buf_;
+    std::string row_;       // the row being rendered (symbols, covariates)
     std::string covs_;      // ",cov1,...,pcovK_T" of the announced site
     bool have_site_ = false;
     long long site_no_ = 0; // number of the last site a row was written for
