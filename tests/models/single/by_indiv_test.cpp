@@ -36,6 +36,7 @@ struct Design {
     int meth = 0;
     std::vector<int> survey; // visit of each survey (meth > 1)
     double pi0 = 0;
+    std::vector<double> pcoef; // one slope per detection covariate
 
     Design(int surveys, int sites, double psi) : T(surveys), n(sites) {
         p.assign(T, 0.0);
@@ -59,7 +60,21 @@ std::string replay(const Design &d, Lehmer &g) {
         }
     std::ostringstream file;
     file << d.n * d.nobs << '\t' << d.T << '\n';
+    const int K = static_cast<int>(d.pcoef.size());
+    std::vector<double> px; // detection covariates, site by site, then covariate, then survey
     for (int i = 0; i < d.n; i++) {
+        std::vector<double> p = d.p;
+        for (int v = 0; v < K * d.T; v++) {
+            double sum = 0;
+            for (int u = 0; u < 12; u++) sum += g.next();
+            px.push_back(sum - 6.0);
+        }
+        for (int j = 0; j < d.T && K > 0; j++) {
+            if (!(p[j] > 0 && p[j] < 1)) continue;
+            double eta = std::log(p[j] / (1 - p[j]));
+            for (int k = 0; k < K; k++) eta += d.pcoef[k] * px[(static_cast<std::size_t>(i) * K + k) * d.T + j];
+            p[j] = 1 / (1 + std::exp(-eta));
+        }
         double psi = d.gam[0];
         if (d.ncovs > 0) {
             double x = d.coef[0];
@@ -79,7 +94,7 @@ std::string replay(const Design &d, Lehmer &g) {
             }
             if (d.meth > 1 && j % d.meth == 0) available = g.next() <= d.gam[d.survey[j] + 1];
             if (occupied && available) {
-                if (g.next() < d.p[j]) {
+                if (g.next() < p[j]) {
                     bool certain = g.next() < d.b[j];
                     if (!removed) c = certain ? '2' : '1';
                     if (d.removal) removed = true;
@@ -99,7 +114,15 @@ std::string replay(const Design &d, Lehmer &g) {
         file << "cov" << k + 1 << '\n';
         for (double v : cov[k]) file << stringf("%f\n", v);
     }
-    file << "0\n" << d.T << "\nsimulated data from occusim8\n";
+    file << K << '\n';
+    for (int k = 0; k < K; k++) {
+        file << "pcov" << k + 1 << '\n';
+        for (int i = 0; i < d.n; i++)
+            for (int j = 0; j < d.T; j++)
+                file << stringf(j > 0 ? "\t%f" : "%f", px[(static_cast<std::size_t>(i) * K + k) * d.T + j])
+                     << (j == d.T - 1 ? "\n" : "");
+    }
+    file << d.T << "\nsimulated data from occusim8\n";
     return file.str();
 }
 
@@ -457,6 +480,20 @@ TEST(DetectionCovariates, NoneGivenChangesNothing) {
     std::string echo = plain.out;
     echo.insert(echo.find("ARG[9]:SEED=77\n") + 15, "\nARG[10]:NPCOVS=0\n");
     EXPECT_EQ(zero.out, echo);
+}
+
+TEST(DetectionCovariates, DrawnPerSiteAfterTheSiteCovariates) {
+    auto r = run_cli({"T=3", "N=6", "psi=.7", "p=.6,1,.3", "coef=.2,.9", "eps=.2", "NOBS=2", "NPCOVS=2",
+                      "pcoef=1.5,-2", "SIMTYPE=2", "SEED=424242", "QUIET"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Design d(3, 6, 0.7);
+    d.p = {0.6, 1, 0.3};
+    d.eps = {0.2, 0.2, 0.2};
+    d.nobs = 2;
+    d.ncovs = 1;
+    d.coef = {0.2, 0.9};
+    d.pcoef = {1.5, -2};
+    EXPECT_EQ(r.pao(), replay(d, 424242));
 }
 
 TEST(DetectionCovariates, BlockLayoutDrawOrderAndFixedProbabilities) {
