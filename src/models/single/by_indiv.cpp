@@ -15,13 +15,14 @@
 // simulated, after all site covariates, and survey j of site i detects with
 // logistic(logit(p_j) + sum_k a_k x_kij); a p_j of exactly 0 or 1 stays. They
 // follow the site covariates in the history file's sampling-covariate block,
-// one line per site holding its T values. Without them no value is drawn.
+// one line per site holding its T values; until then each covariate's lines
+// wait in a temporary file. Without them no value is drawn.
 #include "models/single/by_indiv.hpp"
 
 #include <cmath>
 #include <cstdio>
-#include <span>
 #include <string>
+#include <vector>
 
 #include "core/errors.hpp"
 #include "random/variates.hpp"
@@ -57,44 +58,45 @@ void draw_covariates(Context &ctx, int nsites) {
     }
 }
 
-// Detection covariates of the run: the values of every site, kept for the
-// history file's sampling-covariate block (site by site, then covariate by
-// covariate, then survey by survey), and the detection probability of each
-// survey at the site being simulated.
+// Detection covariates of the run: the values of the site being simulated
+// (covariate by covariate, survey by survey), its detection probability per
+// survey, and for the history file's sampling-covariate block each
+// covariate's lines written so far, kept in a temporary file per covariate so
+// that memory does not grow with the number of sites.
 struct DetectionCovariates {
     int K = 0;
     int T = 0;
-    Vec values;  // K * T values per site
+    Vec x;       // K * T values of the current site
     Vec logit_p; // logit of p_j (surveys with p_j strictly inside (0, 1))
     Vec p;       // detection probability per survey at the current site
+    std::vector<std::FILE *> lines; // per covariate: one "%f" line per site so far
+    std::string line;
 
-    DetectionCovariates(const Context &ctx, int nsites) : K(ctx.NPCOVS), T(ctx.nper) {
-        if (K <= 0) return;
-        const double per_site = static_cast<double>(K) * T;
-        if (per_site * (nsites > 0 ? nsites : 0) > 1e11)
-            input_error("NPCOVS=%d: %d sites x %d surveys x %d detection covariates are too many values to keep",
-                        K, nsites, T, K);
-        values.assign(static_cast<std::size_t>(per_site) * static_cast<std::size_t>(nsites > 0 ? nsites : 0),
-                      0.0);
+    explicit DetectionCovariates(const Context &ctx) : K(ctx.NPCOVS > 0 ? ctx.NPCOVS : 0), T(ctx.nper) {
+        if (K == 0) return;
+        x.assign(static_cast<std::size_t>(K) * static_cast<std::size_t>(T), 0.0);
         logit_p.assign(static_cast<std::size_t>(T), 0.0);
         p.assign(static_cast<std::size_t>(T), 0.0);
         for (int j = 0; j < T; j++) {
             const double pj = ctx.pa[j];
             if (pj > 0 && pj < 1) logit_p[j] = std::log(pj / (1 - pj));
         }
+        for (int k = 0; k < K; k++) {
+            lines.push_back(std::tmpfile());
+            if (!lines.back()) input_error("NPCOVS=%d: no temporary file for detection covariate %d", K, k + 1);
+        }
     }
-
-    std::span<const double> site(int i) const {
-        if (K <= 0) return {};
-        const std::size_t n = static_cast<std::size_t>(K) * static_cast<std::size_t>(T);
-        return {values.data() + n * static_cast<std::size_t>(i), n};
+    ~DetectionCovariates() {
+        for (std::FILE *f : lines)
+            if (f) std::fclose(f);
     }
+    DetectionCovariates(const DetectionCovariates &) = delete;
+    DetectionCovariates &operator=(const DetectionCovariates &) = delete;
 
-    // Draws site i's values and sets its detection probabilities.
-    void draw(Context &ctx, int i) {
-        const std::size_t n = static_cast<std::size_t>(K) * static_cast<std::size_t>(T);
-        double *x = values.data() + n * static_cast<std::size_t>(i);
-        for (std::size_t v = 0; v < n; v++) x[v] = rand_norm(ctx.rng);
+    // Draws the current site's values, sets its detection probabilities and
+    // keeps its lines.
+    void draw(Context &ctx) {
+        for (double &v : x) v = rand_norm(ctx.rng);
         for (int j = 0; j < T; j++) {
             const double pj = ctx.pa[j];
             if (!(pj > 0 && pj < 1)) {
@@ -105,6 +107,27 @@ struct DetectionCovariates {
             for (int k = 0; k < K; k++) eta += ctx.pcoef[k] * x[static_cast<std::size_t>(k) * T + j];
             p[j] = 1 / (1 + std::exp(-eta));
         }
+        char num[400];
+        for (int k = 0; k < K; k++) {
+            line.clear();
+            for (int j = 0; j < T; j++) {
+                std::snprintf(num, sizeof num, j > 0 ? "\t%f" : "%f", x[static_cast<std::size_t>(k) * T + j]);
+                line += num;
+            }
+            line += '\n';
+            if (std::fwrite(line.data(), 1, line.size(), lines[k]) != line.size())
+                input_error("NPCOVS=%d: cannot keep the detection covariate values (temporary file full)", K);
+        }
+    }
+
+    // Copies covariate k's lines into the history file.
+    void copy_lines(int k, std::FILE *f) const {
+        std::FILE *src = lines[k];
+        std::rewind(src);
+        char chunk[65536];
+        std::size_t got;
+        while ((got = std::fread(chunk, 1, sizeof chunk, src)) > 0) std::fwrite(chunk, 1, got, f);
+        if (std::ferror(src)) input_error("NPCOVS=%d: cannot read the detection covariate values back", K);
     }
 };
 
@@ -166,20 +189,9 @@ void write_trailer(Context &ctx, int nsites, const DetectionCovariates &dc) {
     ctx.cov.clear();
     ctx.cov.shrink_to_fit();
     std::fprintf(f, "%d\n", dc.K);
-    std::string line;
-    char num[400];
     for (int k = 0; k < dc.K; k++) {
         std::fprintf(f, "pcov%d\n", k + 1);
-        for (int i = 0; i < nsites; i++) {
-            std::span<const double> x = dc.site(i).subspan(static_cast<std::size_t>(k) * dc.T, dc.T);
-            line.clear();
-            for (int j = 0; j < dc.T; j++) {
-                std::snprintf(num, sizeof num, j > 0 ? "\t%f" : "%f", x[j]);
-                line += num;
-            }
-            line += '\n';
-            std::fwrite(line.data(), 1, line.size(), f);
-        }
+        dc.copy_lines(k, f);
     }
     std::fprintf(f, "%d", ctx.SRVYPERSEASN[0]);
     for (int k = 1; k < ctx.nseasns; k++) std::fprintf(f, ",%d", ctx.SRVYPERSEASN[k]);
@@ -220,18 +232,18 @@ void caphis_by_indiv(Context &ctx, double n) {
     std::fprintf(f, "%lld%c%d\n", static_cast<long long>(nsites) * ctx.NOBS, '\t', ctx.nper);
     std::string line(2 * static_cast<std::size_t>(ctx.nper) + 1, '\t');
     line.back() = '\n';
-    DetectionCovariates dc(ctx, nsites);
+    DetectionCovariates dc(ctx);
     const Vec &p = dc.K > 0 ? dc.p : ctx.pa;
     Vec site_covs(static_cast<std::size_t>(ctx.ncovs > 0 ? ctx.ncovs : 0));
     if (ctx.sink) ctx.sink->begin(HistoryShape{true, ctx.nper, ctx.ncovs > 0 ? ctx.ncovs : 0, dc.K});
     const std::string_view fields(line.data(), line.size() - 1);
     for (int i = 0; i < nsites; i++) {
-        if (dc.K > 0) dc.draw(ctx, i);
+        if (dc.K > 0) dc.draw(ctx);
         simulate_site(ctx, i, line, p);
         for (int c = 0; c < ctx.NOBS; c++) std::fwrite(line.data(), 1, line.size(), f);
         if (ctx.sink) {
             for (std::size_t k = 0; k < site_covs.size(); k++) site_covs[k] = ctx.cov[k][i];
-            ctx.sink->site(site_covs, dc.site(i));
+            ctx.sink->site(site_covs, dc.x);
             ctx.sink->history(fields, ctx.NOBS);
         }
     }
