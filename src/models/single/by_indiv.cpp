@@ -21,6 +21,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,7 +70,10 @@ struct DetectionCovariates {
     Vec x;       // K * T values of the current site
     Vec logit_p; // logit of p_j (surveys with p_j strictly inside (0, 1))
     Vec p;       // detection probability per survey at the current site
-    std::vector<std::FILE *> lines; // per covariate: one "%f" line per site so far
+    struct Closer {
+        void operator()(std::FILE *f) const { std::fclose(f); }
+    };
+    std::vector<std::unique_ptr<std::FILE, Closer>> lines; // per covariate: one line per site so far
     std::string line;
 
     explicit DetectionCovariates(const Context &ctx) : K(ctx.NPCOVS > 0 ? ctx.NPCOVS : 0), T(ctx.nper) {
@@ -82,17 +86,10 @@ struct DetectionCovariates {
             if (pj > 0 && pj < 1) logit_p[j] = std::log(pj / (1 - pj));
         }
         for (int k = 0; k < K; k++) {
-            lines.push_back(std::tmpfile());
+            lines.emplace_back(std::tmpfile());
             if (!lines.back()) input_error("NPCOVS=%d: no temporary file for detection covariate %d", K, k + 1);
         }
     }
-    ~DetectionCovariates() {
-        for (std::FILE *f : lines)
-            if (f) std::fclose(f);
-    }
-    DetectionCovariates(const DetectionCovariates &) = delete;
-    DetectionCovariates &operator=(const DetectionCovariates &) = delete;
-
     // Draws the current site's values, sets its detection probabilities and
     // keeps its lines.
     void draw(Context &ctx) {
@@ -115,14 +112,14 @@ struct DetectionCovariates {
                 line += num;
             }
             line += '\n';
-            if (std::fwrite(line.data(), 1, line.size(), lines[k]) != line.size())
+            if (std::fwrite(line.data(), 1, line.size(), lines[k].get()) != line.size())
                 input_error("NPCOVS=%d: cannot keep the detection covariate values (temporary file full)", K);
         }
     }
 
     // Copies covariate k's lines into the history file.
     void copy_lines(int k, std::FILE *f) const {
-        std::FILE *src = lines[k];
+        std::FILE *src = lines[k].get();
         std::rewind(src);
         char chunk[65536];
         std::size_t got;
