@@ -55,8 +55,8 @@ bool single_species_by_site(const Context &ctx) {
     // The families dispatch() hands the run to before the single-species
     // cohort recursion (multi-method designs included: their own recursion
     // takes the run).
-    if (ctx.MSCD > 0 || ctx.STAG > 0 || ctx.INTEGRATED || ctx.MULTISTATE > 0 || ctx.MS2 > 0 || ctx.ROYLE > 0 ||
-        ctx.HET > 0 || ctx.TWOSP > 0 || ctx.METH > 1 || ctx.SPADEP != 0)
+    if (ctx.MSCD > 0 || ctx.STAG > 0 || ctx.INTEGRATED || ctx.MULTISTATE > 0 || ctx.MS2 > 0 ||
+        ctx.ROYLE > 0 || ctx.HET > 0 || ctx.TWOSP > 0 || ctx.METH > 1 || ctx.SPADEP != 0)
         return false;
     return ctx.SIMTYPE > 1 || ctx.nper > 16;
 }
@@ -64,12 +64,13 @@ bool single_species_by_site(const Context &ctx) {
 void check_data_options(const Context &ctx) {
     if (ctx.FORMAT != "pao" && ctx.FORMAT != "csv")
         input_error("FORMAT=%s: the data layout is pao or csv", ctx.FORMAT.c_str());
-    if (ctx.NPCOVS < 0) input_error("NPCOVS=%d: the number of detection covariates cannot be negative", ctx.NPCOVS);
+    if (ctx.NPCOVS < 0)
+        input_error("NPCOVS=%d: the number of detection covariates cannot be negative", ctx.NPCOVS);
     if (ctx.NPCOVS > kVecLen)
         input_error("NPCOVS=%d: at most %d detection covariates are supported", ctx.NPCOVS, kVecLen);
     if (static_cast<int>(ctx.pcoef.size()) != ctx.NPCOVS && (ctx.NPCOVS > 0 || !ctx.pcoef.empty()))
-        input_error("NPCOVS=%d needs pcoef with one coefficient per detection covariate (%zu given)", ctx.NPCOVS,
-                    ctx.pcoef.size());
+        input_error("NPCOVS=%d needs pcoef with one coefficient per detection covariate (%zu given)",
+                    ctx.NPCOVS, ctx.pcoef.size());
     if (ctx.NPCOVS > 0 && !single_species_by_site(ctx))
         input_error("NPCOVS=%d: detection covariates need single-species site-by-site simulation (SIMTYPE=2)",
                     ctx.NPCOVS);

@@ -142,7 +142,8 @@ void add_csv_file(Json &meta, const std::string &name, const HistoryShape &shape
     Json cols = Json::array();
     if (!lead.empty()) cols.push_back(column(std::string(lead), "replicate number, from 1"));
     if (shape.per_site)
-        cols.push_back(column("site", "site number, from 1 (the copies of a site listed NOBS times share it)"));
+        cols.push_back(
+            column("site", "site number, from 1 (the copies of a site listed NOBS times share it)"));
     for (int j = 1; j <= shape.surveys; j++)
         cols.push_back(column("y" + std::to_string(j),
                               "symbol of survey " + std::to_string(j) +
@@ -154,9 +155,9 @@ void add_csv_file(Json &meta, const std::string &name, const HistoryShape &shape
             cols.push_back(column("cov" + std::to_string(k), "site covariate " + std::to_string(k)));
         for (int k = 1; k <= shape.survey_covs; k++)
             for (int j = 1; j <= shape.surveys; j++)
-                cols.push_back(column("pcov" + std::to_string(k) + "_" + std::to_string(j),
-                                      "detection covariate " + std::to_string(k) + " at survey " +
-                                          std::to_string(j)));
+                cols.push_back(
+                    column("pcov" + std::to_string(k) + "_" + std::to_string(j),
+                           "detection covariate " + std::to_string(k) + " at survey " + std::to_string(j)));
     } else {
         cols.push_back(column("freq", "number of sites with this history (expected value in an "
                                       "expected-value run)"));

@@ -107,7 +107,8 @@ void CsvWriter::start(const HistoryShape &shape) {
 }
 
 void CsvWriter::put_header() {
-    if (write_header_ && !header_done_) buf_ += csv_header(shape_, lead_.empty() ? std::string_view{} : "rep");
+    if (write_header_ && !header_done_)
+        buf_ += csv_header(shape_, lead_.empty() ? std::string_view{} : "rep");
     header_done_ = true;
 }
 
@@ -138,8 +139,8 @@ void CsvWriter::history(std::string_view fields, double count) {
         put_header();
     }
     if (symbols != shape_.surveys)
-        input_error("history \"%.*s\" has %d surveys where the data set has %d", static_cast<int>(fields.size()),
-                    fields.data(), symbols, shape_.surveys);
+        input_error("history \"%.*s\" has %d surveys where the data set has %d",
+                    static_cast<int>(fields.size()), fields.data(), symbols, shape_.surveys);
     if (shape_.per_site) {
         if (have_site_) row_ += covs_;
         row_ += '\n';

@@ -59,8 +59,8 @@ class CsvWriter : public HistorySink {
     bool header_done_ = false;
     HistoryShape shape_;
     std::string buf_;
-    std::string row_;       // the row being rendered (symbols, covariates)
-    std::string covs_;      // ",cov1,...,pcovK_T" of the announced site
+    std::string row_;  // the row being rendered (symbols, covariates)
+    std::string covs_; // ",cov1,...,pcovK_T" of the announced site
     bool have_site_ = false;
     long long site_no_ = 0; // number of the last site a row was written for
     long long rows_ = 0;

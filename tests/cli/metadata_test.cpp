@@ -20,8 +20,8 @@ json metadata_of(const CliRun &r) {
 }
 
 TEST(RunMetadata, ClockSeedIsRecordedAndRepeatsTheRun) {
-    const Args design = {"T=4", "N=200", "psi=.6", "p=.4", "NCOVS=1", "coef=0,1", "SIMTYPE=2", "QUIET",
-                         "FORMAT=csv"};
+    const Args design = {"T=4",      "N=200",     "psi=.6", "p=.4",      "NCOVS=1",
+                         "coef=0,1", "SIMTYPE=2", "QUIET",  "FORMAT=csv"};
     auto clock = run_cli(design); // no SEED: the seed comes from the clock
     ASSERT_EQ(clock.status, 0) << clock.err;
     json meta = metadata_of(clock);

@@ -48,7 +48,7 @@ struct Rendered {
 TEST(CsvWriter, SiteRowsMapRemovedAndUnsurveyedToNaAndKeepCounts) {
     Rendered r;
     r.w.begin(HistoryShape{true, 3, 0, 0});
-    r.w.history("1\t-\t-\t", 2); // two sites listed
+    r.w.history("1\t-\t-\t", 2);  // two sites listed
     r.w.history("0\t.\t12\t", 1); // abundance counts keep their digits
     EXPECT_EQ(r.text(), "site,y1,y2,y3\n1,1,NA,NA\n2,1,NA,NA\n3,0,NA,12\n");
 }
@@ -114,9 +114,9 @@ struct Data {
     bool per_site = false;
     std::vector<std::vector<std::string>> y; // per line or row, NA for '-' and '.'
     std::vector<double> count;
-    std::vector<long> site;                  // CSV site numbers
-    std::vector<std::vector<double>> covs;   // by covariate, by site
-    std::vector<std::vector<double>> pcovs;  // by covariate, by site * T + survey
+    std::vector<long> site;                 // CSV site numbers
+    std::vector<std::vector<double>> covs;  // by covariate, by site
+    std::vector<std::vector<double>> pcovs; // by covariate, by site * T + survey
 };
 
 std::vector<std::string> tokens(const std::string &line) {
@@ -151,9 +151,11 @@ Data read_pao(const std::string &pao, int nobs) {
         for (int k = 0; k < K && i < lines.size(); k++) {
             EXPECT_EQ(lines[i++], name + std::to_string(k + 1));
             out.emplace_back();
-            while (i < lines.size() && (lines[i].empty() || lines[i][0] == '-' || std::isdigit(lines[i][0])) &&
+            while (i < lines.size() &&
+                   (lines[i].empty() || lines[i][0] == '-' || std::isdigit(lines[i][0])) &&
                    out.back().size() < nsites * static_cast<std::size_t>(name[0] == 'p' ? T : 1))
-                for (const auto &v : tokens(lines[i++])) out.back().push_back(std::strtod(v.c_str(), nullptr));
+                for (const auto &v : tokens(lines[i++]))
+                    out.back().push_back(std::strtod(v.c_str(), nullptr));
         }
     };
     block(d.covs, "cov");
@@ -226,33 +228,41 @@ const Family kFamilies[] = {
      {"T=3", "N=40", "psi=.6", "p=.5", "NCOVS=2", "coef=0,1,-1", "NOBS=2", "NPCOVS=2", "pcoef=1,-.5",
       "SIMTYPE=2", "SEED=41", "QUIET"},
      true},
-    {"single by site, removal", {"T=4", "N=50", "psi=.7", "p=.6", "REMOVAL", "SIMTYPE=2", "SEED=8", "QUIET"}, true},
-    {"false positive", {"T=2", "N=50", "psi=.5", "p=.5,0", "p10=.2", "b=.5", "STOCH", "SEED=3", "P0MISS", "QUIET"},
+    {"single by site, removal",
+     {"T=4", "N=50", "psi=.7", "p=.6", "REMOVAL", "SIMTYPE=2", "SEED=8", "QUIET"},
+     true},
+    {"false positive",
+     {"T=2", "N=50", "psi=.5", "p=.5,0", "p10=.2", "b=.5", "STOCH", "SEED=3", "P0MISS", "QUIET"},
      false},
     {"heterogeneity", {"T=3", "N=100", "psi=.5", "p=.4", "pi=.4", "pB=.2", "QUIET"}, false},
-    {"multi-method", {"T=2", "METH=2", "N=20", "psi=.7", "th0=.8", "p1=.6", "p2=.4", "STOCH", "SEED=12345", "QUIET"},
+    {"multi-method",
+     {"T=2", "METH=2", "N=20", "psi=.7", "th0=.8", "p1=.6", "p2=.4", "STOCH", "SEED=12345", "QUIET"},
      true},
     {"spatial", {"T=3", "N=100", "psi=.5", "p=.4", "th0=.6", "th1=.8", "QUIET"}, false},
     {"spatial by site",
      {"T=6", "N=40", "psi=.5", "SPS=3,3", "p=.5", "th1=.5", "gam=.3", "SIMTYPE=2", "SEED=1", "QUIET"},
      false},
-    {"spatial records", with(Args{"4", "200", ".7", ".5", ".6", ".7", ".8", ".3", ".2", ".3", ".4", ".8", ".9", ".6",
-                                  ".7", ".6", ".5", ".4", ".3", "0", ".1", "0", "0", ".2", "0"},
-                             {"T=4", "SPADMS", "QUIET"}),
+    {"spatial records",
+     with(Args{"4",  "200", ".7", ".5", ".6", ".7", ".8", ".3", ".2", ".3", ".4", ".8", ".9",
+               ".6", ".7",  ".6", ".5", ".4", ".3", "0",  ".1", "0",  "0",  ".2", "0"},
+          {"T=4", "SPADMS", "QUIET"}),
      false},
     {"spatial records by site",
-     with(Args{"4", "200", ".7", ".5", ".6", ".7", ".8", ".3", ".2", ".3", ".4", ".8", ".9", ".6", ".7", ".6", ".5",
-               ".4", ".3", "0", ".1", "0", "0", ".2", "0"},
+     with(Args{"4",  "200", ".7", ".5", ".6", ".7", ".8", ".3", ".2", ".3", ".4", ".8", ".9",
+               ".6", ".7",  ".6", ".5", ".4", ".3", "0",  ".1", "0",  "0",  ".2", "0"},
           {"T=4", "SPADMS", "SIMTYPE=2", "SEED=5", "QUIET"}),
      false},
     {"royle expected", {"T=2", "N=100", "psi=.8", "Lambda=.5", "r=.4,.6", "QUIET"}, false},
     {"royle counts", {"T=3", "N=30", "psi=.8", "Lambda=30", "r=.5", "SEED=4", "QUIET"}, true},
-    {"two species", {"T=2", "N=100", "psiA=.5", "psiBA=.6", "psiBa=.2", "pA=.5", "pB=.4", "rA=.6", "QUIET"}, false},
+    {"two species",
+     {"T=2", "N=100", "psiA=.5", "psiBA=.6", "psiBa=.2", "pA=.5", "pB=.4", "rA=.6", "QUIET"},
+     false},
     {"two species by site",
      {"T=3", "N=30", "psiA=.5", "psiBA=.6", "psiBa=.2", "pA=.5", "pB=.4", "SIMTYPE=2", "SEED=6", "QUIET"},
      true},
     {"two species seasons",
-     {"T=2", "SPS=1", "N=100", "psiA=.6", "psiBA=.5", "psiBa=.25", "pA=.5", "pB=.4", "gamAb=.2", "epsAB=.1", "QUIET"},
+     {"T=2", "SPS=1", "N=100", "psiA=.6", "psiBA=.5", "psiBa=.25", "pA=.5", "pB=.4", "gamAb=.2", "epsAB=.1",
+      "QUIET"},
      false},
     {"two species seasons by site",
      {"T=3", "SPS=2,1", "N=30", "psiA=.6", "psiBA=.5", "psiBa=.25", "pA=.5", "pB=.4", "gamAb=.2", "epsAB=.1",
@@ -269,22 +279,26 @@ const Family kFamilies[] = {
     {"staggered entry by site",
      {"T=3", "N=8", "psi=.7", "p=.8", "Ent=.5", "Dep=.5", "SIMTYPE=2", "SEED=2", "STAG", "QUIET"},
      false},
-    {"integrated", {"T=2", "N=100", "pi=.5", "psiA=.5", "psiB=.5", "pA=.5", "pB=.7", "INTEGRATED", "QUIET"}, false},
+    {"integrated",
+     {"T=2", "N=100", "pi=.5", "psiA=.5", "psiB=.5", "pA=.5", "pB=.7", "INTEGRATED", "QUIET"},
+     false},
     {"integrated stochastic",
-     {"T=2", "N=30", "pi=.5", "psiA=.5", "psiB=.5", "pA=.5", "pB=.7", "STOCH", "SEED=3", "INTEGRATED", "QUIET"},
+     {"T=2", "N=30", "pi=.5", "psiA=.5", "psiB=.5", "pA=.5", "pB=.7", "STOCH", "SEED=3", "INTEGRATED",
+      "QUIET"},
      true},
     {"integrated by unit",
-     {"T=3", "N=20", "pi=.5", "psiA=.5", "psiB=.5", "pA=.5", "pB=.7", "SIMTYPE=2", "SEED=3", "INTEGRATED", "QUIET"},
+     {"T=3", "N=20", "pi=.5", "psiA=.5", "psiB=.5", "pA=.5", "pB=.7", "SIMTYPE=2", "SEED=3", "INTEGRATED",
+      "QUIET"},
      true},
     {"multistate", {"T=2", "N=100", "MULTISTATE", "psi0=.5", "R0=.4", "p1=.5", "p2=.8", "QUIET"}, false},
-    {"multistate by site", {"T=3", "N=30", "psi0=.6", "R0=.5", "p1=.5", "p2=.7", "dlta=.4", "SIMTYPE=2", "SEED=11",
-                            "QUIET"},
+    {"multistate by site",
+     {"T=3", "N=30", "psi0=.6", "R0=.5", "p1=.5", "p2=.7", "dlta=.4", "SIMTYPE=2", "SEED=11", "QUIET"},
      false},
     {"multistate states", {"T=2", "N=100", "NSTATES=3", "Psi=.6", "p(1,1)=.5", "p(2,1)=.2", "QUIET"}, false},
     {"multistate correlated",
-     {"1", "100", ".5", "0", "0", ".6", "0", "0", "0", "0", "0", "0", "0", "0", ".5", ".8", "0", "0", "0", "0",
-      "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", ".4", "0", "0", "0", "0", "0", "MSCD",
-      "QUIET"},
+     {"1",  "100", ".5", "0", "0", ".6", "0",  "0", "0", "0", "0", "0", "0",    "0",
+      ".5", ".8",  "0",  "0", "0", "0",  "0",  "0", "0", "0", "0", "0", "0",    "0",
+      "0",  "0",   "0",  "0", "0", "0",  ".4", "0", "0", "0", "0", "0", "MSCD", "QUIET"},
      false},
 };
 
@@ -318,8 +332,8 @@ TEST(CsvData, EveryFamilyWritesTheHistoryFileData) {
 }
 
 TEST(CsvData, NaStandsForRemovedAndUnsurveyed) {
-    auto r = run_cli({"T=4", "N=60", "psi=.8", "p=.5,0,.6,.5", "REMOVAL", "P0MISS", "STOCH", "SEED=3", "QUIET",
-                      "FORMAT=csv"});
+    auto r = run_cli({"T=4", "N=60", "psi=.8", "p=.5,0,.6,.5", "REMOVAL", "P0MISS", "STOCH", "SEED=3",
+                      "QUIET", "FORMAT=csv"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::string csv = r.file("occusim.csv");
     EXPECT_EQ(csv.find('-'), std::string::npos);
@@ -348,7 +362,8 @@ TEST(CsvData, OutfileNamesTheStemAndRefusals) {
     EXPECT_FALSE(bad.exists("occusim.pao"));
 
     // A run that fails leaves no data file.
-    auto fails = run_cli({"T=2", "N=10", "psi=.5", "p=.5", "FORMAT=csv", "QUIET"}, "", blocking("occusim.csv.part"));
+    auto fails =
+        run_cli({"T=2", "N=10", "psi=.5", "p=.5", "FORMAT=csv", "QUIET"}, "", blocking("occusim.csv.part"));
     EXPECT_EQ(fails.status, 1);
     EXPECT_EQ(fails.err, "occusim8: cannot create the data file occusim.csv\n");
     EXPECT_FALSE(fails.exists("occusim.csv"));

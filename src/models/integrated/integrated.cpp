@@ -17,9 +17,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
-#include <filesystem>
 #include <system_error>
 #include <vector>
 
@@ -174,7 +174,8 @@ void report_lines(Context &ctx, std::FILE *tmp, int T) {
         }
         std::size_t tab = l.rfind('\t');
         std::string count(l.substr(tab == std::string_view::npos ? 0 : tab + 1));
-        ctx.sink->history(l.substr(0, tab == std::string_view::npos ? 0 : tab), std::strtod(count.c_str(), nullptr));
+        ctx.sink->history(l.substr(0, tab == std::string_view::npos ? 0 : tab),
+                          std::strtod(count.c_str(), nullptr));
     };
     while ((got = std::fread(chunk, 1, sizeof chunk, tmp)) > 0) {
         text.append(chunk, got);

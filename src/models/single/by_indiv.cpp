@@ -87,7 +87,8 @@ struct DetectionCovariates {
         }
         for (int k = 0; k < K; k++) {
             lines.emplace_back(std::tmpfile());
-            if (!lines.back()) input_error("NPCOVS=%d: no temporary file for detection covariate %d", K, k + 1);
+            if (!lines.back())
+                input_error("NPCOVS=%d: no temporary file for detection covariate %d", K, k + 1);
         }
     }
     // Draws the current site's values, sets its detection probabilities and

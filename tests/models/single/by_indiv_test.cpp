@@ -72,7 +72,8 @@ std::string replay(const Design &d, Lehmer &g) {
         for (int j = 0; j < d.T && K > 0; j++) {
             if (!(p[j] > 0 && p[j] < 1)) continue;
             double eta = std::log(p[j] / (1 - p[j]));
-            for (int k = 0; k < K; k++) eta += d.pcoef[k] * px[(static_cast<std::size_t>(i) * K + k) * d.T + j];
+            for (int k = 0; k < K; k++)
+                eta += d.pcoef[k] * px[(static_cast<std::size_t>(i) * K + k) * d.T + j];
             p[j] = 1 / (1 + std::exp(-eta));
         }
         double psi = d.gam[0];
@@ -450,7 +451,7 @@ TEST(SiteBySiteAgreement, LargeRunMatchesTheExpectedValueRun) {
 // The values of a history file's sampling-covariate block: by covariate, then
 // site by site the T values of the site.
 std::vector<std::vector<std::vector<double>>> detection_covariates(const std::string &pao, int nsites,
-                                                                    int T) {
+                                                                   int T) {
     std::vector<std::string> lines = lines_of(pao);
     std::size_t i = 1 + static_cast<std::size_t>(nsites); // header, one line per site
     int ncovs = std::atoi(lines.at(i++).c_str());
@@ -471,7 +472,8 @@ std::vector<std::vector<std::vector<double>>> detection_covariates(const std::st
 }
 
 TEST(DetectionCovariates, NoneGivenChangesNothing) {
-    const Args model{"T=4", "N=30", "psi=.6", "p=.5", "NCOVS=1", "coef=0,1", "NOBS=2", "SIMTYPE=2", "SEED=77"};
+    const Args model{"T=4",      "N=30",   "psi=.6",    "p=.5",   "NCOVS=1",
+                     "coef=0,1", "NOBS=2", "SIMTYPE=2", "SEED=77"};
     auto plain = run_cli(model);
     auto zero = run_cli(with(model, {"NPCOVS=0"}));
     ASSERT_EQ(plain.status, 0);
@@ -525,8 +527,8 @@ TEST(DetectionCovariates, BlockLayoutDrawOrderAndFixedProbabilities) {
 TEST(DetectionCovariates, DetectionFollowsTheLogisticCurve) {
     // Every site occupied, one covariate with slope 1.5 on logit(.4).
     const int nsites = 8000, T = 5;
-    auto r = run_cli({"T=5", "N=8000", "psi=1", "p=.4", "NPCOVS=1", "pcoef=1.5", "SIMTYPE=2", "SEED=20261208",
-                      "QUIET"});
+    auto r = run_cli(
+        {"T=5", "N=8000", "psi=1", "p=.4", "NPCOVS=1", "pcoef=1.5", "SIMTYPE=2", "SEED=20261208", "QUIET"});
     ASSERT_EQ(r.status, 0) << r.err;
     auto x = detection_covariates(r.pao(), nsites, T)[0];
     auto h = history_lines(r.pao());
@@ -564,30 +566,33 @@ TEST(DetectionCovariates, RefusedElsewhereAndWithoutTheirCoefficients) {
     const struct {
         Args args;
     } other[] = {
-        {{"T=3", "N=10", "psi=.5", "p=.5"}},                           // expected values
+        {{"T=3", "N=10", "psi=.5", "p=.5"}},                          // expected values
         {{"T=3", "N=10", "psi=.5", "p=.5", "STOCH", "SEED=1"}},       // stochastic cohort
-        {{"T=3", "N=10", "psi=.5", "p=.4", "pi=1", "SIMTYPE=2"}},      // heterogeneity
-        {{"T=2", "N=10", "psi=.8", "Lambda=.5", "r=.4", "SEED=2"}},    // abundance
-        {{"T=2", "N=10", "psiA=.5", "pA=.5", "SIMTYPE=2", "SEED=2"}},  // two species
-        {{"T=3", "N=10", "psi=.5", "p=.4", "th1=.5", "SIMTYPE=2"}},    // spatial
-        {{"T=3", "N=10", "psi=.5", "p=.5", "STAG", "SIMTYPE=2"}},      // staggered entry
+        {{"T=3", "N=10", "psi=.5", "p=.4", "pi=1", "SIMTYPE=2"}},     // heterogeneity
+        {{"T=2", "N=10", "psi=.8", "Lambda=.5", "r=.4", "SEED=2"}},   // abundance
+        {{"T=2", "N=10", "psiA=.5", "pA=.5", "SIMTYPE=2", "SEED=2"}}, // two species
+        {{"T=3", "N=10", "psi=.5", "p=.4", "th1=.5", "SIMTYPE=2"}},   // spatial
+        {{"T=3", "N=10", "psi=.5", "p=.5", "STAG", "SIMTYPE=2"}},     // staggered entry
         {{"T=2", "METH=2", "N=10", "psi=.7", "p1=.6", "p2=.4", "SIMTYPE=2"}},
     };
     for (const auto &o : other) {
         auto r = run_cli(with(o.args, {"NPCOVS=1", "pcoef=1", "QUIET"}));
         EXPECT_EQ(r.status, 1) << o.args[4];
-        EXPECT_EQ(r.err, "occusim8: NPCOVS=1: detection covariates need single-species site-by-site simulation "
-                         "(SIMTYPE=2)\n");
+        EXPECT_EQ(r.err,
+                  "occusim8: NPCOVS=1: detection covariates need single-species site-by-site simulation "
+                  "(SIMTYPE=2)\n");
         EXPECT_FALSE(r.exists("occusim.pao"));
     }
     auto missing = run_cli({"T=3", "N=10", "psi=.5", "p=.5", "NPCOVS=2", "pcoef=1", "SIMTYPE=2", "QUIET"});
     EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.err, "occusim8: NPCOVS=2 needs pcoef with one coefficient per detection covariate (1 given)\n");
+    EXPECT_EQ(missing.err,
+              "occusim8: NPCOVS=2 needs pcoef with one coefficient per detection covariate (1 given)\n");
     auto negative = run_cli({"T=3", "N=10", "psi=.5", "p=.5", "NPCOVS=-1", "SIMTYPE=2", "QUIET"});
     EXPECT_EQ(negative.status, 1);
     EXPECT_FALSE(negative.exists("occusim.pao"));
     // The hand-over of long designs is site by site too.
-    auto long_design = run_cli({"T=17", "N=5", "psi=.5", "p=.3", "STOCH", "SEED=4", "NPCOVS=1", "pcoef=1", "QUIET"});
+    auto long_design =
+        run_cli({"T=17", "N=5", "psi=.5", "p=.3", "STOCH", "SEED=4", "NPCOVS=1", "pcoef=1", "QUIET"});
     EXPECT_EQ(long_design.status, 0) << long_design.err;
     EXPECT_EQ(detection_covariates(long_design.pao(), 5, 17).size(), 1u);
 }
