@@ -68,7 +68,9 @@ void check_data_options(const Context &ctx) {
         input_error("NPCOVS=%d: the number of detection covariates cannot be negative", ctx.NPCOVS);
     if (ctx.NPCOVS > kVecLen)
         input_error("NPCOVS=%d: at most %d detection covariates are supported", ctx.NPCOVS, kVecLen);
-    if (static_cast<int>(ctx.pcoef.size()) != ctx.NPCOVS && (ctx.NPCOVS > 0 || !ctx.pcoef.empty()))
+    if (ctx.NPCOVS == 0 && !ctx.pcoef.empty())
+        input_error("pcoef: %zu detection coefficient(s) given without NPCOVS", ctx.pcoef.size());
+    if (static_cast<int>(ctx.pcoef.size()) != ctx.NPCOVS)
         input_error("NPCOVS=%d needs pcoef with one coefficient per detection covariate (%zu given)",
                     ctx.NPCOVS, ctx.pcoef.size());
     if (ctx.NPCOVS > 0 && !single_species_by_site(ctx))

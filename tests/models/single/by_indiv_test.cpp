@@ -587,6 +587,9 @@ TEST(DetectionCovariates, RefusedElsewhereAndWithoutTheirCoefficients) {
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err,
               "occusim8: NPCOVS=2 needs pcoef with one coefficient per detection covariate (1 given)\n");
+    auto stray = run_cli({"T=3", "N=10", "psi=.5", "p=.5", "pcoef=1", "SIMTYPE=2", "QUIET"});
+    EXPECT_EQ(stray.status, 1);
+    EXPECT_EQ(stray.err, "occusim8: pcoef: 1 detection coefficient(s) given without NPCOVS\n");
     auto negative = run_cli({"T=3", "N=10", "psi=.5", "p=.5", "NPCOVS=-1", "SIMTYPE=2", "QUIET"});
     EXPECT_EQ(negative.status, 1);
     EXPECT_FALSE(negative.exists("occusim.pao"));
