@@ -51,6 +51,33 @@ void size_base4_table(Context &ctx, const char *fail_fmt) {
 
 } // namespace
 
+bool single_species_by_site(const Context &ctx) {
+    // The families dispatch() hands the run to before the single-species
+    // cohort recursion (multi-method designs included: their own recursion
+    // takes the run).
+    if (ctx.MSCD > 0 || ctx.STAG > 0 || ctx.INTEGRATED || ctx.MULTISTATE > 0 || ctx.MS2 > 0 ||
+        ctx.ROYLE > 0 || ctx.HET > 0 || ctx.TWOSP > 0 || ctx.METH > 1 || ctx.SPADEP != 0)
+        return false;
+    return ctx.SIMTYPE > 1 || ctx.nper > 16;
+}
+
+void check_data_options(const Context &ctx) {
+    if (ctx.FORMAT != "pao" && ctx.FORMAT != "csv")
+        input_error("FORMAT=%s: the data layout is pao or csv", ctx.FORMAT.c_str());
+    if (ctx.NPCOVS < 0)
+        input_error("NPCOVS=%d: the number of detection covariates cannot be negative", ctx.NPCOVS);
+    if (ctx.NPCOVS > kVecLen)
+        input_error("NPCOVS=%d: at most %d detection covariates are supported", ctx.NPCOVS, kVecLen);
+    if (ctx.NPCOVS == 0 && !ctx.pcoef.empty())
+        input_error("pcoef: %zu detection coefficient(s) given without NPCOVS", ctx.pcoef.size());
+    if (static_cast<int>(ctx.pcoef.size()) != ctx.NPCOVS)
+        input_error("NPCOVS=%d needs pcoef with one coefficient per detection covariate (%zu given)",
+                    ctx.NPCOVS, ctx.pcoef.size());
+    if (ctx.NPCOVS > 0 && !single_species_by_site(ctx))
+        input_error("NPCOVS=%d: detection covariates need single-species site-by-site simulation (SIMTYPE=2)",
+                    ctx.NPCOVS);
+}
+
 [[noreturn]] void dispatch(Context &ctx, const Args &args) {
     if (ctx.MSCD > 0) do_multistate_sim_corr(ctx, args);
     if (ctx.STAG > 0) do_stag_entry_model_sim(ctx, args, ctx.outfile);

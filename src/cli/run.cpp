@@ -10,13 +10,13 @@
 #include "core/count_setup.hpp"
 #include "core/errors.hpp"
 #include "core/seasons.hpp"
+#include "cli/metadata.hpp"
 #include "cli/options.hpp"
+#include "history/csv.hpp"
 
 namespace occusim {
 
 namespace {
-
-constexpr const char *kBuildStamp = "180607.2051";
 
 void print_vec(Context &ctx, const char *label, const Vec &v) {
     std::fprintf(ctx.out, "%s", label);
@@ -47,7 +47,7 @@ void echo_parameters(Context &ctx) {
     print_ivec(ctx, "newSeason=", ctx.newSeason, ctx.nper);
 }
 
-[[noreturn]] void run(Context &ctx, const Args &args) {
+[[noreturn]] void run(Context &ctx, const Args &args, CsvRun &csv) {
     ctx.determ = 1;
     ctx.nseasns = 1;
     ctx.outfile = "occusim.pao";
@@ -71,6 +71,7 @@ void echo_parameters(Context &ctx) {
     }
     lay_out_seasons(ctx);
     setup_coefficients(ctx);
+    check_data_options(ctx);
     if (ctx.nper > 30 && ctx.SIMTYPE <= 1) {
         std::fprintf(ctx.err, "\nT must be < 30\n");
         finish(1);
@@ -87,6 +88,7 @@ void echo_parameters(Context &ctx) {
     }
     echo_parameters(ctx);
     ctx.ilmt = shifted_size(1, ctx.nper).value32;
+    if (ctx.FORMAT == "csv") csv.start(ctx);
     dispatch(ctx, args);
 }
 
@@ -96,8 +98,9 @@ int execute(Context &ctx, const Args &args) {
     ctx.rng.prompt_in = ctx.in;
     ctx.rng.prompt_out = ctx.out;
     int status;
+    CsvRun csv;
     try {
-        run(ctx, args);
+        run(ctx, args, csv);
     } catch (const RunFinished &f) {
         status = f.status;
     } catch (const InputError &e) {
@@ -114,6 +117,10 @@ int execute(Context &ctx, const Args &args) {
     // than half-written.
     if (status != 0 && ctx.history_opened && !ctx.history_written) {
         if (std::FILE *f = ctx.open(ctx.outfile, "w")) std::fclose(f);
+    }
+    if (csv.active()) {
+        status = csv.end(ctx, status);
+        if (status == 0) status = write_csv_metadata(ctx, args, csv);
     }
     std::fflush(ctx.out);
     std::fflush(ctx.err);

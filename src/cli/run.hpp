@@ -11,6 +11,9 @@ namespace occusim {
 // finished run, a refused input (one line on ctx.err) or exhausted memory.
 int execute(Context &ctx, const Args &args);
 
+// The build stamp the banner line shows after the version.
+inline constexpr const char *kBuildStamp = "180607.2051";
+
 // The usage text printed for fewer than four arguments.
 extern const char *const kUsageText;
 

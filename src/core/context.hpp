@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,8 +39,26 @@ using IVec = std::vector<int>;
 // part of the line as the file shows it (symbols with the file's separators,
 // no count, no newline). CSV output, design evaluation and model fitting read
 // the data through this instead of parsing the file back.
+//
+// A writer first tells the shape of what follows (begin). Site-level writers
+// (one line per site, `count` = the lines listed) pass per_site; writers that
+// know a site's covariate values pass them (site) just before its history, and
+// the `count` lines of that history are then copies of that one site.
+struct HistoryShape {
+    bool per_site = false; // lines listed site by site, not one line per history with its frequency
+    int surveys = 0;       // symbols per history
+    int site_covs = 0;     // values per site passed to site(): site covariates
+    int survey_covs = 0;   // detection covariates: survey_covs * surveys values per site
+};
+
 struct HistorySink {
     virtual ~HistorySink() = default;
+    virtual void begin(const HistoryShape &) {}
+    // Site covariates, then detection covariates covariate by covariate, survey by survey.
+    virtual void site(std::span<const double> covs, std::span<const double> pcovs) {
+        (void)covs;
+        (void)pcovs;
+    }
     virtual void history(std::string_view fields, double count) = 0;
 };
 

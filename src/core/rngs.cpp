@@ -32,6 +32,7 @@ void Rngs::PlantSeeds(long x) {
     int s = stream_;
     SelectStream(0);
     PutSeed(x);
+    planted_ = static_cast<long>(seed_[0]);
     stream_ = s;
     for (int j = 1; j < STREAMS; j++) {
         std::int64_t t = A256 * (seed_[j - 1] % Q256) - R256 * (seed_[j - 1] / Q256);

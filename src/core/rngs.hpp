@@ -25,6 +25,9 @@ class Rngs {
     void PutSeed(long x);
     void GetSeed(long *x) const { *x = static_cast<long>(seed_[stream_]); }
     void SelectStream(int index);
+    // The seed stream 0 was last planted with, as used (a clock or prompted
+    // seed resolved, a large one reduced); 0 before any planting.
+    long planted_seed() const { return planted_; }
     // Self-check; prints its verdict on the prompt stream.
     void TestRandom();
 
@@ -39,6 +42,7 @@ class Rngs {
     std::int64_t seed_[STREAMS];
     int stream_ = 0;
     int initialized_ = 0;
+    long planted_ = 0;
 };
 
 } // namespace occusim

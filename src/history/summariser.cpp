@@ -105,6 +105,11 @@ void smrz_pao(Context &ctx, int frqcol) {
     // so their relative order does not matter.
     std::sort(lines.begin(), lines.end());
 
+    if (ctx.sink) {
+        HistoryShape shape;
+        shape.surveys = ctx.num_srvys;
+        ctx.sink->begin(shape);
+    }
     ctx.nout = 0;
     std::string body;
     SplitLine group{{}, 0.0};

@@ -65,11 +65,22 @@ __attribute__((format(printf, 5, 0))) void write_history_line(Context &ctx, std:
     for (long long r = 0; r < reps; r++) std::fwrite(line.data(), 1, line.size(), ctx.fp2);
 }
 
+// Tells the sink how the histories come: listed site by site in random
+// runs, with their frequency in expected-value runs.
+void announce_shape(Context &ctx, int n, int expected) {
+    if (!ctx.sink) return;
+    HistoryShape shape;
+    shape.per_site = !expected;
+    shape.surveys = n;
+    ctx.sink->begin(shape);
+}
+
 } // namespace
 
 void prnt_caphis(Context &ctx, int n, int expected) {
     std::fprintf(ctx.out, "\n=========== prnt_caphis =========\n");
     write_history_header(ctx, n, expected, 1e-10);
+    announce_shape(ctx, n, expected);
 
     std::string text(static_cast<std::size_t>(n) + 1, '\0');
     std::string line;
@@ -95,6 +106,7 @@ void prnt_caphis2(Context &ctx, int n, int expected) {
     std::fprintf(ctx.out, "\n=========== prnt_caphis2 ========= nper=%d sps=%d meth=%d\n", n,
                  ctx.SRVYPERSEASN[0], ctx.METH);
     write_history_header(ctx, n, expected, 0);
+    announce_shape(ctx, n, expected);
 
     std::string text(2 * static_cast<std::size_t>(n) + 1, '\0');
     std::string out;

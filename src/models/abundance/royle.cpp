@@ -29,6 +29,20 @@ constexpr int kMaxAbundance = 100; // abundance distribution truncated here
 constexpr int kDim = kMaxAbundance + 1;
 constexpr double kStoreLimit = 5e-7; // smaller joint probabilities are dropped
 
+// Tells the run's history sink how the histories come.
+void announce_histories(Context &ctx, bool per_site, int surveys) {
+    if (!ctx.sink) return;
+    HistoryShape shape;
+    shape.per_site = per_site;
+    shape.surveys = surveys;
+    ctx.sink->begin(shape);
+}
+
+// A site's line (counts each followed by a tab, then the newline) to the sink.
+void report_site_line(Context &ctx, const std::string &line) {
+    if (ctx.sink) ctx.sink->history(std::string_view(line.data(), line.size() - 1), 1);
+}
+
 // Writes the closing lines, closes the history file and ends the run.
 [[noreturn]] void close_and_finish(Context &ctx, int T) {
     std::fprintf(ctx.fp2, "0\n0\n%d\nasdf\n", T);
@@ -80,6 +94,7 @@ constexpr double kStoreLimit = 5e-7; // smaller joint probabilities are dropped
     // Every stored pair gets its line, so the count on the first line always
     // matches the lines that follow.
     std::fprintf(ctx.fp2, "%d\t2\n", stored);
+    announce_histories(ctx, false, 2);
     for (int i = 0; i < kDim; i++) {
         for (int j = 0; j < kDim; j++) {
             double v = m[i * kDim + j];
@@ -118,6 +133,7 @@ constexpr double kStoreLimit = 5e-7; // smaller joint probabilities are dropped
     std::fprintf(ctx.out, "Royle-Nichols model (simulation): n=%d t=%d lam=%f psi=%f r=%f %f NEGBIN=%d\n", n,
                  T, lam, ctx.psi, ctx.pa[0], ctx.pa[1], ctx.NEGBIN);
     std::fprintf(ctx.fp2, "%d\t%d\n", n, T);
+    announce_histories(ctx, true, T);
 
     std::string empty;
     for (int j = 0; j < T; j++) empty += "0\t";
@@ -130,6 +146,7 @@ constexpr double kStoreLimit = 5e-7; // smaller joint probabilities are dropped
         double u = ctx.Random();
         if (u > ctx.psi) {
             std::fputs(empty.c_str(), ctx.fp2);
+            report_site_line(ctx, empty);
             continue;
         }
         int N = ctx.NEGBIN != 0 ? negbin(ctx.rng, lam, a) : pois(ctx.rng, lam);
@@ -148,6 +165,7 @@ constexpr double kStoreLimit = 5e-7; // smaller joint probabilities are dropped
         }
         line += '\n';
         std::fputs(line.c_str(), ctx.fp2);
+        report_site_line(ctx, line);
     }
     std::fprintf(ctx.out, "avg nperiste(for occ sites)=%f count=%f\n", total / count, count);
     close_and_finish(ctx, T);

@@ -16,7 +16,10 @@
 #include "models/integrated/integrated.hpp"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -153,6 +156,39 @@ bool same_file(const Context &ctx, const std::string &a, const std::string &b) {
     return !ea && !eb && pa == pb;
 }
 
+// The temporary file's lines to the run's history sink: expected-value lines
+// end with a tab and their frequency, every other line stands for one unit.
+void report_lines(Context &ctx, std::FILE *tmp, int T) {
+    HistoryShape shape;
+    shape.per_site = ctx.determ == 0;
+    shape.surveys = T;
+    ctx.sink->begin(shape);
+    std::rewind(tmp);
+    std::string text;
+    char chunk[4096];
+    std::size_t got;
+    auto report = [&](std::string_view l) {
+        if (ctx.determ == 0) {
+            ctx.sink->history(l, 1);
+            return;
+        }
+        std::size_t tab = l.rfind('\t');
+        std::string count(l.substr(tab == std::string_view::npos ? 0 : tab + 1));
+        ctx.sink->history(l.substr(0, tab == std::string_view::npos ? 0 : tab),
+                          std::strtod(count.c_str(), nullptr));
+    };
+    while ((got = std::fread(chunk, 1, sizeof chunk, tmp)) > 0) {
+        text.append(chunk, got);
+        std::size_t start = 0, nl;
+        while ((nl = text.find('\n', start)) != std::string::npos) {
+            report(std::string_view(text).substr(start, nl - start));
+            start = nl + 1;
+        }
+        text.erase(0, start);
+    }
+    if (!text.empty()) report(text);
+}
+
 // Header, the temporary file's lines unchanged, and the season trailer.
 [[noreturn]] void copy_into_history_file(Context &ctx, int T) {
     std::fclose(ctx.fp);
@@ -175,6 +211,7 @@ bool same_file(const Context &ctx, const std::string &a, const std::string &b) {
     char chunk[4096];
     std::size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, tmp)) > 0) std::fwrite(chunk, 1, got, ctx.fp2);
+    if (ctx.sink) report_lines(ctx, tmp, T);
     std::fprintf(ctx.fp2, "0\n0\n%d", ctx.SRVYPERSEASN[0]);
     for (int s = 1; s < ctx.nseasns; s++) std::fprintf(ctx.fp2, ",%d", ctx.SRVYPERSEASN[s]);
     std::fprintf(ctx.fp2, "\nsimulated data from occusim8\n");

@@ -135,6 +135,7 @@ void echo_block(Context &ctx, const Block &b) {
     const int distinct = smrzCaphis(count, T, records, freq);
     std::FILE *f = ctx.fp2;
     std::fprintf(f, "%d\t%d\n", distinct, T);
+    if (ctx.sink) ctx.sink->begin(HistoryShape{false, T, 0, 0});
     std::string line;
     line.reserve(2 * static_cast<std::size_t>(T) + 16);
     char num[16];
@@ -146,6 +147,7 @@ void echo_block(Context &ctx, const Block &b) {
             line.push_back(static_cast<char>('0' + rec[j]));
             line.push_back('\t');
         }
+        if (ctx.sink) ctx.sink->history(line, freq[i]);
         std::snprintf(num, sizeof num, "%d\n", freq[i]);
         line += num;
         std::fwrite(line.data(), 1, line.size(), f);

@@ -232,8 +232,12 @@ void rewrite_stag_listing(Context &ctx, const std::string &outfile, int T, int L
     for (double s : m.sums)
         if (s > 0) distinct++;
     std::fprintf(ctx.fp2, "%d\t%d\n", distinct, T);
-    for (std::size_t j = 0; j < m.keys.size(); j++)
-        if (m.sums[j] > 0) std::fprintf(ctx.fp2, "%s\t%f\n", m.keys[j].c_str(), m.sums[j]);
+    if (ctx.sink) ctx.sink->begin(HistoryShape{false, T, 0, 0});
+    for (std::size_t j = 0; j < m.keys.size(); j++) {
+        if (!(m.sums[j] > 0)) continue;
+        if (ctx.sink) ctx.sink->history(m.keys[j], m.sums[j]);
+        std::fprintf(ctx.fp2, "%s\t%f\n", m.keys[j].c_str(), m.sums[j]);
+    }
     std::fprintf(ctx.fp2, "0\n0\n%d\n", L);
     std::fprintf(ctx.fp2, "simulated data from occusim6-stag-entry\n");
     ctx.history_written = true;

@@ -146,6 +146,7 @@ void simulate_sites(Context &ctx) {
         finish(1);
     }
     std::fprintf(ctx.fp2, "%d%c%d\n", static_cast<int>(histories.size()), 9, ctx.num_srvys);
+    if (ctx.sink) ctx.sink->begin(HistoryShape{false, T, 0, 0});
     std::string line;
     line.reserve(2 * static_cast<std::size_t>(T) + 16);
     char count[16];
@@ -155,6 +156,7 @@ void simulate_sites(Context &ctx) {
             line.push_back(c);
             line.push_back('\t');
         }
+        if (ctx.sink) ctx.sink->history(line, sites);
         std::snprintf(count, sizeof count, " %d\n", sites);
         line += count;
         std::fwrite(line.data(), 1, line.size(), ctx.fp2);

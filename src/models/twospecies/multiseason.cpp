@@ -105,6 +105,7 @@ void simulate_sites(Context &ctx) {
     std::fprintf(ctx.out, "simulating 2sp-ms by individual...\n");
     std::fprintf(ctx.out, "%d\t%d\n", nsites, T);
     std::fprintf(ctx.fp2, "%d\t%d\n", nsites, T);
+    if (ctx.sink) ctx.sink->begin(HistoryShape{true, T, 0, 0});
     std::string line;
     line.reserve(2 * static_cast<std::size_t>(T) + 1);
     for (int i = 0; i < nsites; i++) {
@@ -121,6 +122,7 @@ void simulate_sites(Context &ctx) {
             A = u < ch.pA_after;
             B = A ? u2 < ch.pB_with : u2 < ch.pB_without;
         }
+        if (ctx.sink) ctx.sink->history(line, 1);
         line.push_back('\n');
         std::fwrite(line.data(), 1, line.size(), ctx.fp2);
     }

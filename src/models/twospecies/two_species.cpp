@@ -238,6 +238,7 @@ void simulate_sites(Context &ctx) {
     const int nsites = site_count(ctx.ns);
     std::fprintf(ctx.err, "simulating by individual...\n");
     std::fprintf(ctx.fp2, "%d\t%d\n", nsites, T);
+    if (ctx.sink) ctx.sink->begin(HistoryShape{true, T, 0, 0});
     TwoSpeciesOccupancy o;
     std::string line;
     line.reserve(2 * static_cast<std::size_t>(T) + 2);
@@ -250,6 +251,7 @@ void simulate_sites(Context &ctx) {
             line.push_back(static_cast<char>('0' + survey_digit(ctx, A, B, j)));
             line.push_back('\t');
         }
+        if (ctx.sink) ctx.sink->history(line, 1);
         line += "1\n";
         std::fwrite(line.data(), 1, line.size(), ctx.fp2);
         ctx.nout++;

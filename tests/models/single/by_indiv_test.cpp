@@ -36,6 +36,7 @@ struct Design {
     int meth = 0;
     std::vector<int> survey; // visit of each survey (meth > 1)
     double pi0 = 0;
+    std::vector<double> pcoef; // one slope per detection covariate
 
     Design(int surveys, int sites, double psi) : T(surveys), n(sites) {
         p.assign(T, 0.0);
@@ -59,7 +60,22 @@ std::string replay(const Design &d, Lehmer &g) {
         }
     std::ostringstream file;
     file << d.n * d.nobs << '\t' << d.T << '\n';
+    const int K = static_cast<int>(d.pcoef.size());
+    std::vector<double> px; // detection covariates, site by site, then covariate, then survey
     for (int i = 0; i < d.n; i++) {
+        std::vector<double> p = d.p;
+        for (int v = 0; v < K * d.T; v++) {
+            double sum = 0;
+            for (int u = 0; u < 12; u++) sum += g.next();
+            px.push_back(sum - 6.0);
+        }
+        for (int j = 0; j < d.T && K > 0; j++) {
+            if (!(p[j] > 0 && p[j] < 1)) continue;
+            double eta = std::log(p[j] / (1 - p[j]));
+            for (int k = 0; k < K; k++)
+                eta += d.pcoef[k] * px[(static_cast<std::size_t>(i) * K + k) * d.T + j];
+            p[j] = 1 / (1 + std::exp(-eta));
+        }
         double psi = d.gam[0];
         if (d.ncovs > 0) {
             double x = d.coef[0];
@@ -79,7 +95,7 @@ std::string replay(const Design &d, Lehmer &g) {
             }
             if (d.meth > 1 && j % d.meth == 0) available = g.next() <= d.gam[d.survey[j] + 1];
             if (occupied && available) {
-                if (g.next() < d.p[j]) {
+                if (g.next() < p[j]) {
                     bool certain = g.next() < d.b[j];
                     if (!removed) c = certain ? '2' : '1';
                     if (d.removal) removed = true;
@@ -99,7 +115,15 @@ std::string replay(const Design &d, Lehmer &g) {
         file << "cov" << k + 1 << '\n';
         for (double v : cov[k]) file << stringf("%f\n", v);
     }
-    file << "0\n" << d.T << "\nsimulated data from occusim8\n";
+    file << K << '\n';
+    for (int k = 0; k < K; k++) {
+        file << "pcov" << k + 1 << '\n';
+        for (int i = 0; i < d.n; i++)
+            for (int j = 0; j < d.T; j++)
+                file << stringf(j > 0 ? "\t%f" : "%f", px[(static_cast<std::size_t>(i) * K + k) * d.T + j])
+                     << (j == d.T - 1 ? "\n" : "");
+    }
+    file << d.T << "\nsimulated data from occusim8\n";
     return file.str();
 }
 
@@ -420,6 +444,160 @@ TEST(SiteBySiteAgreement, LargeRunMatchesTheExpectedValueRun) {
     auto c = chi_square(history_counts(sim.pao()), want);
     EXPECT_EQ(c.unexpected, std::vector<std::string>());
     EXPECT_LT(c.statistic, 54.1);
+}
+
+// ---- detection covariates ----
+
+// The values of a history file's sampling-covariate block: by covariate, then
+// site by site the T values of the site.
+std::vector<std::vector<std::vector<double>>> detection_covariates(const std::string &pao, int nsites,
+                                                                   int T) {
+    std::vector<std::string> lines = lines_of(pao);
+    std::size_t i = 1 + static_cast<std::size_t>(nsites); // header, one line per site
+    int ncovs = std::atoi(lines.at(i++).c_str());
+    i += static_cast<std::size_t>(ncovs) * (1 + nsites);
+    int K = std::atoi(lines.at(i++).c_str());
+    std::vector<std::vector<std::vector<double>>> x(K);
+    for (int k = 0; k < K; k++) {
+        EXPECT_EQ(lines.at(i++), "pcov" + std::to_string(k + 1));
+        for (int s = 0; s < nsites; s++) {
+            std::vector<double> row;
+            std::istringstream in(lines.at(i++));
+            for (double v; in >> v;) row.push_back(v);
+            EXPECT_EQ(static_cast<int>(row.size()), T);
+            x[k].push_back(row);
+        }
+    }
+    return x;
+}
+
+TEST(DetectionCovariates, NoneGivenChangesNothing) {
+    const Args model{"T=4",      "N=30",   "psi=.6",    "p=.5",   "NCOVS=1",
+                     "coef=0,1", "NOBS=2", "SIMTYPE=2", "SEED=77"};
+    auto plain = run_cli(model);
+    auto zero = run_cli(with(model, {"NPCOVS=0"}));
+    ASSERT_EQ(plain.status, 0);
+    EXPECT_EQ(zero.status, 0);
+    EXPECT_EQ(zero.pao(), plain.pao());
+    std::string echo = plain.out;
+    echo.insert(echo.find("ARG[9]:SEED=77\n") + 15, "\nARG[10]:NPCOVS=0\n");
+    EXPECT_EQ(zero.out, echo);
+}
+
+TEST(DetectionCovariates, DrawnPerSiteAfterTheSiteCovariates) {
+    auto r = run_cli({"T=3", "N=6", "psi=.7", "p=.6,1,.3", "coef=.2,.9", "eps=.2", "NOBS=2", "NPCOVS=2",
+                      "pcoef=1.5,-2", "SIMTYPE=2", "SEED=424242", "QUIET"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Design d(3, 6, 0.7);
+    d.p = {0.6, 1, 0.3};
+    d.eps = {0.2, 0.2, 0.2};
+    d.nobs = 2;
+    d.ncovs = 1;
+    d.coef = {0.2, 0.9};
+    d.pcoef = {1.5, -2};
+    EXPECT_EQ(r.pao(), replay(d, 424242));
+}
+
+TEST(DetectionCovariates, BlockLayoutDrawOrderAndFixedProbabilities) {
+    // Every site occupied (the covariate cannot outweigh the intercept).
+    const Args model{"T=3", "N=25", "p=1,0,.5", "NCOVS=1", "coef=30,1", "SIMTYPE=2", "SEED=5", "QUIET"};
+    auto plain = run_cli(model);
+    auto r = run_cli(with(model, {"NPCOVS=2", "pcoef=4,-4"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto lines = lines_of(r.pao());
+    // The site covariates are drawn first, as without detection covariates.
+    auto cov_block = [](const std::vector<std::string> &l) {
+        return std::vector<std::string>(l.begin() + 26, l.begin() + 28 + 25);
+    };
+    EXPECT_EQ(cov_block(lines), cov_block(lines_of(plain.pao())));
+    EXPECT_EQ(lines[28 + 25], "2");
+    EXPECT_EQ(lines[29 + 25], "pcov1");
+    EXPECT_EQ(lines[29 + 25 + 26], "pcov2");
+    EXPECT_EQ(lines.end()[-2], "3");
+    auto x = detection_covariates(r.pao(), 25, 3);
+    ASSERT_EQ(x.size(), 2u);
+    // A survey with p exactly 1 or 0 ignores the covariates.
+    for (const auto &h : history_lines(r.pao())) EXPECT_EQ(h.substr(0, 4), "1\t0\t") << h;
+    // Each value a sum of twelve uniforms less six.
+    for (const auto &site : x[0])
+        for (double v : site) EXPECT_LE(std::abs(v), 6.0);
+    EXPECT_NE(x[0], x[1]);
+}
+
+TEST(DetectionCovariates, DetectionFollowsTheLogisticCurve) {
+    // Every site occupied, one covariate with slope 1.5 on logit(.4).
+    const int nsites = 8000, T = 5;
+    auto r = run_cli(
+        {"T=5", "N=8000", "psi=1", "p=.4", "NPCOVS=1", "pcoef=1.5", "SIMTYPE=2", "SEED=20261208", "QUIET"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto x = detection_covariates(r.pao(), nsites, T)[0];
+    auto h = history_lines(r.pao());
+    ASSERT_EQ(static_cast<int>(h.size()), nsites);
+    // Detections against their expectation in eight covariate bins: the sum
+    // of (observed - expected)^2 / variance is chi-square with 8 degrees of
+    // freedom, whose 0.999 quantile is 26.1.
+    const double edges[] = {-1.5, -1, -0.5, 0, 0.5, 1, 1.5};
+    double obs[8] = {}, expd[8] = {}, var[8] = {}, n[8] = {};
+    const double lp = std::log(0.4 / 0.6);
+    for (int i = 0; i < nsites; i++)
+        for (int j = 0; j < T; j++) {
+            const double v = x[i][j];
+            int bin = 0;
+            while (bin < 7 && v >= edges[bin]) bin++;
+            // The file shows six decimals; the run used the exact value.
+            const double p = 1 / (1 + std::exp(-(lp + 1.5 * v)));
+            obs[bin] += h[i][2 * j] == '1';
+            expd[bin] += p;
+            n[bin]++;
+            var[bin] += p * (1 - p);
+        }
+    double chi2 = 0;
+    for (int b = 0; b < 8; b++) {
+        ASSERT_GT(var[b], 10) << "bin " << b;
+        chi2 += (obs[b] - expd[b]) * (obs[b] - expd[b]) / var[b];
+    }
+    EXPECT_LT(chi2, 26.1);
+    // The covariate matters: the outer bins lie far from the plain p of .4.
+    EXPECT_LT(obs[0], 0.5 * 0.4 * n[0]);
+    EXPECT_GT(obs[7], 1.5 * 0.4 * n[7]);
+}
+
+TEST(DetectionCovariates, RefusedElsewhereAndWithoutTheirCoefficients) {
+    const struct {
+        Args args;
+    } other[] = {
+        {{"T=3", "N=10", "psi=.5", "p=.5"}},                          // expected values
+        {{"T=3", "N=10", "psi=.5", "p=.5", "STOCH", "SEED=1"}},       // stochastic cohort
+        {{"T=3", "N=10", "psi=.5", "p=.4", "pi=1", "SIMTYPE=2"}},     // heterogeneity
+        {{"T=2", "N=10", "psi=.8", "Lambda=.5", "r=.4", "SEED=2"}},   // abundance
+        {{"T=2", "N=10", "psiA=.5", "pA=.5", "SIMTYPE=2", "SEED=2"}}, // two species
+        {{"T=3", "N=10", "psi=.5", "p=.4", "th1=.5", "SIMTYPE=2"}},   // spatial
+        {{"T=3", "N=10", "psi=.5", "p=.5", "STAG", "SIMTYPE=2"}},     // staggered entry
+        {{"T=2", "METH=2", "N=10", "psi=.7", "p1=.6", "p2=.4", "SIMTYPE=2"}},
+    };
+    for (const auto &o : other) {
+        auto r = run_cli(with(o.args, {"NPCOVS=1", "pcoef=1", "QUIET"}));
+        EXPECT_EQ(r.status, 1) << o.args[4];
+        EXPECT_EQ(r.err,
+                  "occusim8: NPCOVS=1: detection covariates need single-species site-by-site simulation "
+                  "(SIMTYPE=2)\n");
+        EXPECT_FALSE(r.exists("occusim.pao"));
+    }
+    auto missing = run_cli({"T=3", "N=10", "psi=.5", "p=.5", "NPCOVS=2", "pcoef=1", "SIMTYPE=2", "QUIET"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err,
+              "occusim8: NPCOVS=2 needs pcoef with one coefficient per detection covariate (1 given)\n");
+    auto stray = run_cli({"T=3", "N=10", "psi=.5", "p=.5", "pcoef=1", "SIMTYPE=2", "QUIET"});
+    EXPECT_EQ(stray.status, 1);
+    EXPECT_EQ(stray.err, "occusim8: pcoef: 1 detection coefficient(s) given without NPCOVS\n");
+    auto negative = run_cli({"T=3", "N=10", "psi=.5", "p=.5", "NPCOVS=-1", "SIMTYPE=2", "QUIET"});
+    EXPECT_EQ(negative.status, 1);
+    EXPECT_FALSE(negative.exists("occusim.pao"));
+    // The hand-over of long designs is site by site too.
+    auto long_design =
+        run_cli({"T=17", "N=5", "psi=.5", "p=.3", "STOCH", "SEED=4", "NPCOVS=1", "pcoef=1", "QUIET"});
+    EXPECT_EQ(long_design.status, 0) << long_design.err;
+    EXPECT_EQ(detection_covariates(long_design.pao(), 5, 17).size(), 1u);
 }
 
 } // namespace

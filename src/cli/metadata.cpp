@@ -1,0 +1,200 @@
+#include "cli/metadata.hpp"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "cli/options.hpp"
+#include "cli/run.hpp"
+#include "history/csv.hpp"
+
+namespace occusim {
+
+namespace {
+
+// The families in the order dispatch() tries them; the first whose test holds
+// takes the run.
+struct FamilyRow {
+    bool (*takes)(const Context &);
+    const char *name;
+};
+
+constexpr FamilyRow kFamilies[] = {
+    {[](const Context &c) { return c.MSCD > 0; }, "multistate-correlated-detection"},
+    {[](const Context &c) { return c.STAG > 0; }, "staggered-entry"},
+    {[](const Context &c) { return c.INTEGRATED != 0; }, "integrated"},
+    {[](const Context &c) { return c.MULTISTATE > 0 || c.MS2 > 0; }, "multistate"},
+    {[](const Context &c) { return c.ROYLE > 0; }, "royle-nichols"},
+    {[](const Context &c) { return c.HET > 0; }, "heterogeneity"},
+    {[](const Context &c) { return c.FALSEPOS > 0; }, "false-positive"},
+    {[](const Context &c) { return c.TWOSP > 0 && c.nseasns > 1; }, "two-species-multiseason"},
+    {[](const Context &c) { return c.TWOSP > 1; }, "two-species-correlated-detection"},
+    {[](const Context &c) { return c.TWOSP > 0; }, "two-species"},
+    {[](const Context &c) { return c.SPADEP == 1; }, "spatial"},
+    {[](const Context &c) { return c.SPADEP != 0; }, "spatial-multiseason"},
+    {[](const Context &c) { return c.METH > 1; }, "multi-method"},
+    {[](const Context &) { return true; }, "single-species"},
+};
+
+// A token of an option value as the option table reads it: a number when the
+// whole token is one, the text otherwise.
+Json parsed_token(const std::string &t) {
+    double v = 0;
+    auto res = std::from_chars(t.data(), t.data() + t.size(), v);
+    if (res.ec == std::errc() && res.ptr == t.data() + t.size()) return v;
+    return t;
+}
+
+Json parsed_value(const std::string &value) {
+    if (value.find(',') == std::string::npos) return parsed_token(value);
+    Json list = Json::array();
+    std::size_t i = 0;
+    while (i <= value.size()) {
+        std::size_t j = value.find(',', i);
+        if (j == std::string::npos) j = value.size();
+        if (j > i) list.push_back(parsed_token(value.substr(i, j - i)));
+        i = j + 1;
+    }
+    return list;
+}
+
+Json first_values(const Vec &v, int count) {
+    Json a = Json::array();
+    for (int k = 0; k < count && k < static_cast<int>(v.size()); k++) a.push_back(v[k]);
+    return a;
+}
+
+Json column(std::string name, std::string meaning) {
+    return Json{{"name", std::move(name)}, {"meaning", std::move(meaning)}};
+}
+
+} // namespace
+
+const char *model_family(const Context &ctx) {
+    for (const FamilyRow &row : kFamilies)
+        if (row.takes(ctx)) return row.name;
+    return "single-species";
+}
+
+Json run_metadata(const Context &ctx, const Args &args) {
+    Json meta;
+    meta["program"] = "occusim8";
+    meta["version"] = std::string("8 ") + kBuildStamp;
+    Json argv = Json::array();
+    for (const auto &a : args) argv.push_back(a);
+    meta["arguments"] = argv;
+    meta["model_family"] = model_family(ctx);
+    meta["mode"] = ctx.determ ? "expected" : "stochastic";
+    meta["site_by_site"] = ctx.SIMTYPE > 1;
+    meta["generator"] = ctx.RNG.empty() ? "lehmer" : ctx.RNG;
+    // The seed the generator was planted with (a clock or prompted seed as
+    // drawn); a run that never planted it but drew from it used the default.
+    Json seed = nullptr;
+    if (ctx.rng.planted_seed() != 0)
+        seed = ctx.rng.planted_seed();
+    else if (ctx.rng.draws > 0)
+        seed = static_cast<long>(Rngs::DEFAULT);
+    meta["seed"] = seed;
+    meta["seed_given"] = ctx.seed_value;
+
+    Json design;
+    design["T"] = ctx.nper;
+    design["N"] = ctx.ns;
+    Json sps = Json::array();
+    for (int s = 0; s < ctx.nseasns && s < static_cast<int>(ctx.SRVYPERSEASN.size()); s++)
+        sps.push_back(ctx.SRVYPERSEASN[s]);
+    design["surveys_per_season"] = sps;
+    design["seasons"] = ctx.nseasns;
+    design["NOBS"] = ctx.NOBS;
+    design["SIMTYPE"] = ctx.SIMTYPE;
+    design["p"] = first_values(ctx.pa, ctx.nper);
+    design["NCOVS"] = ctx.ncovs;
+    design["coef"] = first_values(ctx.coef, ctx.ncovs > 0 ? ctx.ncovs + 1 : 0);
+    design["NPCOVS"] = ctx.NPCOVS;
+    design["pcoef"] = ctx.pcoef;
+    design["REMOVAL"] = ctx.REMOVAL != 0;
+    design["P0MISS"] = ctx.P0MISS != 0;
+    meta["design"] = design;
+
+    // Every argument with the value(s) the option table reads from it.
+    Json options = Json::array();
+    for (std::size_t i = 1; i < args.size(); i++) {
+        std::string name, value;
+        split_argument(args[i], name, value);
+        Json o;
+        o["argument"] = args[i];
+        o["name"] = name;
+        if (args[i].find('=') == std::string::npos)
+            o["value"] = true;
+        else
+            o["value"] = parsed_value(value);
+        options.push_back(o);
+    }
+    meta["options"] = options;
+    meta["files"] = Json::array();
+    return meta;
+}
+
+void add_csv_file(Json &meta, const std::string &name, const HistoryShape &shape, long long rows,
+                  std::string_view lead) {
+    Json cols = Json::array();
+    if (!lead.empty()) cols.push_back(column(std::string(lead), "replicate number, from 1"));
+    if (shape.per_site)
+        cols.push_back(
+            column("site", "site number, from 1 (the copies of a site listed NOBS times share it)"));
+    for (int j = 1; j <= shape.surveys; j++)
+        cols.push_back(column("y" + std::to_string(j),
+                              "symbol of survey " + std::to_string(j) +
+                                  " as the history file shows it (0 not detected, 1 detected, 2 and 3 as the "
+                                  "model family defines them, or a count of individuals); NA: removed or not "
+                                  "surveyed"));
+    if (shape.per_site) {
+        for (int k = 1; k <= shape.site_covs; k++)
+            cols.push_back(column("cov" + std::to_string(k), "site covariate " + std::to_string(k)));
+        for (int k = 1; k <= shape.survey_covs; k++)
+            for (int j = 1; j <= shape.surveys; j++)
+                cols.push_back(
+                    column("pcov" + std::to_string(k) + "_" + std::to_string(j),
+                           "detection covariate " + std::to_string(k) + " at survey " + std::to_string(j)));
+    } else {
+        cols.push_back(column("freq", "number of sites with this history (expected value in an "
+                                      "expected-value run)"));
+    }
+    Json f;
+    f["name"] = name;
+    f["format"] = "csv";
+    f["layout"] = shape.per_site ? "site" : "frequency";
+    f["rows"] = rows;
+    f["columns"] = cols;
+    meta["files"].push_back(f);
+}
+
+void add_file(Json &meta, const std::string &name, const std::string &format, const std::string &contents) {
+    meta["files"].push_back(Json{{"name", name}, {"format", format}, {"contents", contents}});
+}
+
+bool write_metadata(const Context &ctx, const std::string &stem, const Json &meta) {
+    const std::string name = stem + ".json", part = name + ".part";
+    std::FILE *f = ctx.open(part, "wb");
+    if (!f) return false;
+    const std::string text = meta.dump(2) + "\n";
+    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    ok = (std::fclose(f) == 0) && ok;
+    if (ok && std::rename(ctx.path(part).c_str(), ctx.path(name).c_str()) == 0) return true;
+    std::error_code ec;
+    std::filesystem::remove(ctx.path(part), ec);
+    return false;
+}
+
+int write_csv_metadata(Context &ctx, const Args &args, const CsvRun &csv) {
+    Json meta = run_metadata(ctx, args);
+    add_csv_file(meta, csv.csv_name(), csv.writer()->shape(), csv.writer()->rows());
+    if (write_metadata(ctx, csv.stem(), meta)) return 0;
+    std::fflush(ctx.out);
+    std::fprintf(ctx.err, "occusim8: cannot write the run metadata %s.json\n", csv.stem().c_str());
+    return 1;
+}
+
+} // namespace occusim
