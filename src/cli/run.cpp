@@ -11,6 +11,7 @@
 #include "core/errors.hpp"
 #include "core/seasons.hpp"
 #include "cli/options.hpp"
+#include "study/design.hpp"
 
 namespace occusim {
 
@@ -47,7 +48,9 @@ void echo_parameters(Context &ctx) {
     print_ivec(ctx, "newSeason=", ctx.newSeason, ctx.nper);
 }
 
-[[noreturn]] void run(Context &ctx, const Args &args) {
+} // namespace
+
+void read_command_line(Context &ctx, const Args &args) {
     ctx.determ = 1;
     ctx.nseasns = 1;
     ctx.outfile = "occusim.pao";
@@ -79,7 +82,14 @@ void echo_parameters(Context &ctx) {
     // An infinite or undefined number of sites cannot be split into cohorts
     // (a stochastic split of it would never finish).
     if (!std::isfinite(ctx.ns)) input_error("N=%f: the number of sites must be a finite number", ctx.ns);
+}
+
+namespace {
+
+[[noreturn]] void run(Context &ctx, const Args &args) {
+    read_command_line(ctx, args);
     if (ctx.SIMTYPE > 1) ctx.determ = 0;
+    if (ctx.DESIGN || ctx.FIT) refuse_study(ctx);
     if (ctx.determ == 0) {
         ctx.rng.SelectStream(0);
         ctx.rng.PlantSeeds(ctx.seed_value);
@@ -115,6 +125,8 @@ int execute(Context &ctx, const Args &args) {
     if (status != 0 && ctx.history_opened && !ctx.history_written) {
         if (std::FILE *f = ctx.open(ctx.outfile, "w")) std::fclose(f);
     }
+    // The design evaluation follows the run's usual output.
+    if (status == 0 && ctx.DESIGN) status = report_design(ctx, args, read_command_line);
     std::fflush(ctx.out);
     std::fflush(ctx.err);
     return status;
