@@ -24,6 +24,10 @@ namespace {
 // The deepest survey the cohort recursions follow; longer designs are
 // simulated site by site.
 constexpr int kMaxRecursionSurveys = 16;
+// Sites the model is evaluated with. Some families pass their expected counts
+// through text with six decimals before they are reported; on this many
+// sites that rounding lies below the precision of a double.
+constexpr double kEvaluationSites = 1e9;
 
 bool stochastic(const Context &ctx) {
     return ctx.determ == 0 || ctx.SIMTYPE > 1;
@@ -112,7 +116,7 @@ struct HistoryProbabilities::Sink : HistorySink {
     void history(std::string_view fields, double count) override {
         if (!(count > 0)) return;
         int s = owner->slot_of_key(history_key(fields));
-        (*owner->out_)[static_cast<std::size_t>(s)] += count / owner->sites_;
+        (*owner->out_)[static_cast<std::size_t>(s)] += count / owner->cohort_;
     }
 };
 
@@ -132,6 +136,7 @@ HistoryProbabilities::HistoryProbabilities(const Preparer &prepare, const Args &
     if (c.FALSEPOS > 0) c.P0MISS = 0;
     family_ = family_of(c);
     sites_ = c.ns;
+    c.ns = c.npresnt = cohort_ = kEvaluationSites;
     slots_ = std::make_unique<ContextSlots>(c, slot_prefix(c));
 }
 
@@ -205,7 +210,7 @@ void HistoryProbabilities::collect_table(std::vector<double> &probs) {
     quiet_->ctx.nx.for_each([&](std::int64_t code, double v) {
         if (!(v > 0)) return;
         int s = slot_of_code(code);
-        probs[static_cast<std::size_t>(s)] += v / sites_;
+        probs[static_cast<std::size_t>(s)] += v / cohort_;
     });
 }
 

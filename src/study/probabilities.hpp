@@ -74,6 +74,7 @@ class HistoryProbabilities {
     std::unique_ptr<Sink> sink_;
     Family family_ = Family::Other;
     double sites_ = 0;
+    double cohort_ = 0; // sites the model is run with
     long evaluations_ = 0;
     std::vector<std::string> keys_;
     struct KeyHash {
