@@ -193,6 +193,9 @@ std::vector<Parameter> study_parameters(const Preparer &prepare, const Args &arg
             p.name = values.size() == 1 ? name : name + "[" + std::to_string(t + 1) + "]";
             p.value = std::strtod(values[t].c_str(), nullptr);
             p.scale = option->scale;
+            // In the two-species phi parameterisation dlta is a factor on
+            // B's detection (like phi on its occupancy), not a probability.
+            if (name == "dlta" && base->ctx.TWOSP > 0 && base->ctx.phi >= 0) p.scale = Scale::Log;
             p.fixed = structural(p.scale, p.value);
             params.push_back(std::move(p));
         }
