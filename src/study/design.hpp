@@ -18,7 +18,7 @@
 namespace occusim {
 
 // Step of the central differences on the estimation (logit or log) scale.
-inline constexpr double kDifferenceStep = 1e-4;
+inline constexpr double kDifferenceStep = 1e-5;
 
 // Expected information of `sites` sites on the estimation scale of the
 // estimated (non-fixed) parameters, in parameter order, at `values`
