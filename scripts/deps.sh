@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when they are missing:
 # the compiler and CMake, Random123 (counter-based generator, header-only),
-# nlohmann-json (run metadata, header-only) and NLopt (maximum-likelihood
-# fits); with --tests also GoogleTest and GNU parallel (shard tests).
+# nlohmann-json (run metadata, header-only), NLopt (maximum-likelihood
+# fits) and Eigen (linear algebra of the design evaluation, header-only); with --tests also GoogleTest and GNU parallel (shard tests).
 set -euo pipefail
 need=()
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
@@ -11,6 +11,7 @@ command -v make >/dev/null 2>&1 || need+=(make)
 [ -f /usr/include/Random123/philox.h ] || need+=(librandom123-dev)
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
 [ -f /usr/include/nlopt.hpp ] || need+=(libnlopt-cxx-dev)
+[ -f /usr/include/eigen3/Eigen/Dense ] || need+=(libeigen3-dev)
 if [ "${1:-}" = "--tests" ]; then
   [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
   command -v parallel >/dev/null 2>&1 || need+=(parallel)

@@ -13,10 +13,12 @@
 #include "cli/metadata.hpp"
 #include "cli/options.hpp"
 #include "history/csv.hpp"
+#include "study/design.hpp"
 
 namespace occusim {
 
 namespace {
+
 
 void print_vec(Context &ctx, const char *label, const Vec &v) {
     std::fprintf(ctx.out, "%s", label);
@@ -47,7 +49,9 @@ void echo_parameters(Context &ctx) {
     print_ivec(ctx, "newSeason=", ctx.newSeason, ctx.nper);
 }
 
-[[noreturn]] void run(Context &ctx, const Args &args, CsvRun &csv) {
+} // namespace
+
+void read_command_line(Context &ctx, const Args &args) {
     ctx.determ = 1;
     ctx.nseasns = 1;
     ctx.outfile = "occusim.pao";
@@ -80,7 +84,14 @@ void echo_parameters(Context &ctx) {
     // An infinite or undefined number of sites cannot be split into cohorts
     // (a stochastic split of it would never finish).
     if (!std::isfinite(ctx.ns)) input_error("N=%f: the number of sites must be a finite number", ctx.ns);
+}
+
+namespace {
+
+[[noreturn]] void run(Context &ctx, const Args &args, CsvRun &csv) {
+    read_command_line(ctx, args);
     if (ctx.SIMTYPE > 1) ctx.determ = 0;
+    if (ctx.DESIGN || ctx.FIT) refuse_study(ctx);
     if (ctx.determ == 0) {
         ctx.rng.SelectStream(0);
         ctx.rng.PlantSeeds(ctx.seed_value);
@@ -122,6 +133,8 @@ int execute(Context &ctx, const Args &args) {
         status = csv.end(ctx, status);
         if (status == 0) status = write_csv_metadata(ctx, args, csv);
     }
+    // The design evaluation follows the run's usual output.
+    if (status == 0 && ctx.DESIGN) status = report_design(ctx, args, read_command_line);
     std::fflush(ctx.out);
     std::fflush(ctx.err);
     return status;

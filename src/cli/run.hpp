@@ -14,6 +14,12 @@ int execute(Context &ctx, const Args &args);
 // The build stamp the banner line shows after the version.
 inline constexpr const char *kBuildStamp = "180607.2051";
 
+// The first part of a run: defaults, the banner, the argument passes (with
+// their echo on ctx.out), the season layout and the checks of the design;
+// nothing is seeded, simulated or written. Internal evaluations of a model
+// (design evaluation, fitting) prepare their own contexts with it.
+void read_command_line(Context &ctx, const Args &args);
+
 // The usage text printed for fewer than four arguments.
 extern const char *const kUsageText;
 

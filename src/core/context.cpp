@@ -1,6 +1,8 @@
 #include "core/context.hpp"
 
 #include <cstdarg>
+#include <algorithm>
+#include <cstring>
 
 #include "core/errors.hpp"
 #include "core/binoml.hpp"
@@ -58,8 +60,58 @@ std::string Context::path(const std::string &name) const {
     return workdir + "/" + name;
 }
 
+namespace {
+
+// Stream functions over a string of MemoryFiles (writing appends to it) or
+// over nothing at all (the null stream).
+struct MemoryCursor {
+    std::string *text; // nullptr: the null stream
+    std::size_t pos = 0;
+};
+
+ssize_t memory_read(void *cookie, char *buf, std::size_t size) {
+    auto *c = static_cast<MemoryCursor *>(cookie);
+    if (!c->text || c->pos >= c->text->size()) return 0;
+    std::size_t n = std::min(size, c->text->size() - c->pos);
+    std::memcpy(buf, c->text->data() + c->pos, n);
+    c->pos += n;
+    return static_cast<ssize_t>(n);
+}
+
+ssize_t memory_write(void *cookie, const char *buf, std::size_t size) {
+    auto *c = static_cast<MemoryCursor *>(cookie);
+    if (c->text) c->text->append(buf, size);
+    return static_cast<ssize_t>(size);
+}
+
+int memory_close(void *cookie) {
+    delete static_cast<MemoryCursor *>(cookie);
+    return 0;
+}
+
+std::FILE *open_cursor(std::string *text, const char *mode) {
+    auto *c = new MemoryCursor{text};
+    cookie_io_functions_t io{memory_read, memory_write, nullptr, memory_close};
+    std::FILE *f = fopencookie(c, mode, io);
+    if (!f) delete c;
+    return f;
+}
+
+} // namespace
+
+std::FILE *open_null_stream() {
+    return open_cursor(nullptr, "w");
+}
+
 std::FILE *Context::open(const std::string &name, const char *mode) const {
-    return std::fopen(path(name).c_str(), mode);
+    if (!memory) return std::fopen(path(name).c_str(), mode);
+    if (mode[0] == 'r') {
+        auto it = memory->files.find(name);
+        return it == memory->files.end() ? nullptr : open_cursor(&it->second, "r");
+    }
+    std::string &text = memory->files[name];
+    if (mode[0] == 'w') text.clear();
+    return open_cursor(&text, "w");
 }
 
 void Context::write_error_file(const char *fmt, ...) {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdio>
+#include <map>
 #include <span>
 #include <string>
 #include <string_view>
@@ -62,6 +63,17 @@ struct HistorySink {
     virtual void history(std::string_view fields, double count) = 0;
 };
 
+// Files kept in memory instead of on disk: a run whose context points at one
+// of these creates, writes and reads back its files (the temporary history
+// file, the history file, the error file) here, so that repeated internal
+// evaluations of a model leave the working directory alone.
+struct MemoryFiles {
+    std::map<std::string, std::string> files;
+};
+
+// A stream that accepts everything written to it and keeps none of it.
+std::FILE *open_null_stream();
+
 struct Context {
     Context();
     ~Context();
@@ -73,6 +85,7 @@ struct Context {
     std::FILE *err = stderr; // usage text, seed line, warnings
     std::FILE *in = stdin;   // seed prompt only
     std::string workdir;     // prefix for relative file names ("" = current directory)
+    MemoryFiles *memory = nullptr; // when set, open() works on these instead of disk (not owned)
 
     // Opens a file named relative to the working directory of the run.
     std::FILE *open(const std::string &name, const char *mode) const;

@@ -1,0 +1,64 @@
+// Design evaluation: the asymptotic precision a study design gives each
+// parameter. The expected Fisher information of N sites is
+//   I = N * sum over histories h with pi_h > 0 of (d pi_h)(d pi_h)' / pi_h,
+// with the derivatives of the exact history probabilities taken by central
+// differences of the model's expected-value computation. Its inverse gives
+// the asymptotic variances; parameters caught in a singular part of the
+// information are reported as not estimable while the others keep theirs.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <Eigen/Dense>
+
+#include "study/probabilities.hpp"
+
+namespace occusim {
+
+// Step of the central differences on the estimation (logit or log) scale.
+inline constexpr double kDifferenceStep = 1e-5;
+
+// Expected information of `sites` sites on the estimation scale of the
+// estimated (non-fixed) parameters, in parameter order, at `values`
+// (natural scale, one per parameter). Returns false when the model refuses
+// the values at the centre or on both sides of a parameter.
+bool expected_information(HistoryProbabilities &model, const std::vector<double> &values, double sites,
+                          Eigen::MatrixXd &info, double step = kDifferenceStep);
+
+// Variances on the information's scale, from its (generalised) inverse;
+// NaN for a parameter in a singular part of the information.
+std::vector<double> information_variances(const Eigen::MatrixXd &info);
+
+struct DesignRow {
+    std::string name;
+    double value = 0;
+    double se = 0; // NaN when not estimated
+    std::string note; // "", "fixed" or "not estimable"
+};
+
+// The design evaluation of the command line `args` (an expected-value run of
+// a supported family). Throws InputError when the model cannot be evaluated.
+std::vector<DesignRow> evaluate_design(const Preparer &prepare, const Args &args);
+
+// The console table headed "design evaluation:".
+void print_design(std::FILE *out, const std::vector<DesignRow> &rows);
+// The CSV table (header parameter,value,se,cv,ci95,note).
+std::string design_csv(const std::vector<DesignRow> &rows);
+
+// The shortest decimal text that reads back to the same double ("" for NaN).
+std::string csv_number(double v);
+// outfile without its extension: "<stem>.<ext>" gives "<stem>".
+std::string output_stem(const std::string &outfile);
+
+// Runs the design evaluation after a completed run of ctx: the console table
+// on ctx.out and <stem>_design.csv. Returns the exit status (1 with one line
+// on ctx.err when the evaluation or the file fails).
+int report_design(Context &ctx, const Args &args, const Preparer &prepare);
+
+// Refuses (InputError) a DESIGN or FIT run this prepared context cannot
+// serve, before anything is simulated or written.
+void refuse_study(const Context &ctx);
+
+} // namespace occusim
