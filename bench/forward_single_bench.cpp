@@ -1,0 +1,143 @@
+// Expected-value runs of the single-species and spatial families end to end
+// (options, forward pass, history file), by the forward pass over history
+// prefixes and, for comparison, by the cohort walk; and the pass alone,
+// called over and over on one run context as design evaluation does.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "cli/run.hpp"
+#include "core/context.hpp"
+#include "models/single/caphis.hpp"
+
+namespace {
+
+using occusim::Args;
+
+// Runs occusim8 in a scratch directory with the console thrown away.
+int run(const Args &args, bool walk) {
+    const std::string dir = (std::filesystem::temp_directory_path() / "occusim-bench").string();
+    std::filesystem::create_directories(dir);
+    std::FILE *sink = std::fopen("/dev/null", "w");
+    int status;
+    {
+        occusim::Context ctx;
+        ctx.out = ctx.err = sink;
+        ctx.workdir = dir;
+        ctx.walk_paths = walk;
+        Args full{"occusim8"};
+        full.insert(full.end(), args.begin(), args.end());
+        status = occusim::execute(ctx, full);
+    }
+    std::fclose(sink);
+    return status;
+}
+
+Args default_model(int T) {
+    return {"T=" + std::to_string(T), "N=1000", "psi=.5", "p=.4", "b=.3", "p10=.1", "gam=.2", "eps=.15", "QUIET"};
+}
+
+void BM_DefaultModelAllBranches(benchmark::State &state) {
+    const Args args = default_model(static_cast<int>(state.range(0)));
+    const bool walk = state.range(1) != 0;
+    for (auto _ : state) benchmark::DoNotOptimize(run(args, walk));
+}
+BENCHMARK(BM_DefaultModelAllBranches)
+    ->ArgNames({"T", "walk"})
+    ->Args({12, 0})
+    ->Args({13, 0})
+    ->Args({14, 0})
+    ->Args({12, 1})
+    ->Args({13, 1})
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+void BM_Family(benchmark::State &state, Args args, bool walk) {
+    for (auto _ : state) benchmark::DoNotOptimize(run(args, walk));
+}
+BENCHMARK_CAPTURE(BM_Family, mixture_T16, Args{"T=16", "N=1000", "psi=.5", "pi=.4", "p=.6", "pB=.2", "gam=.2",
+                                               "eps=.15", "QUIET"},
+                  false)
+    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_Family, mixture_T16_walk, Args{"T=16", "N=1000", "psi=.5", "pi=.4", "p=.6", "pB=.2",
+                                                    "gam=.2", "eps=.15", "QUIET"},
+                  true)
+    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_Family, multimethod_T7x2, Args{"T=7", "METH=2", "N=1000", "psi=.5", "th0=.7", "p1=.5",
+                                                     "p2=.4", "SPS=3,4", "gam=.2", "eps=.15", "QUIET"},
+                  false)
+    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_Family, multimethod_T7x2_walk, Args{"T=7", "METH=2", "N=1000", "psi=.5", "th0=.7", "p1=.5",
+                                                          "p2=.4", "SPS=3,4", "gam=.2", "eps=.15", "QUIET"},
+                  true)
+    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_Family, spatial_one_season_T16, Args{"T=16", "N=1000", "psi=.5", "p=.6", "th0=.3",
+                                                           "th1=.8", "th0pi=.4", "QUIET"},
+                  false)
+    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_Family, spatial_one_season_T16_walk, Args{"T=16", "N=1000", "psi=.5", "p=.6", "th0=.3",
+                                                                "th1=.8", "th0pi=.4", "QUIET"},
+                  true)
+    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_Family, spatial_seasons_T16, Args{"T=16", "N=1000", "psi=.5", "p=.6", "th0=.3", "th1=.8",
+                                                        "th0pi=.4", "SPS=4", "gam=.2", "eps=.15", "QUIET"},
+                  false)
+    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_Family, spatial_seasons_T16_walk, Args{"T=16", "N=1000", "psi=.5", "p=.6", "th0=.3",
+                                                             "th1=.8", "th0pi=.4", "SPS=4", "gam=.2", "eps=.15",
+                                                             "QUIET"},
+                  true)
+    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
+
+// The positional block of the second spatial generator: T N psi, then p,
+// theta0, theta1, pi (T each), eps and gam (T-1 each; gam opens a season
+// every fourth survey).
+Args block(int T) {
+    Args a{std::to_string(T), "1000", ".5"};
+    const char *rows[4] = {".6", ".3", ".8", ".4"};
+    for (const char *v : rows)
+        for (int t = 0; t < T; t++) a.push_back(v);
+    for (int t = 0; t + 1 < T; t++) a.push_back(".15");
+    for (int t = 0; t + 1 < T; t++) a.push_back((t + 1) % 4 == 0 ? ".2" : "0");
+    a.push_back("T=" + std::to_string(T));
+    a.push_back("SPADMS");
+    a.push_back("QUIET");
+    return a;
+}
+BENCHMARK_CAPTURE(BM_Family, spatial_block_T16, block(16), false)
+    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_Family, spatial_block_T16_walk, block(16), true)
+    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK_CAPTURE(BM_Family, spatial_block_T20, block(20), false)
+    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
+
+// The pass alone on one context, as design evaluation calls it: T=10, every
+// branch live, the count table emptied between calls.
+void BM_DefaultPassRepeated(benchmark::State &state) {
+    occusim::Context ctx;
+    ctx.set_vector_defaults();
+    const int T = static_cast<int>(state.range(0));
+    ctx.nper = T;
+    for (int k = 0; k < T; k++) {
+        ctx.pa[k] = 0.4;
+        ctx.b[k] = 0.3;
+        ctx.p10[k] = 0.1;
+        ctx.gam[k + 1] = 0.2;
+        ctx.eps[k] = 0.15;
+    }
+    ctx.gam[0] = 0.5;
+    ctx.walk_paths = state.range(1) != 0;
+    for (auto _ : state) {
+        ctx.nx.reset(std::int64_t{3} << (2 * T));
+        occusim::caphis(ctx, 0, 1000, 1, 0);
+        benchmark::DoNotOptimize(ctx.nx.get(0));
+    }
+}
+BENCHMARK(BM_DefaultPassRepeated)->ArgNames({"T", "walk"})->Args({8, 0})->Args({8, 1})->Args({10, 0})->Args({10, 1})
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
