@@ -59,40 +59,28 @@ BENCHMARK(BM_DefaultModelAllBranches)
 void BM_Family(benchmark::State &state, Args args, bool walk) {
     for (auto _ : state) benchmark::DoNotOptimize(run(args, walk));
 }
-BENCHMARK_CAPTURE(BM_Family, mixture_T16, Args{"T=16", "N=1000", "psi=.5", "pi=.4", "p=.6", "pB=.2", "gam=.2",
-                                               "eps=.15", "QUIET"},
-                  false)
-    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK_CAPTURE(BM_Family, mixture_T16_walk, Args{"T=16", "N=1000", "psi=.5", "pi=.4", "p=.6", "pB=.2",
-                                                    "gam=.2", "eps=.15", "QUIET"},
-                  true)
-    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK_CAPTURE(BM_Family, multimethod_T7x2, Args{"T=7", "METH=2", "N=1000", "psi=.5", "th0=.7", "p1=.5",
-                                                     "p2=.4", "SPS=3,4", "gam=.2", "eps=.15", "QUIET"},
-                  false)
-    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK_CAPTURE(BM_Family, multimethod_T7x2_walk, Args{"T=7", "METH=2", "N=1000", "psi=.5", "th0=.7", "p1=.5",
-                                                          "p2=.4", "SPS=3,4", "gam=.2", "eps=.15", "QUIET"},
-                  true)
-    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK_CAPTURE(BM_Family, spatial_one_season_T16, Args{"T=16", "N=1000", "psi=.5", "p=.6", "th0=.3",
-                                                           "th1=.8", "th0pi=.4", "QUIET"},
-                  false)
-    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK_CAPTURE(BM_Family, spatial_one_season_T16_walk, Args{"T=16", "N=1000", "psi=.5", "p=.6", "th0=.3",
-                                                                "th1=.8", "th0pi=.4", "QUIET"},
-                  true)
-    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK_CAPTURE(BM_Family, spatial_seasons_T16, Args{"T=16", "N=1000", "psi=.5", "p=.6", "th0=.3", "th1=.8",
-                                                        "th0pi=.4", "SPS=4", "gam=.2", "eps=.15", "QUIET"},
-                  false)
-    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK_CAPTURE(BM_Family, spatial_seasons_T16_walk, Args{"T=16", "N=1000", "psi=.5", "p=.6", "th0=.3",
-                                                             "th1=.8", "th0pi=.4", "SPS=4", "gam=.2", "eps=.15",
-                                                             "QUIET"},
-                  true)
-    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
 
+Args with_T(int T, Args rest) {
+    rest.insert(rest.begin(), "T=" + std::to_string(T));
+    return rest;
+}
+Args mixture(int T) {
+    return with_T(T, {"N=1000", "psi=.5", "pi=.4", "p=.6", "pB=.2", "gam=.2", "eps=.15", "QUIET"});
+}
+// Two methods per visit, two seasons.
+Args methods(int T) {
+    return with_T(T, {"METH=2", "N=1000", "psi=.5", "th0=.7", "p1=.5", "p2=.4",
+                      "SPS=" + std::to_string(T / 2) + "," + std::to_string(T - T / 2), "gam=.2", "eps=.15",
+                      "QUIET"});
+}
+Args one_season(int T) {
+    return with_T(T, {"N=1000", "psi=.5", "p=.6", "th0=.3", "th1=.8", "th0pi=.4", "QUIET"});
+}
+// Seasons of four surveys.
+Args seasons(int T) {
+    return with_T(T, {"N=1000", "psi=.5", "p=.6", "th0=.3", "th1=.8", "th0pi=.4", "SPS=4", "gam=.2", "eps=.15",
+                      "QUIET"});
+}
 // The positional block of the second spatial generator: T N psi, then p,
 // theta0, theta1, pi (T each), eps and gam (T-1 each; gam opens a season
 // every fourth survey).
@@ -108,12 +96,30 @@ Args block(int T) {
     a.push_back("QUIET");
     return a;
 }
-BENCHMARK_CAPTURE(BM_Family, spatial_block_T16, block(16), false)
-    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK_CAPTURE(BM_Family, spatial_block_T16_walk, block(16), true)
-    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK_CAPTURE(BM_Family, spatial_block_T20, block(20), false)
-    ->Unit(benchmark::kSecond)->Iterations(1)->MeasureProcessCPUTime()->UseRealTime();
+
+#define FAMILY(name, args, walk)                                                                              \
+    BENCHMARK_CAPTURE(BM_Family, name, args, walk)                                                            \
+        ->Unit(benchmark::kSecond)                                                                            \
+        ->Iterations(1)                                                                                       \
+        ->MeasureProcessCPUTime()                                                                             \
+        ->UseRealTime()
+
+// Each family at a T the walk finishes in seconds, both ways, then the pass
+// alone at a larger T.
+FAMILY(mixture_T14, mixture(14), false);
+FAMILY(mixture_T14_walk, mixture(14), true);
+FAMILY(mixture_T16, mixture(16), false);
+FAMILY(methods_T7x2, methods(7), false);
+FAMILY(methods_T7x2_walk, methods(7), true);
+FAMILY(spatial_one_season_T16, one_season(16), false);
+FAMILY(spatial_one_season_T16_walk, one_season(16), true);
+FAMILY(spatial_one_season_T22, one_season(22), false);
+FAMILY(spatial_seasons_T14, seasons(14), false);
+FAMILY(spatial_seasons_T14_walk, seasons(14), true);
+FAMILY(spatial_seasons_T20, seasons(20), false);
+FAMILY(spatial_block_T14, block(14), false);
+FAMILY(spatial_block_T14_walk, block(14), true);
+FAMILY(spatial_block_T20, block(20), false);
 
 // The pass alone on one context, as design evaluation calls it: T=10, every
 // branch live, the count table emptied between calls.
