@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "cli/run.hpp"
 #include "core/context.hpp"
 #include "support/cli.hpp"
@@ -39,28 +41,49 @@ struct SweepRun {
     CountLog counts;
 };
 
-// Runs occusim8 in a fresh directory, by the pass or by the walk.
-inline SweepRun run_way(const Args &args, bool walk) {
-    SweepRun r;
+// A working directory and console streams kept from run to run (emptied
+// before each), so that a sweep of thousands of runs does not create and
+// remove thousands of directories.
+struct RunPlace {
     TempDir dir;
     std::FILE *out = std::tmpfile();
     std::FILE *err = std::tmpfile();
+    RunPlace() = default;
+    RunPlace(const RunPlace &) = delete;
+    RunPlace &operator=(const RunPlace &) = delete;
+    ~RunPlace() {
+        std::fclose(out);
+        std::fclose(err);
+    }
+    void clear() {
+        for (const auto &e : std::filesystem::directory_iterator(dir.path)) std::filesystem::remove_all(e.path());
+        for (std::FILE *f : {out, err}) {
+            std::rewind(f);
+            if (ftruncate(fileno(f), 0) != 0) std::perror("ftruncate");
+        }
+    }
+};
+
+// Runs occusim8 by the pass or by the walk.
+inline SweepRun run_way(RunPlace &place, const Args &args, bool walk) {
+    SweepRun r;
+    place.clear();
     {
         Context ctx;
-        ctx.out = out;
-        ctx.err = err;
-        ctx.workdir = dir.path;
+        ctx.out = place.out;
+        ctx.err = place.err;
+        ctx.workdir = place.dir.path;
         ctx.walk_paths = walk;
         ctx.sink = &r.counts;
         Args full{"occusim8"};
         full.insert(full.end(), args.begin(), args.end());
         r.status = execute(ctx, full);
     }
-    r.out = read_stream(out);
-    r.err = read_stream(err);
-    std::fclose(out);
-    std::fclose(err);
-    for (const auto &e : std::filesystem::directory_iterator(dir.path))
+    std::fflush(place.out);
+    std::fflush(place.err);
+    r.out = read_stream(place.out);
+    r.err = read_stream(place.err);
+    for (const auto &e : std::filesystem::directory_iterator(place.dir.path))
         r.files[e.path().filename().string()] = read_file(e.path().string());
     return r;
 }
@@ -124,8 +147,8 @@ class Sweep {
     void compare(const Args &args) {
         SCOPED_TRACE(joined(args));
         runs_++;
-        const SweepRun pass = run_way(args, false);
-        const SweepRun walk = run_way(args, true);
+        const SweepRun pass = run_way(place_, args, false);
+        const SweepRun walk = run_way(place_, args, true);
         EXPECT_EQ(pass.status, walk.status);
         EXPECT_EQ(pass.err, walk.err);
         compare_text("console", args, pass.out, walk.out);
@@ -197,6 +220,7 @@ class Sweep {
         std::string head, text;
     };
     std::vector<Pending> pending_;
+    RunPlace place_;
     std::mt19937_64 gen_;
     int runs_ = 0;
     int boundary_runs_ = 0;

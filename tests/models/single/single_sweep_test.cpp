@@ -44,13 +44,15 @@ TEST(SingleSpeciesSweep, DefaultModelMatchesTheWalk) {
             a.push_back("p=" + p);
         }
         if (g.chance(40)) a.push_back("b=" + g.probs(T));
-        if (g.chance(40)) a.push_back("p10=" + (g.chance(3) ? odd_prob(g) : g.probs(T)));
+        const bool falsepos = g.chance(40);
+        if (falsepos) a.push_back("p10=" + (g.chance(3) ? odd_prob(g) : g.probs(T)));
         if (g.chance(50)) a.push_back("gam=" + (g.chance(3) ? odd_prob(g) : g.probs(T)));
         if (g.chance(50)) a.push_back("eps=" + g.probs(T));
         if (g.chance(30)) a.push_back("SPS=" + seasons(g, T));
         if (g.chance(25)) a.push_back("REMOVAL");
         if (p0miss) a.push_back("P0MISS");
-        if (g.chance(5)) a.push_back("METH=2");
+        // False positives come before the multi-method layout.
+        if (falsepos && g.chance(10)) a.push_back("METH=2");
         if (g.chance(50)) a.push_back("QUIET");
         g.compare(a);
         if (HasFatalFailure()) return;
@@ -84,7 +86,7 @@ TEST(SingleSpeciesSweep, MultiMethodMatchesTheWalk) {
     Sweep g(4242);
     for (int i = 0; i < kCommandLines; i++) {
         const int M = g.whole(2, 3);
-        const int T = g.whole(1, M == 2 ? 5 : 3);
+        const int T = g.whole(1, M == 2 ? 4 : 2);
         Args a{"T=" + std::to_string(T), "METH=" + std::to_string(M), "N=" + g.sites(), "psi=" + g.prob(),
                "th0=" + (g.chance(60) ? g.probs(T) : g.prob())};
         a.push_back("p1=" + g.probs(T));
