@@ -282,4 +282,28 @@ TEST(MultiMethod, SkippingEmptyGroupsKeepsEverySeededDraw) {
     }
 }
 
+// Seven visits of two methods, every site occupied, available and detected
+// by both: one history of the 2^14 holds every site, and only its page is
+// written.
+TEST(MultiMethod, EmptyBranchesAreNotWalked) {
+    occusim::Context ctx;
+    ctx.set_vector_defaults();
+    ctx.out = std::tmpfile();
+    ctx.nper = 7;
+    ctx.METH = 2;
+    ctx.ns = 100;
+    ctx.psi = 1;
+    ctx.SRVYPERSEASN[0] = 7;
+    for (int k = 0; k < 7; k++) ctx.theta[0][k] = ctx.pMS[0][1][k] = ctx.pMS[0][2][k] = 1;
+    occusim::lay_out_seasons(ctx);
+    occusim::multi_method_layout(ctx);
+    occusim::size_multi_method_table(ctx);
+    occusim::caphismm(ctx, 0, 1, 0, 0, ctx.ns);
+    EXPECT_EQ(ctx.nx.get((1 << 14) - 1), 100);
+    long entries = 0;
+    ctx.nx.for_each([&](std::int64_t, double) { entries++; });
+    EXPECT_EQ(entries, occusim::CountTable::PAGE);
+    std::fclose(ctx.out);
+}
+
 } // namespace

@@ -206,4 +206,27 @@ TEST(Collapse, ManyDistinctRecords) {
     EXPECT_EQ(freq, std::vector<int>(count, 1));
 }
 
+// Every occupied site locally present and detected at every survey, nothing
+// changing between surveys: of the 2^16 histories two hold sites, and only
+// their pages are written.
+TEST(SpatialRecords, EmptyBranchesAreNotWalked) {
+    const int T = 16;
+    occusim::Args argv{"occusim8", std::to_string(T), "100", ".3"};
+    for (int row = 0; row < 4; row++)
+        for (int t = 0; t < T; t++) argv.push_back("1");
+    for (int t = 0; t < 2 * (T - 1); t++) argv.push_back("0");
+    occusim::Context ctx;
+    ctx.set_vector_defaults();
+    ctx.out = std::tmpfile();
+    ctx.nper = T;
+    ctx.nx.reset(std::int64_t{1} << T);
+    occusim::caphis_scorR(ctx, argv, 1);
+    EXPECT_DOUBLE_EQ(ctx.nx.get(0), 70);
+    EXPECT_DOUBLE_EQ(ctx.nx.get((1 << T) - 1), 30);
+    long entries = 0;
+    ctx.nx.for_each([&](std::int64_t, double) { entries++; });
+    EXPECT_EQ(entries, 2 * occusim::CountTable::PAGE);
+    std::fclose(ctx.out);
+}
+
 } // namespace
