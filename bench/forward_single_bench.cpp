@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -16,16 +17,28 @@ namespace {
 
 using occusim::Args;
 
-// Runs occusim8 in a scratch directory with the console thrown away.
+// A scratch directory of this process, removed at exit.
+struct Scratch {
+    std::string dir;
+    Scratch() {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "occusim-bench-XXXXXX").string();
+        if (mkdtemp(tmpl.data())) dir = tmpl;
+    }
+    ~Scratch() {
+        std::error_code ec;
+        if (!dir.empty()) std::filesystem::remove_all(dir, ec);
+    }
+};
+
+// Runs occusim8 in the scratch directory with the console thrown away.
 int run(const Args &args, bool walk) {
-    const std::string dir = (std::filesystem::temp_directory_path() / "occusim-bench").string();
-    std::filesystem::create_directories(dir);
+    static const Scratch scratch;
     std::FILE *sink = std::fopen("/dev/null", "w");
     int status;
     {
         occusim::Context ctx;
         ctx.out = ctx.err = sink;
-        ctx.workdir = dir;
+        ctx.workdir = scratch.dir;
         ctx.walk_paths = walk;
         Args full{"occusim8"};
         full.insert(full.end(), args.begin(), args.end());
@@ -36,7 +49,8 @@ int run(const Args &args, bool walk) {
 }
 
 Args default_model(int T) {
-    return {"T=" + std::to_string(T), "N=1000", "psi=.5", "p=.4", "b=.3", "p10=.1", "gam=.2", "eps=.15", "QUIET"};
+    return {
+        "T=" + std::to_string(T), "N=1000", "psi=.5", "p=.4", "b=.3", "p10=.1", "gam=.2", "eps=.15", "QUIET"};
 }
 
 void BM_DefaultModelAllBranches(benchmark::State &state) {
@@ -78,8 +92,8 @@ Args one_season(int T) {
 }
 // Seasons of four surveys.
 Args seasons(int T) {
-    return with_T(T, {"N=1000", "psi=.5", "p=.6", "th0=.3", "th1=.8", "th0pi=.4", "SPS=4", "gam=.2", "eps=.15",
-                      "QUIET"});
+    return with_T(T, {"N=1000", "psi=.5", "p=.6", "th0=.3", "th1=.8", "th0pi=.4", "SPS=4", "gam=.2",
+                      "eps=.15", "QUIET"});
 }
 // The positional block of the second spatial generator: T N psi, then p,
 // theta0, theta1, pi (T each), eps and gam (T-1 each; gam opens a season
@@ -97,11 +111,11 @@ Args block(int T) {
     return a;
 }
 
-#define FAMILY(name, args, walk)                                                                              \
-    BENCHMARK_CAPTURE(BM_Family, name, args, walk)                                                            \
-        ->Unit(benchmark::kSecond)                                                                            \
-        ->Iterations(1)                                                                                       \
-        ->MeasureProcessCPUTime()                                                                             \
+#define FAMILY(name, args, walk)                                                                             \
+    BENCHMARK_CAPTURE(BM_Family, name, args, walk)                                                           \
+        ->Unit(benchmark::kSecond)                                                                           \
+        ->Iterations(1)                                                                                      \
+        ->MeasureProcessCPUTime()                                                                            \
         ->UseRealTime()
 
 // Each family at a T the walk finishes in seconds, both ways, then the pass
@@ -143,7 +157,12 @@ void BM_DefaultPassRepeated(benchmark::State &state) {
         benchmark::DoNotOptimize(ctx.nx.get(0));
     }
 }
-BENCHMARK(BM_DefaultPassRepeated)->ArgNames({"T", "walk"})->Args({8, 0})->Args({8, 1})->Args({10, 0})->Args({10, 1})
+BENCHMARK(BM_DefaultPassRepeated)
+    ->ArgNames({"T", "walk"})
+    ->Args({8, 0})
+    ->Args({8, 1})
+    ->Args({10, 0})
+    ->Args({10, 1})
     ->Unit(benchmark::kMillisecond);
 
 } // namespace

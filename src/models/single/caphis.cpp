@@ -87,10 +87,11 @@ bool pass_applies(const Context &ctx, double n, int k, int occ) {
     if (ctx.nx.size() < (std::int64_t{3} << (2 * ctx.nper))) return false;
     for (int j = k; j <= ctx.nper; j++) {
         const int i = j - 1;
-        if (!is_probability(ctx.pa[i]) || !is_probability(ctx.b[i]) || !is_probability(ctx.p10[i])) return false;
+        if (!is_probability(ctx.pa[i]) || !is_probability(ctx.b[i]) || !is_probability(ctx.p10[i]))
+            return false;
         if (ctx.METH > 1) {
-            if (ctx.newSurvey[i] > 0 &&
-                (ctx.Survey[i] < 0 || ctx.Survey[i] >= kVecLen || !is_probability(ctx.theta[0][ctx.Survey[i]])))
+            if (ctx.newSurvey[i] > 0 && (ctx.Survey[i] < 0 || ctx.Survey[i] >= kVecLen ||
+                                         !is_probability(ctx.theta[0][ctx.Survey[i]])))
                 return false;
         } else {
             if (!is_probability(ctx.gam[i])) return false;

@@ -205,7 +205,8 @@ bool pass_applies(const Context &ctx, std::int64_t code, int k, int occupied, in
                 !is_probability(ctx.gameps[1][ctx.Season[i]]))
                 return false;
         }
-        if (ctx.newSurvey[i] >= 1 && (!index_ok(ctx.Survey[i]) || !is_probability(ctx.theta[0][ctx.Survey[i]])))
+        if (ctx.newSurvey[i] >= 1 &&
+            (!index_ok(ctx.Survey[i]) || !is_probability(ctx.theta[0][ctx.Survey[i]])))
             return false;
     }
     return true;

@@ -226,8 +226,9 @@ struct BlockPass {
 bool pass_applies(const Context &ctx, double N) {
     if (ctx.walk_paths || ctx.determ == 0 || !(N >= 0) || !is_probability(ctx.psi)) return false;
     for (int j = 0; j < ctx.nper; j++) {
-        if (!is_probability(ctx.pa[j]) || !is_probability(ctx.theta[0][j]) || !is_probability(ctx.theta[1][j]) ||
-            !is_probability(ctx.pi[j]) || !is_probability(ctx.gam[j]) || !is_probability(ctx.eps[j]))
+        if (!is_probability(ctx.pa[j]) || !is_probability(ctx.theta[0][j]) ||
+            !is_probability(ctx.theta[1][j]) || !is_probability(ctx.pi[j]) || !is_probability(ctx.gam[j]) ||
+            !is_probability(ctx.eps[j]))
             return false;
         if (j + 1 < ctx.nper && (!is_probability(ctx.gam[j + 1]) || !is_probability(ctx.eps[j + 1])))
             return false;

@@ -180,7 +180,8 @@ bool one_season_pass_applies(const Context &ctx, int k, double n) {
     if (ctx.walk_paths || ctx.determ == 0 || k != 1 || !sites_ok(n) || !table_ok(ctx)) return false;
     if (!is_probability(ctx.gam[0]) || !is_probability(ctx.th0pi[0])) return false;
     for (int i = 0; i < ctx.nper; i++)
-        if (!is_probability(ctx.theta[0][i]) || !is_probability(ctx.theta[1][i]) || !is_probability(ctx.pa[i]))
+        if (!is_probability(ctx.theta[0][i]) || !is_probability(ctx.theta[1][i]) ||
+            !is_probability(ctx.pa[i]))
             return false;
     return true;
 }
@@ -190,8 +191,9 @@ bool seasons_pass_applies(const Context &ctx, std::int64_t code, int k, int occu
     if (!table_ok(ctx) || occupied < 0 || occupied > 1 || present < 0 || present > occupied) return false;
     for (int j = k; j <= ctx.nper; j++) {
         const int i = j - 1;
-        if (!is_probability(ctx.gam[i]) || !is_probability(ctx.th0pi[i]) || !is_probability(ctx.theta[0][i]) ||
-            !is_probability(ctx.theta[1][i]) || !is_probability(ctx.pa[i]))
+        if (!is_probability(ctx.gam[i]) || !is_probability(ctx.th0pi[i]) ||
+            !is_probability(ctx.theta[0][i]) || !is_probability(ctx.theta[1][i]) ||
+            !is_probability(ctx.pa[i]))
             return false;
         if ((j > k || occupied != 0) && (i < 1 || !is_probability(ctx.eps[i - 1]))) return false;
     }

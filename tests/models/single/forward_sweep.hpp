@@ -56,7 +56,8 @@ struct RunPlace {
         std::fclose(err);
     }
     void clear() {
-        for (const auto &e : std::filesystem::directory_iterator(dir.path)) std::filesystem::remove_all(e.path());
+        for (const auto &e : std::filesystem::directory_iterator(dir.path))
+            std::filesystem::remove_all(e.path());
         for (std::FILE *f : {out, err}) {
             std::rewind(f);
             if (ftruncate(fileno(f), 0) != 0) std::perror("ftruncate");
@@ -118,7 +119,9 @@ class Sweep {
 
     // Draws: a whole number in [lo, hi], and a probability as a command line
     // would give it (0 and 1 now and then, otherwise two or three decimals).
-    int whole(int lo, int hi) { return lo + static_cast<int>(gen_() % static_cast<std::uint64_t>(hi - lo + 1)); }
+    int whole(int lo, int hi) {
+        return lo + static_cast<int>(gen_() % static_cast<std::uint64_t>(hi - lo + 1));
+    }
     bool chance(int percent) { return whole(1, 100) <= percent; }
     std::string prob() {
         const int kind = whole(0, 9);
@@ -207,8 +210,8 @@ class Sweep {
             const std::size_t dot = wl[i].rfind('.');
             const int decimals = dot == std::string::npos ? 0 : static_cast<int>(wl[i].size() - dot - 1);
             ASSERT_LE(std::fabs(pv - wv), 1.5 * std::pow(10.0, -decimals)) << what << ": " << wl[i];
-            pending_.push_back({trimmed(wh), joined(args) + " | " + what + " | pass \"" + pl[i] + "\" walk \"" +
-                                                 wl[i] + "\""});
+            pending_.push_back({trimmed(wh), joined(args) + " | " + what + " | pass \"" + pl[i] +
+                                                 "\" walk \"" + wl[i] + "\""});
         }
     }
 

@@ -10,7 +10,8 @@
 
 namespace occusim::testing {
 
-inline void reference_caphismm(Context &ctx, std::int64_t code, int k, int occupied, int available, double n) {
+inline void reference_caphismm(Context &ctx, std::int64_t code, int k, int occupied, int available,
+                               double n) {
     double o =
         ctx.newSeason[k - 1] >= 1 ? ctx.binoml(n, ctx.gameps[occupied][ctx.Season[k - 1]]) : occupied * n;
     double a = ctx.newSurvey[k - 1] >= 1 ? ctx.binoml(o, ctx.theta[0][ctx.Survey[k - 1]]) : available * o;

@@ -9,7 +9,8 @@
 
 namespace occusim::testing {
 
-inline void reference_caphis_scorr(Context &ctx, std::int64_t code, int k, int occupied, int present, double n) {
+inline void reference_caphis_scorr(Context &ctx, std::int64_t code, int k, int occupied, int present,
+                                   double n) {
     double o, l;
     if (k == 1) {
         o = ctx.binoml(n, ctx.gam[0]);

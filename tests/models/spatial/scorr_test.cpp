@@ -270,7 +270,9 @@ TEST(SpatialSeveralSeasons, EmptyBranchesAreNotWalked) {
 // of the recursion that follows every branch.
 TEST(SpatialSingleSeason, SkippingEmptyGroupsKeepsEverySeededDraw) {
     std::mt19937_64 g(5);
-    auto prob = [&] { return g() % 6 == 0 ? static_cast<double>(g() % 2) : static_cast<double>(g() % 1001) / 1000; };
+    auto prob = [&] {
+        return g() % 6 == 0 ? static_cast<double>(g() % 2) : static_cast<double>(g() % 1001) / 1000;
+    };
     for (int i = 0; i < 300; i++) {
         const int T = 1 + static_cast<int>(g() % 8);
         const double psi = prob(), th0pi = prob(), n = static_cast<double>(g() % 1000);

@@ -29,7 +29,8 @@ TEST(SpatialSweep, FirstGeneratorMatchesTheWalk) {
         const bool several = g.chance(50);
         const int T = g.whole(several ? 2 : 1, several ? 7 : 8);
         Args a{"T=" + std::to_string(T), "N=" + g.sites(), "psi=" + g.prob(),
-               "p=" + (g.chance(70) ? g.probs(T) : g.prob()), "th1=" + (g.chance(60) ? g.probs(T) : g.prob())};
+               "p=" + (g.chance(70) ? g.probs(T) : g.prob()),
+               "th1=" + (g.chance(60) ? g.probs(T) : g.prob())};
         if (g.chance(70)) a.push_back("th0=" + (g.chance(3) ? std::string("1.2") : g.probs(T)));
         if (g.chance(70)) a.push_back("th0pi=" + (g.chance(60) ? g.probs(T) : g.prob()));
         if (several) {
