@@ -1,6 +1,8 @@
 // The single-species cohort recursion end to end: expected values checked
 // against closed forms, seeded stochastic data, removal, false positives,
-// missing surveys and several seasons.
+// missing surveys and several seasons; and on a bare run context, that the
+// forward pass writes only the histories that hold sites and can be called
+// over and over.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -1,8 +1,8 @@
 // End-to-end runs of the two-class detection mixture: expected numbers worked
 // out by hand or by enumerating each site's latent occupancy and class, the
 // history-file bytes, the refusal beyond 16 surveys, the precedence over the
-// false-positive path, and a large seeded stochastic run against the expected
-// values.
+// false-positive path, a large seeded stochastic run against the expected
+// values, and that the forward pass writes only the histories holding sites.
 #include <gtest/gtest.h>
 
 #include <string>

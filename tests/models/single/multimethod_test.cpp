@@ -4,7 +4,9 @@
 // data set (checked against a separate replay of the generator and the
 // binomial splits in the documented order), the table-size refusals, the
 // hand-over beyond 16 surveys, the dispatch precedence of false positives,
-// and a large seeded stochastic run against the expected values.
+// and a large seeded stochastic run against the expected values. On bare run
+// contexts: seeded cohorts that skip empty groups draw exactly as the full
+// recursion, and the forward pass writes only the histories holding sites.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -1,7 +1,8 @@
 // End-to-end runs of the second spatial generator and its record collapse.
 // Expected-value files were derived by enumerating every hidden path of
 // occupancy and local presence; seeded files by replaying the generator and
-// the per-site draws by hand in the order the model makes them.
+// the per-site draws by hand in the order the model makes them. On a bare
+// run context: the forward pass writes only the histories that hold sites.
 #include <gtest/gtest.h>
 
 #include <cstdint>

@@ -1,7 +1,9 @@
 // End-to-end runs of the first spatial generator. Expected-value files were
 // derived by enumerating every hidden path of occupancy and local presence
 // over the surveys; seeded files by replaying the generator and the draws by
-// hand in the order the model makes them.
+// hand in the order the model makes them. On bare run contexts: the forward
+// pass writes only the histories holding sites, and seeded cohorts that skip
+// empty groups draw exactly as the full recursion.
 #include <gtest/gtest.h>
 
 #include <cstdio>
