@@ -43,4 +43,3 @@ BENCHMARK(BM_DesignFiveSurveys)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-BENCHMARK_MAIN();

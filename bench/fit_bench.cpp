@@ -70,4 +70,3 @@ BENCHMARK(BM_HistoryProbabilities)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
-BENCHMARK_MAIN();

@@ -164,6 +164,10 @@ struct Context {
     bool DESIGN = false;      // report the design's asymptotic precision
     bool FIT = false;         // fit every replicate of a batch
     HistorySink *sink = nullptr; // sees every history written (not owned)
+    // Expected values path by path (every sequence of hidden states a call of
+    // its own) instead of the forward pass over history prefixes: the slow
+    // reference the tests compare the pass with.
+    bool walk_paths = false;
 
     // ---- random numbers and count table ----
     Rngs rng;

@@ -7,13 +7,19 @@
 // method then detects an available site with its own probability (p1, p2,
 // p3). Histories are base-2 codes over the re-laid surveys, first survey most
 // significant.
+//
+// Expected values come from a forward pass over the history prefixes (at each
+// prefix the sites unoccupied, occupied but not available, and available);
+// stochastic runs walk the cohorts one by one.
 #include "models/single/multimethod.hpp"
 
 #include <climits>
+#include <cmath>
 #include <cstdio>
 
 #include "core/count_setup.hpp"
 #include "core/errors.hpp"
+#include "core/prefix_tree.hpp"
 #include "models/single/by_indiv.hpp"
 
 namespace occusim {
@@ -129,12 +135,106 @@ void size_multi_method_table(Context &ctx) {
     size_count_table(ctx, alloc, ilmt, "4)error allocating nx (size=%d)\n");
 }
 
+namespace {
+
+// States before a survey, as the walk's (occupied, available) pairs:
+// (0,0), (1,0), (1,1).
+struct MultiMethodPass {
+    static constexpr int kStates = 3;
+    static constexpr int kSymbols = 2;
+    static constexpr int kOccupied[kStates] = {0, 1, 1};
+    static constexpr int kAvailable[kStates] = {0, 0, 1};
+    Context &ctx;
+
+    bool last(int k) const { return k == ctx.nper; }
+    std::int64_t child(std::int64_t code, int k, int bit) const {
+        return bit ? code | (std::int64_t{1} << (ctx.nper - k)) : code;
+    }
+
+    struct Split {
+        double d, ad, oa, no;
+    };
+    Split outcomes(int k, const double *in) const {
+        double a = 0, oa = 0, no = 0;
+        for (int s = 0; s < kStates; s++) {
+            const double n = in[s];
+            if (!(n > 0)) continue;
+            const double o = ctx.newSeason[k - 1] >= 1 ? n * ctx.gameps[kOccupied[s]][ctx.Season[k - 1]]
+                                                       : kOccupied[s] * n;
+            const double av =
+                ctx.newSurvey[k - 1] >= 1 ? o * ctx.theta[0][ctx.Survey[k - 1]] : kAvailable[s] * o;
+            a += av;
+            oa += o - av;
+            no += n - o;
+        }
+        const double d = a * ctx.pa[k - 1];
+        return {d, a - d, oa, no};
+    }
+    void split(int k, const double *in, double (*out)[kStates]) {
+        const Split r = outcomes(k, in);
+        out[0][0] = r.no;
+        out[0][1] = r.oa;
+        out[0][2] = r.ad;
+        out[1][0] = out[1][1] = 0;
+        out[1][2] = r.d;
+    }
+    void leaf(std::int64_t code, int k, const double *in) {
+        const Split r = outcomes(k, in);
+        const double missed = r.ad + r.oa + r.no;
+        if (missed != 0) ctx.nx.add(code, missed);
+        if (r.d != 0) ctx.nx.add(code | 1, r.d);
+    }
+};
+
+bool index_ok(int i) {
+    return i >= 0 && i < kPaLen;
+}
+
+bool pass_applies(const Context &ctx, std::int64_t code, int k, int occupied, int available, double n) {
+    if (ctx.walk_paths || ctx.determ == 0 || k < 1 || k > ctx.nper || code < 0) return false;
+    if (!(n >= 0) || !std::isfinite(n)) return false;
+    if (occupied < 0 || occupied > 1 || available < 0 || available > occupied) return false;
+    // Every code the pass writes must lie inside the table and below ilmt.
+    if (ctx.nx.size() < (std::int64_t{1} << ctx.nper) || ctx.ilmt < (std::int64_t{1} << ctx.nper) - 1)
+        return false;
+    for (int j = k; j <= ctx.nper; j++) {
+        const int i = j - 1;
+        if (!is_probability(ctx.pa[i])) return false;
+        if (ctx.newSeason[i] >= 1) {
+            if (!index_ok(ctx.Season[i]) || !is_probability(ctx.gameps[0][ctx.Season[i]]) ||
+                !is_probability(ctx.gameps[1][ctx.Season[i]]))
+                return false;
+        }
+        if (ctx.newSurvey[i] >= 1 &&
+            (!index_ok(ctx.Survey[i]) || !is_probability(ctx.theta[0][ctx.Survey[i]])))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 void caphismm(Context &ctx, std::int64_t code, int k, int occupied, int available, double n) {
     if (k <= 1) echo_and_flip(ctx);
     if (ctx.nper > kMaxPer) {
         std::fprintf(ctx.out, "\n ERROR per > MXPER - switching to 'simulate by individual'");
         caphis_by_indiv(ctx, n);
     }
+    if (!pass_applies(ctx, code, k, occupied, available, n)) {
+        caphismm_walk(ctx, code, k, occupied, available, n);
+        return;
+    }
+    MultiMethodPass model{ctx};
+    Progress line(ctx.nper >= 18 ? ctx.err : nullptr, "expected histories");
+    ForwardPass<MultiMethodPass> pass(model, line.active() ? &line : nullptr);
+    double in[3] = {0, 0, 0};
+    in[occupied + available] = n;
+    pass.run(k, code, in);
+}
+
+void caphismm_walk(Context &ctx, std::int64_t code, int k, int occupied, int available, double n) {
+    // A stochastic group of no sites draws nothing and adds nothing.
+    if (n == 0 && ctx.determ == 0) return;
     // Occupancy is drawn at the first survey of a season and holds for the
     // season; availability at the first survey of a visit holds for the visit.
     double o =
@@ -143,10 +243,10 @@ void caphismm(Context &ctx, std::int64_t code, int k, int occupied, int availabl
     double d = ctx.binoml(a, ctx.pa[k - 1]);
 
     if (k < ctx.nper) {
-        caphismm(ctx, code | (std::int64_t{1} << (ctx.nper - k)), k + 1, 1, 1, d);
-        caphismm(ctx, code, k + 1, 1, 1, a - d);
-        caphismm(ctx, code, k + 1, 1, 0, o - a);
-        caphismm(ctx, code, k + 1, 0, 0, n - o);
+        caphismm_walk(ctx, code | (std::int64_t{1} << (ctx.nper - k)), k + 1, 1, 1, d);
+        caphismm_walk(ctx, code, k + 1, 1, 1, a - d);
+        caphismm_walk(ctx, code, k + 1, 1, 0, o - a);
+        caphismm_walk(ctx, code, k + 1, 0, 0, n - o);
     } else if (k == ctx.nper) {
         if (code > ctx.ilmt)
             std::fprintf(ctx.out, "**** error nx(%d) dimension=%d\n", static_cast<int>(code), ctx.ilmt);

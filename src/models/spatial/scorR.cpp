@@ -10,8 +10,10 @@
 // between consecutive surveys. A season starts wherever a colonisation
 // probability is positive.
 //
-// By default a cohort recursion (caphis_scorR1 / caphis_scorR2) fills the
-// count table with one bit per survey. With SIMTYPE=2 every site is simulated
+// By default the count table is filled with one bit per survey: expected
+// values by a forward pass over the history prefixes (at each prefix the
+// sites by occupancy and local presence), stochastic runs by the cohort walk
+// (caphis_scorR1 / caphis_scorR2). With SIMTYPE=2 every site is simulated
 // and keeps a record of 0/1 values; equal records are collapsed in order of
 // first appearance and the history file is written with whole-number
 // frequencies and the closing text "simulated data".
@@ -25,6 +27,7 @@
 #include <vector>
 
 #include "core/errors.hpp"
+#include "core/prefix_tree.hpp"
 
 namespace occusim {
 
@@ -161,6 +164,80 @@ void echo_block(Context &ctx, const Block &b) {
     finish(0);
 }
 
+// States before survey j, indexed 2 * occupied + present (present: locally
+// present at the survey before, or drawn afresh where a season opens).
+struct BlockPass {
+    static constexpr int kStates = 4;
+    static constexpr int kSymbols = 2;
+    Context &ctx;
+
+    bool last(int j) const { return j == ctx.nper - 1; }
+    std::int64_t child(std::int64_t code, int j, int bit) const {
+        return bit ? code | (std::int64_t{1} << (ctx.nper - 1 - j)) : code;
+    }
+
+    // Local presence and detection at survey j: detected, present but
+    // missed, and absent sites, by occupancy.
+    struct Split {
+        double d[2], fd[2], nf[2];
+    };
+    Split outcomes(int j, const double *in) const {
+        Split r{};
+        const bool fresh = ctx.gam[j] > 0 || ctx.eps[j] > 0;
+        for (int s = 0; s < kStates; s++) {
+            const double n = in[s];
+            if (!(n > 0)) continue;
+            const int occupied = s >> 1, present = s & 1;
+            const double c = fresh ? (1 - ctx.pi[j]) * ctx.theta[0][j] + ctx.pi[j] * ctx.theta[1][j]
+                                   : ctx.theta[present][j];
+            const double f = n * c * occupied;
+            const double d = f * ctx.pa[j];
+            r.d[occupied] += d;
+            r.fd[occupied] += f - d;
+            r.nf[occupied] += n - f;
+        }
+        return r;
+    }
+    // Occupancy change from survey j to j + 1 of `v` sites in state s.
+    void change(int j, int s, double v, double *out) const {
+        if (!(v > 0)) return;
+        const int present = s & 1;
+        const double o = (s >> 1) != 0 ? v * (1 - ctx.eps[j + 1]) : v * ctx.gam[j + 1];
+        out[2 + present] += o;
+        out[present] += v - o;
+    }
+    void split(int j, const double *in, double (*out)[kStates]) {
+        const Split r = outcomes(j, in);
+        for (int bit = 0; bit < 2; bit++)
+            for (int s = 0; s < kStates; s++) out[bit][s] = 0;
+        for (int occupied = 0; occupied < 2; occupied++) {
+            change(j, 2 * occupied + 1, r.d[occupied], out[1]);
+            change(j, 2 * occupied + 1, r.fd[occupied], out[0]);
+            change(j, 2 * occupied, r.nf[occupied], out[0]);
+        }
+    }
+    void leaf(std::int64_t code, int j, const double *in) {
+        const Split r = outcomes(j, in);
+        const double missed = (r.nf[0] + r.nf[1]) + (r.fd[0] + r.fd[1]);
+        const double seen = r.d[0] + r.d[1];
+        if (missed != 0) ctx.nx.add(code, missed);
+        if (seen != 0) ctx.nx.add(code | 1, seen);
+    }
+};
+
+bool pass_applies(const Context &ctx, double N) {
+    if (ctx.walk_paths || ctx.determ == 0 || !(N >= 0) || !is_probability(ctx.psi)) return false;
+    for (int j = 0; j < ctx.nper; j++) {
+        if (!is_probability(ctx.pa[j]) || !is_probability(ctx.theta[0][j]) ||
+            !is_probability(ctx.theta[1][j]) || !is_probability(ctx.pi[j]) || !is_probability(ctx.gam[j]) ||
+            !is_probability(ctx.eps[j]))
+            return false;
+        if (j + 1 < ctx.nper && (!is_probability(ctx.gam[j + 1]) || !is_probability(ctx.eps[j + 1])))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int smrzCaphis(int count, int T, std::span<const std::uint8_t> records, std::span<int> freq) {
@@ -225,8 +302,16 @@ void caphis_scorR(Context &ctx, const Args &argv, int simtype) {
                     static_cast<long long>(ctx.nx.size()), ctx.nper);
     double o = ctx.binoml(b.N, ctx.psi);
     std::fprintf(ctx.out, "noccupied:%f  not_occ:%f\n", o, b.N - o);
-    caphis_scorR1(ctx, 0, 0, 1, 0, o);
-    caphis_scorR1(ctx, 0, 0, 0, 0, b.N - o);
+    if (!pass_applies(ctx, b.N)) {
+        caphis_scorR1(ctx, 0, 0, 1, 0, o);
+        caphis_scorR1(ctx, 0, 0, 0, 0, b.N - o);
+        return;
+    }
+    BlockPass model{ctx};
+    Progress line(ctx.nper >= 18 ? ctx.err : nullptr, "expected histories");
+    ForwardPass<BlockPass> pass(model, line.active() ? &line : nullptr);
+    const double in[4] = {b.N - o, 0, o, 0};
+    pass.run(0, 0, in);
 }
 
 } // namespace occusim

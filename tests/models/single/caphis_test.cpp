@@ -1,12 +1,17 @@
 // The single-species cohort recursion end to end: expected values checked
 // against closed forms, seeded stochastic data, removal, false positives,
-// missing surveys and several seasons.
+// missing surveys and several seasons; and on a bare run context, that the
+// forward pass writes only the histories that hold sites and can be called
+// over and over.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "core/context.hpp"
+#include "models/single/caphis.hpp"
 #include "support/cli.hpp"
 #include "support/history.hpp"
 
@@ -145,6 +150,67 @@ TEST(Caphis, StochasticRunAgreesWithExpectedValues) {
     EXPECT_DOUBLE_EQ(total(observed), 20000);
     // 99.9% point of chi-square for this many cells is well below 2*cells+40.
     EXPECT_LT(c.statistic, 2.0 * c.classes + 40) << "cells=" << c.classes;
+}
+
+// A default-model design on a bare run context, every branch live.
+void all_branches(occusim::Context &ctx, int T) {
+    ctx.set_vector_defaults();
+    ctx.nper = T;
+    ctx.gam[0] = .5;
+    for (int k = 0; k < T; k++) {
+        ctx.pa[k] = .4;
+        ctx.b[k] = .3;
+        ctx.p10[k] = .1;
+        ctx.gam[k + 1] = .2;
+        ctx.eps[k] = .15;
+    }
+    ctx.nx.reset(std::int64_t{3} << (2 * T));
+}
+
+long pages_touched(const occusim::Context &ctx) {
+    long entries = 0;
+    ctx.nx.for_each([&](std::int64_t, double) { entries++; });
+    return entries / occusim::CountTable::PAGE;
+}
+
+// Every occupied site is detected for certain and nothing changes between
+// surveys: two histories out of 3^14, and only their pages are written.
+TEST(Caphis, EmptyBranchesAreNotWalked) {
+    occusim::Context ctx;
+    all_branches(ctx, 14);
+    for (int k = 0; k < 14; k++) {
+        ctx.pa[k] = ctx.b[k] = 1;
+        ctx.p10[k] = ctx.gam[k + 1] = ctx.eps[k] = 0;
+    }
+    occusim::caphis(ctx, 0, 1000, 1, 0);
+    const std::int64_t all_certain = (std::int64_t{2} << 28) / 3; // 2 in every base-4 digit
+    EXPECT_EQ(ctx.nx.get(0), 500);
+    EXPECT_EQ(ctx.nx.get(all_certain), 500);
+    EXPECT_EQ(pages_touched(ctx), 2);
+}
+
+// Design evaluation calls the model over and over on one context: each call
+// leaves the expected counts in the table, prints nothing, and depends only
+// on the parameters of that call.
+TEST(Caphis, RepeatedCallsOnOneContextAgreeWithTheWalk) {
+    occusim::Context ctx, walk;
+    std::FILE *quiet = std::tmpfile();
+    ctx.out = ctx.err = quiet;
+    for (double p : {.4, .7, .4}) {
+        all_branches(ctx, 7);
+        all_branches(walk, 7);
+        for (int k = 0; k < 7; k++) ctx.pa[k] = walk.pa[k] = p;
+        occusim::caphis(ctx, 0, 1000, 1, 0);
+        occusim::caphis_walk(walk, 0, 1000, 1, 0);
+        double total = 0;
+        walk.nx.for_each([&](std::int64_t code, double v) {
+            EXPECT_NEAR(ctx.nx.get(code), v, 1e-12 * v) << code;
+            total += ctx.nx.get(code);
+        });
+        EXPECT_NEAR(total, 1000, 1e-9);
+    }
+    EXPECT_EQ(read_stream(quiet), "");
+    std::fclose(quiet);
 }
 
 } // namespace

@@ -1,12 +1,14 @@
 // End-to-end runs of the two-class detection mixture: expected numbers worked
 // out by hand or by enumerating each site's latent occupancy and class, the
 // history-file bytes, the refusal beyond 16 surveys, the precedence over the
-// false-positive path, and a large seeded stochastic run against the expected
-// values.
+// false-positive path, a large seeded stochastic run against the expected
+// values, and that the forward pass writes only the histories holding sites.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "core/context.hpp"
+#include "models/single/het.hpp"
 #include "support/cli.hpp"
 #include "support/history.hpp"
 
@@ -173,6 +175,26 @@ TEST(HetMixture, StochasticRunAgreesWithExpectedValues) {
     EXPECT_EQ(total(got), 20000);
     // 7 degrees of freedom: 24.3 is the 0.1% point.
     EXPECT_LT(c.statistic, 24.3);
+}
+
+// Both classes always detected at sites that stay occupied: one history of
+// the 2^16 holds every site, and only its page is written.
+TEST(HetMixture, EmptyBranchesAreNotWalked) {
+    occusim::Context ctx;
+    ctx.set_vector_defaults();
+    ctx.nper = 16;
+    ctx.gam[0] = 1;
+    ctx.newSeason[0] = 1;
+    for (int k = 0; k < 16; k++) {
+        ctx.pi[k] = .3;
+        ctx.pa[k] = ctx.pB[k] = 1;
+    }
+    ctx.nx.reset(std::int64_t{1} << 16);
+    occusim::caphis_het(ctx, 0, 1, 0, 0, 100);
+    EXPECT_EQ(ctx.nx.get((1 << 16) - 1), 100);
+    long entries = 0;
+    ctx.nx.for_each([&](std::int64_t, double) { entries++; });
+    EXPECT_EQ(entries, occusim::CountTable::PAGE);
 }
 
 } // namespace

@@ -4,11 +4,19 @@
 // data set (checked against a separate replay of the generator and the
 // binomial splits in the documented order), the table-size refusals, the
 // hand-over beyond 16 surveys, the dispatch precedence of false positives,
-// and a large seeded stochastic run against the expected values.
+// and a large seeded stochastic run against the expected values. On bare run
+// contexts: seeded cohorts that skip empty groups draw exactly as the full
+// recursion, and the forward pass writes only the histories holding sites.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <random>
 #include <string>
 
+#include "core/count_setup.hpp"
+#include "core/seasons.hpp"
+#include "models/single/multimethod.hpp"
+#include "models/single/reference_caphismm.hpp"
 #include "support/cli.hpp"
 #include "support/history.hpp"
 
@@ -220,6 +228,84 @@ TEST(MultiMethod, StochasticRunAgreesWithExpectedValues) {
     EXPECT_EQ(total(got), 20000);
     // 15 degrees of freedom: 37.7 is the 0.1% point.
     EXPECT_LT(c.statistic, 37.7);
+}
+
+// A random multi-method design, laid out as a run lays it out, drawing from
+// `seed`.
+void random_design(occusim::Context &ctx, std::mt19937_64 &g, long seed) {
+    auto prob = [&] { return static_cast<double>(g() % 1001) / 1000; };
+    ctx.set_vector_defaults();
+    ctx.out = std::fopen("/dev/null", "w");
+    const int M = 2 + static_cast<int>(g() % 2), T = 1 + static_cast<int>(g() % (M == 2 ? 4 : 2));
+    ctx.nper = T;
+    ctx.METH = M;
+    ctx.ns = static_cast<double>(g() % 1200);
+    ctx.psi = prob();
+    ctx.SRVYPERSEASN[0] = T;
+    if (T > 1 && g() % 2) {
+        ctx.SRVYPERSEASN[0] = 1 + static_cast<int>(g() % (T - 1));
+        ctx.SRVYPERSEASN[1] = T - ctx.SRVYPERSEASN[0];
+        ctx.nseasns = 2;
+    }
+    for (int k = 0; k < T; k++) {
+        ctx.theta[0][k] = prob();
+        ctx.gam[k + 1] = prob();
+        ctx.eps[k] = prob();
+        for (int m = 1; m <= M; m++) ctx.pMS[0][m][k] = g() % 5 == 0 ? 0.0 : prob();
+    }
+    occusim::lay_out_seasons(ctx);
+    ctx.determ = 0;
+    ctx.rng.SelectStream(0);
+    ctx.rng.PlantSeeds(seed);
+    occusim::multi_method_layout(ctx);
+    occusim::size_multi_method_table(ctx);
+}
+
+// Seeded cohorts skip groups of no sites: the draws and the data stay those
+// of the recursion that follows every branch.
+TEST(MultiMethod, SkippingEmptyGroupsKeepsEverySeededDraw) {
+    std::mt19937_64 g(77);
+    for (int i = 0; i < 300; i++) {
+        const long seed = 1 + static_cast<long>(g() % 100000);
+        const std::uint64_t state = g();
+        std::mt19937_64 g1(state), g2(state);
+        occusim::Context now, before;
+        random_design(now, g1, seed);
+        random_design(before, g2, seed);
+        occusim::caphismm(now, 0, 1, 0, 0, now.ns);
+        for (int s = 0; s < before.nseasns; s++) before.gameps[1][s] = 1 - before.gameps[1][s];
+        reference_caphismm(before, 0, 1, 0, 0, before.ns);
+        SCOPED_TRACE("design " + std::to_string(i));
+        for (std::int64_t code = 0; code < (std::int64_t{1} << now.nper); code++)
+            ASSERT_EQ(now.nx.get(code), before.nx.get(code)) << code;
+        ASSERT_EQ(now.Random(), before.Random());
+        std::fclose(now.out);
+        std::fclose(before.out);
+    }
+}
+
+// Seven visits of two methods, every site occupied, available and detected
+// by both: one history of the 2^14 holds every site, and only its page is
+// written.
+TEST(MultiMethod, EmptyBranchesAreNotWalked) {
+    occusim::Context ctx;
+    ctx.set_vector_defaults();
+    ctx.out = std::tmpfile();
+    ctx.nper = 7;
+    ctx.METH = 2;
+    ctx.ns = 100;
+    ctx.psi = 1;
+    ctx.SRVYPERSEASN[0] = 7;
+    for (int k = 0; k < 7; k++) ctx.theta[0][k] = ctx.pMS[0][1][k] = ctx.pMS[0][2][k] = 1;
+    occusim::lay_out_seasons(ctx);
+    occusim::multi_method_layout(ctx);
+    occusim::size_multi_method_table(ctx);
+    occusim::caphismm(ctx, 0, 1, 0, 0, ctx.ns);
+    EXPECT_EQ(ctx.nx.get((1 << 14) - 1), 100);
+    long entries = 0;
+    ctx.nx.for_each([&](std::int64_t, double) { entries++; });
+    EXPECT_EQ(entries, occusim::CountTable::PAGE);
+    std::fclose(ctx.out);
 }
 
 } // namespace

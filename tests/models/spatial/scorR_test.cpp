@@ -1,7 +1,8 @@
 // End-to-end runs of the second spatial generator and its record collapse.
 // Expected-value files were derived by enumerating every hidden path of
 // occupancy and local presence; seeded files by replaying the generator and
-// the per-site draws by hand in the order the model makes them.
+// the per-site draws by hand in the order the model makes them. On a bare
+// run context: the forward pass writes only the histories that hold sites.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -204,6 +205,29 @@ TEST(Collapse, ManyDistinctRecords) {
     std::vector<int> freq(count);
     EXPECT_EQ(occusim::smrzCaphis(count, T, rec, freq), count);
     EXPECT_EQ(freq, std::vector<int>(count, 1));
+}
+
+// Every occupied site locally present and detected at every survey, nothing
+// changing between surveys: of the 2^16 histories two hold sites, and only
+// their pages are written.
+TEST(SpatialRecords, EmptyBranchesAreNotWalked) {
+    const int T = 16;
+    occusim::Args argv{"occusim8", std::to_string(T), "100", ".3"};
+    for (int row = 0; row < 4; row++)
+        for (int t = 0; t < T; t++) argv.push_back("1");
+    for (int t = 0; t < 2 * (T - 1); t++) argv.push_back("0");
+    occusim::Context ctx;
+    ctx.set_vector_defaults();
+    ctx.out = std::tmpfile();
+    ctx.nper = T;
+    ctx.nx.reset(std::int64_t{1} << T);
+    occusim::caphis_scorR(ctx, argv, 1);
+    EXPECT_DOUBLE_EQ(ctx.nx.get(0), 70);
+    EXPECT_DOUBLE_EQ(ctx.nx.get((1 << T) - 1), 30);
+    long entries = 0;
+    ctx.nx.for_each([&](std::int64_t, double) { entries++; });
+    EXPECT_EQ(entries, 2 * occusim::CountTable::PAGE);
+    std::fclose(ctx.out);
 }
 
 } // namespace

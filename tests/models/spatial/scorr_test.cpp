@@ -1,12 +1,18 @@
 // End-to-end runs of the first spatial generator. Expected-value files were
 // derived by enumerating every hidden path of occupancy and local presence
 // over the surveys; seeded files by replaying the generator and the draws by
-// hand in the order the model makes them.
+// hand in the order the model makes them. On bare run contexts: the forward
+// pass writes only the histories holding sites, and seeded cohorts that skip
+// empty groups draw exactly as the full recursion.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "models/spatial/reference_scorr.hpp"
+#include "models/spatial/scorr.hpp"
 #include "support/cli.hpp"
 #include "support/history.hpp"
 
@@ -215,6 +221,83 @@ TEST(SpatialWithMethods, TableCoversExpandedSurveys) {
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("allocating memory for double precision vector of length 4\n"), std::string::npos);
     EXPECT_EQ(r.pao(), "1\t2\n1\t1\t      100.0000000000\n0\n0\n2;2\nsimulated data from occusim8\n");
+}
+
+// Pages of the count table that a run wrote to.
+long pages_touched(const occusim::Context &ctx) {
+    long entries = 0;
+    ctx.nx.for_each([&](std::int64_t, double) { entries++; });
+    return entries / occusim::CountTable::PAGE;
+}
+
+occusim::Context &one_season(occusim::Context &ctx, int T, double psi, double theta0, double theta1,
+                             double th0pi, double p) {
+    ctx.set_vector_defaults();
+    ctx.nper = T;
+    ctx.gam[0] = psi;
+    ctx.th0pi[0] = th0pi;
+    for (int k = 0; k < T; k++) {
+        ctx.theta[0][k] = theta0;
+        ctx.theta[1][k] = theta1;
+        ctx.pa[k] = p;
+    }
+    ctx.nx.reset(std::int64_t{1} << T);
+    return ctx;
+}
+
+// Local presence and detection certain at every occupied site: of the 3^20
+// branches only two histories hold sites, and only their pages are written.
+TEST(SpatialSingleSeason, EmptyBranchesAreNotWalked) {
+    occusim::Context ctx;
+    one_season(ctx, 20, .25, 1, 1, 1, 1);
+    occusim::caphis_scorr(ctx, 0, 1, 0, 0, 1000);
+    EXPECT_EQ(ctx.nx.get(0), 750);
+    EXPECT_EQ(ctx.nx.get((1 << 20) - 1), 250);
+    EXPECT_EQ(pages_touched(ctx), 2);
+}
+
+TEST(SpatialSeveralSeasons, EmptyBranchesAreNotWalked) {
+    occusim::Context ctx;
+    one_season(ctx, 24, .5, 1, 1, 1, 1);
+    // Two seasons of 12; nobody colonises or goes extinct.
+    ctx.newSeason[0] = ctx.newSeason[12] = 1;
+    for (int k = 0; k < 24; k++) ctx.th0pi[k] = 1;
+    occusim::caphis_multi_season_scorr(ctx, 0, 1, 0, 0, 100);
+    EXPECT_EQ(ctx.nx.get(0), 50);
+    EXPECT_EQ(ctx.nx.get((1 << 24) - 1), 50);
+    EXPECT_EQ(pages_touched(ctx), 2);
+}
+
+// Seeded cohorts skip groups of no sites: the draws and the data stay those
+// of the recursion that follows every branch.
+TEST(SpatialSingleSeason, SkippingEmptyGroupsKeepsEverySeededDraw) {
+    std::mt19937_64 g(5);
+    auto prob = [&] {
+        return g() % 6 == 0 ? static_cast<double>(g() % 2) : static_cast<double>(g() % 1001) / 1000;
+    };
+    for (int i = 0; i < 300; i++) {
+        const int T = 1 + static_cast<int>(g() % 8);
+        const double psi = prob(), th0pi = prob(), n = static_cast<double>(g() % 1000);
+        const long seed = 1 + static_cast<long>(g() % 100000);
+        occusim::Context now, before;
+        for (occusim::Context *c : {&now, &before}) {
+            one_season(*c, T, psi, 0, 0, th0pi, 0);
+            c->determ = 0;
+            c->rng.SelectStream(0);
+            c->rng.PlantSeeds(seed);
+        }
+        for (int k = 0; k < T; k++) {
+            now.theta[0][k] = before.theta[0][k] = prob();
+            now.theta[1][k] = before.theta[1][k] = prob();
+            now.pa[k] = before.pa[k] = prob();
+        }
+        occusim::caphis_scorr(now, 0, 1, 0, 0, n);
+        reference_caphis_scorr(before, 0, 1, 0, 0, n);
+        SCOPED_TRACE("design " + std::to_string(i));
+        for (std::int64_t code = 0; code < (std::int64_t{1} << T); code++)
+            ASSERT_EQ(now.nx.get(code), before.nx.get(code)) << code;
+        ASSERT_EQ(now.Random(), before.Random());
+    }
 }
 
 } // namespace

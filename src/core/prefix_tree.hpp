@@ -1,0 +1,69 @@
+// Forward pass over the tree of history prefixes. Every node is a history
+// written up to some survey, and carries the expected number of sites in each
+// hidden state at that point (occupied or not, locally present or not, which
+// detection class...): a handful of numbers. A model splits those numbers
+// survey by survey into one child per symbol the survey can show; children
+// that hold no sites are not visited, and at the last survey the model adds
+// the node's counts into the count table. Work and memory therefore follow
+// the number of distinct histories (times the few hidden states), not the
+// number of sequences of hidden states that lead to them, and nothing is
+// allocated: the nodes of the current path live on the stack.
+#pragma once
+
+#include <cstdint>
+
+#include "core/progress.hpp"
+
+namespace occusim {
+
+// A model for the pass provides
+//   static constexpr int kStates, kSymbols;
+//   bool last(int k) const;                     // k is the last survey
+//   void split(int k, const double *in, double (*out)[kStates]);
+//   std::int64_t child(std::int64_t code, int k, int symbol) const;
+//   void leaf(std::int64_t code, int k, const double *in);
+// split() fills out[symbol][state] for survey k from the counts `in` just
+// before it; leaf() does the same for the last survey and stores the counts.
+template <class Model> class ForwardPass {
+  public:
+    explicit ForwardPass(Model &model, Progress *progress = nullptr) : model_(model), progress_(progress) {}
+
+    // Walks the subtree below the node `code` whose counts before survey k
+    // are `in`.
+    void run(int k, std::int64_t code, const double *in) { visit(k, code, in, 0.0, 1.0); }
+
+    // Nodes visited so far (every prefix that holds sites, leaves included).
+    std::int64_t nodes() const { return nodes_; }
+
+  private:
+    static bool holds_sites(const double *counts) {
+        for (int s = 0; s < Model::kStates; s++)
+            if (counts[s] > 0) return true;
+        return false;
+    }
+
+    void visit(int k, std::int64_t code, const double *in, double done, double share) {
+        nodes_++;
+        if (progress_) progress_->update(done);
+        if (model_.last(k)) {
+            model_.leaf(code, k, in);
+            return;
+        }
+        double out[Model::kSymbols][Model::kStates];
+        model_.split(k, in, out);
+        share /= Model::kSymbols;
+        for (int d = 0; d < Model::kSymbols; d++)
+            if (holds_sites(out[d])) visit(k + 1, model_.child(code, k, d), out[d], done + d * share, share);
+    }
+
+    Model &model_;
+    Progress *progress_;
+    std::int64_t nodes_ = 0;
+};
+
+// True when every value lies in [0, 1] (NaN does not).
+inline bool is_probability(double p) {
+    return p >= 0.0 && p <= 1.0;
+}
+
+} // namespace occusim
