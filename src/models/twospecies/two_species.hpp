@@ -40,6 +40,15 @@ void draw_site_occupancy(Context &ctx, bool &A, bool &B);
 // "nAonly,nBonly,nAB,neither: ..." line of the console.
 void print_occupancy_counts(std::FILE *f, const TwoSpeciesOccupancy &o);
 
+// Expected-value form of the single-season model: puts the `neither` sites of
+// `o` at the empty history and adds the expected number of sites of every
+// history of the other three states into nx, exactly the counts that caphis2
+// gives state by state. It prints nothing on the console (a long walk shows a
+// progress line when the error stream is a terminal) and allocates nothing
+// beyond the table's own pages, so it can be called again with other
+// parameters (after ctx.nx.reset, or on a table whose entries are zero).
+void two_species_expected(Context &ctx, const TwoSpeciesOccupancy &o);
+
 // Which of the two uniforms drawn at a survey where both species can be
 // detected decides A's detection; the other decides B's.
 enum class UniformForA { First, Second };
