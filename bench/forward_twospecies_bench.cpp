@@ -20,8 +20,9 @@ using occusim::Args;
 
 const Args kDetection = {"psiA=.6", "psiBA=.5", "psiBa=.25", "pA=.5", "pB=.4", "rA=.8", "rBA=.5", "rBa=.25"};
 const Args kAvailability = {"thA=.5", "thA'=.8", "thBA=.6", "thBA'=.9", "thBa=.4", "thBa'=.7"};
-const Args kSeasons = {"SPS=1",     "gamAb=.2",  "gamAB=.4",  "epsAb=.3",  "epsAB=.1",   "gamBaa=.2", "gamBaA=.5",
-                       "gamBAa=.3", "gamBAA=.6", "epsBaa=.25", "epsBaA=.5", "epsBAa=.4", "epsBAA=.2"};
+const Args kSeasons = {"SPS=1",     "gamAb=.2",  "gamAB=.4",  "epsAb=.3",  "epsAB=.1",
+                       "gamBaa=.2", "gamBaA=.5", "gamBAa=.3", "gamBAA=.6", "epsBaa=.25",
+                       "epsBaA=.5", "epsBAa=.4", "epsBAA=.2"};
 
 // One whole run of the program in a scratch directory, console discarded.
 void run_program(benchmark::State &state, const Args &model, const Args &extra) {

@@ -95,11 +95,10 @@ struct SeasonsPrefix {
     Context &ctx;
     bool finite = true; // every count added to the table was a finite number
 
-    // Adds the n sites in `state` that showed one digit at survey j, moved on
-    // to their states at survey j + 1, into `to`.
-    void change(int state, int j, double n, double *to) const {
+    // Adds n sites that showed one digit, moved on by the change ch to their
+    // states at the next survey, into `to`.
+    static void change(const StateChange &ch, double n, double *to) {
         if (!(n > 0)) return;
-        const StateChange ch = state_change(ctx, state, j);
         const double withA = n * ch.pA_after;
         const double bothAfter = withA * ch.pB_with;
         const double Bonly = (n - withA) * ch.pB_without;
@@ -114,15 +113,14 @@ struct SeasonsPrefix {
         for (int state : kOrder) {
             if (!(m[state] > 0)) continue;
             const SurveyDetections x = split_detections(ctx, state, j, m[state]);
-            change(state, j, x.both, child[3]);
-            change(state, j, x.a, child[1]);
-            change(state, j, x.b, child[2]);
-            change(state, j, x.none, child[0]);
+            const StateChange ch = state_change(ctx, state, j);
+            change(ch, x.both, child[3]);
+            change(ch, x.a, child[1]);
+            change(ch, x.b, child[2]);
+            change(ch, x.none, child[0]);
         }
     }
-    bool live(const double *m) const {
-        return m[0] > 0 || m[1] > 0 || m[2] > 0 || m[3] > 0;
-    }
+    bool live(const double *m) const { return m[0] > 0 || m[1] > 0 || m[2] > 0 || m[3] > 0; }
     void last(int j, std::int64_t code, const double *m) {
         double add[4] = {};
         bool any = false;

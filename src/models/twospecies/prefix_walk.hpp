@@ -43,7 +43,8 @@ void walk_prefixes(Model &model, int T, int j, std::int64_t code, const double *
     const int shift = 2 * (T - 1 - j);
     for (int c = 0; c < 4; c++)
         if (model.live(child[c]))
-            walk_prefixes(model, T, j + 1, code | (static_cast<std::int64_t>(c) << shift), child[c], progress);
+            walk_prefixes(model, T, j + 1, code | (static_cast<std::int64_t>(c) << shift), child[c],
+                          progress);
     if (progress) {
         // This node's histories fill codes code .. code + 4^(T-j) - 1.
         const double done = static_cast<double>(code + (std::int64_t{4} << shift));

@@ -24,8 +24,8 @@
 #include "models/twospecies/two_species.hpp"
 
 #include <climits>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 #include "core/count_setup.hpp"
@@ -238,12 +238,11 @@ struct SingleSeasonPrefix {
             if (x.both > 0) child[3][s] = x.both;
         }
     }
-    bool live(const double *m) const {
-        return m[0] > 0 || m[1] > 0 || m[2] > 0;
-    }
+    bool live(const double *m) const { return m[0] > 0 || m[1] > 0 || m[2] > 0; }
     void last(int j, std::int64_t code, const double *m) {
         for (int s = 0; s < K; s++)
-            if (walked(j, m[s])) add_last_survey(ctx, static_cast<int>(code), split_detections(ctx, s + 1, j, m[s]));
+            if (walked(j, m[s]))
+                add_last_survey(ctx, static_cast<int>(code), split_detections(ctx, s + 1, j, m[s]));
     }
 };
 

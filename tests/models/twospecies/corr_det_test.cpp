@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <map>
 
-#include "support/cli.hpp"
-#include "support/history.hpp"
 #include "cli/run.hpp"
 #include "models/twospecies/reference_cohorts.hpp"
 #include "models/twospecies/sweep.hpp"
+#include "support/cli.hpp"
+#include "support/history.hpp"
 
 using namespace occusim::testing;
 
@@ -166,7 +166,8 @@ TEST(CorrelatedDetections, RandomGroupsWithoutSitesAreNotFollowed) {
     // uniforms and wrote this file.
     auto r = run_cli(with({"T=9", "N=10"}, with(kModel, {"STOCH", "SEED=4"})));
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("nAonly,nBonly,nAB,neither: 1.000000 0.000000 6.000000 3.000000"), std::string::npos);
+    EXPECT_NE(r.out.find("nAonly,nBonly,nAB,neither: 1.000000 0.000000 6.000000 3.000000"),
+              std::string::npos);
     EXPECT_EQ(r.pao(), "8\t9\n"
                        "0\t0\t0\t0\t0\t0\t0\t0\t0\t3.000000\n"
                        "0\t0\t0\t1\t1\t0\t1\t1\t1\t1.000000\n"
@@ -194,7 +195,7 @@ TEST(CorrelatedDetections, ExpectedValuesTouchOnlyTheHistoriesTheyWrite) {
     ctx.err = err;
     ctx.workdir = dir.path;
     const int status = occusim::execute(ctx, {"occusim8", "T=12", "N=100", "psiA=.5", "psiBA=0", "psiBa=1",
-                                               "thA=1", "thA'=0", "pA=1", "thBA=1", "pB=.5"});
+                                              "thA=1", "thA'=0", "pA=1", "thBA=1", "pB=.5"});
     EXPECT_EQ(status, 0);
     std::map<std::int64_t, bool> page_has_sites;
     ctx.nx.for_each([&](std::int64_t code, double v) {

@@ -6,10 +6,10 @@
 
 #include <cstdio>
 
-#include "support/cli.hpp"
-#include "support/history.hpp"
 #include "models/twospecies/reference_cohorts.hpp"
 #include "models/twospecies/sweep.hpp"
+#include "support/cli.hpp"
+#include "support/history.hpp"
 
 using namespace occusim::testing;
 
@@ -144,7 +144,8 @@ using namespace occusim::testing::sweep;
 
 Args random_line(Lines &g) {
     const int T = 1 + g.surveys(4);
-    Args a = with({"T=" + std::to_string(T), T > 2 && g.chance(30) ? "SPS=2" : "SPS=1"}, g.sites(g.chance(33)));
+    Args a =
+        with({"T=" + std::to_string(T), T > 2 && g.chance(30) ? "SPS=2" : "SPS=1"}, g.sites(g.chance(33)));
     a = with(a, {"psiA=" + g.prob(), "psiBA=" + g.prob(), "psiBa=" + g.prob(), "pA=" + g.probs(T),
                  "pB=" + g.probs(T), "rA=" + g.probs(T), "rBA=" + g.probs(T), "rBa=" + g.probs(T)});
     for (const char *change : {"gamAb=", "gamAB=", "epsAb=", "epsAB=", "gamBaa=", "gamBaA=", "gamBAa=",

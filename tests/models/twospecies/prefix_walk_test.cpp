@@ -26,9 +26,7 @@ struct Recorder {
             (c == 3 ? child[c][1] : child[c][0]) += m[0] * w[j][c];
         }
     }
-    bool live(const double *m) const {
-        return m[0] != 0 || m[1] != 0;
-    }
+    bool live(const double *m) const { return m[0] != 0 || m[1] != 0; }
     void last(int, std::int64_t code, const double *m) {
         last_codes.push_back(code);
         last_sites.push_back(m[0] + m[1]);
@@ -58,8 +56,14 @@ TEST(PrefixWalk, EmptyBranchesAreLeftOut) {
     const double root[2] = {1, 0};
     occusim::walk_history_tree(r, nullptr, 4, root);
     EXPECT_EQ(r.extended, 7);
-    const std::vector<std::int64_t> codes = {0, 3 << 2, 3 << 4, (3 << 4) | (3 << 2),
-                                             3 << 6, (3 << 6) | (3 << 2), (3 << 6) | (3 << 4), (3 << 6) | (3 << 4) | (3 << 2)};
+    const std::vector<std::int64_t> codes = {0,
+                                             3 << 2,
+                                             3 << 4,
+                                             (3 << 4) | (3 << 2),
+                                             3 << 6,
+                                             (3 << 6) | (3 << 2),
+                                             (3 << 6) | (3 << 4),
+                                             (3 << 6) | (3 << 4) | (3 << 2)};
     EXPECT_EQ(r.last_codes, codes);
 }
 

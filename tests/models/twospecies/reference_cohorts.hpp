@@ -45,8 +45,8 @@ inline void path_caphis2(Context &ctx, int code, int d, int state, double n) {
 
 // ---- correlated detections ----
 
-inline void path_corrdet_single(Context &ctx, int code, int d, int prev, double n, const std::array<Vec, 2> &th,
-                           const Vec &p, int digit) {
+inline void path_corrdet_single(Context &ctx, int code, int d, int prev, double n,
+                                const std::array<Vec, 2> &th, const Vec &p, int digit) {
     const int j = d - 1;
     double avail = ctx.binoml(n, th[prev][j]);
     double away = n - avail;

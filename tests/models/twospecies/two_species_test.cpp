@@ -3,10 +3,10 @@
 // phi parameterisation, the refused parameter combinations and design limits.
 #include <gtest/gtest.h>
 
-#include "support/cli.hpp"
-#include "support/history.hpp"
 #include "models/twospecies/reference_cohorts.hpp"
 #include "models/twospecies/sweep.hpp"
+#include "support/cli.hpp"
+#include "support/history.hpp"
 
 using namespace occusim::testing;
 
