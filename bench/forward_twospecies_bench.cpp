@@ -114,6 +114,25 @@ void BM_SingleSeasonCountsRepeated(benchmark::State &state) {
 }
 BENCHMARK(BM_SingleSeasonCountsRepeated)->Arg(4)->Arg(6)->Arg(8)->Unit(benchmark::kMicrosecond);
 
+// The same counts by the cohort recursion, state after state.
+void BM_SingleSeasonCountsByStateRecursion(benchmark::State &state) {
+    occusim::Context ctx;
+    const int T = static_cast<int>(state.range(0));
+    prepare(ctx, T, false);
+    int k = 0;
+    for (auto _ : state) {
+        ctx.pA[0] = .5 + 1e-6 * (k++ % 7);
+        ctx.nx.reset(std::int64_t{2} << (2 * T));
+        const occusim::TwoSpeciesOccupancy o = occusim::split_occupancy(ctx);
+        ctx.nx.set(0, o.neither);
+        occusim::caphis2(ctx, 0, 1, 1, o.nAonly);
+        occusim::caphis2(ctx, 0, 1, 2, o.nBonly);
+        occusim::caphis2(ctx, 0, 1, 3, o.nAB);
+        benchmark::DoNotOptimize(ctx.nx.get(0));
+    }
+}
+BENCHMARK(BM_SingleSeasonCountsByStateRecursion)->Arg(4)->Arg(6)->Arg(8)->Unit(benchmark::kMicrosecond);
+
 void BM_CorrelatedDetectionsCounts(benchmark::State &state) {
     occusim::Context ctx;
     const int T = static_cast<int>(state.range(0));

@@ -112,7 +112,7 @@ struct SeasonsPrefix {
     void extend(int j, const double *m, double (*child)[K]) {
         for (int state : kOrder) {
             if (!(m[state] > 0)) continue;
-            const SurveyDetections x = split_detections(ctx, state, j, m[state]);
+            const SurveyDetections x = expected_detections(ctx, state, j, m[state]);
             const StateChange ch = state_change(ctx, state, j);
             change(ch, x.both, child[3]);
             change(ch, x.a, child[1]);
@@ -126,7 +126,7 @@ struct SeasonsPrefix {
         bool any = false;
         for (int state : kOrder) {
             if (!(m[state] > 0)) continue;
-            const SurveyDetections x = split_detections(ctx, state, j, m[state]);
+            const SurveyDetections x = expected_detections(ctx, state, j, m[state]);
             add[0] += x.none;
             add[1] += x.a;
             add[2] += x.b;

@@ -231,7 +231,7 @@ struct SingleSeasonPrefix {
     void extend(int j, const double *m, double (*child)[K]) {
         for (int s = 0; s < K; s++) {
             if (!walked(j, m[s])) continue;
-            const SurveyDetections x = split_detections(ctx, s + 1, j, m[s]);
+            const SurveyDetections x = expected_detections(ctx, s + 1, j, m[s]);
             if (x.none > 0) child[0][s] = x.none;
             if (x.a > 0) child[1][s] = x.a;
             if (x.b > 0) child[2][s] = x.b;
@@ -239,10 +239,23 @@ struct SingleSeasonPrefix {
         }
     }
     bool live(const double *m) const { return m[0] > 0 || m[1] > 0 || m[2] > 0; }
+    // Each history of the last survey gets the states' numbers added one
+    // after the other onto what its entry holds (the `neither` sites for the
+    // empty history), as the recursions add them.
     void last(int j, std::int64_t code, const double *m) {
-        for (int s = 0; s < K; s++)
-            if (walked(j, m[s]))
-                add_last_survey(ctx, static_cast<int>(code), split_detections(ctx, s + 1, j, m[s]));
+        double v[4] = {ctx.nx.get(code), ctx.nx.get(code | 1), ctx.nx.get(code | 2), ctx.nx.get(code | 3)};
+        bool any = false;
+        for (int s = 0; s < K; s++) {
+            if (!walked(j, m[s])) continue;
+            const SurveyDetections x = expected_detections(ctx, s + 1, j, m[s]);
+            v[0] += x.none;
+            v[1] += x.a;
+            v[2] += x.b;
+            v[3] += x.both;
+            any = true;
+        }
+        if (!any) return;
+        for (int digit = 0; digit < 4; digit++) ctx.nx.set(code | digit, v[digit]);
     }
 };
 

@@ -66,6 +66,34 @@ struct SurveyDetections {
 // both are, rA for A and then rBA among the sites where A was detected and
 // rBa among the others.
 SurveyDetections split_detections(Context &ctx, int state, int j, double n);
+// split_detections of an expected-value run, where every binomial split is
+// n * p: the same numbers, without the calls.
+inline SurveyDetections expected_detections(const Context &ctx, int state, int j, double n) {
+    SurveyDetections x;
+    switch (state) {
+    case 1:
+        x.a = n * ctx.pA[j];
+        x.none = n - x.a;
+        break;
+    case 2:
+        x.b = n * ctx.pB[j];
+        x.none = n - x.b;
+        break;
+    case 3: {
+        const double A = n * ctx.rA[j];
+        x.both = A * ctx.rBA[j];
+        const double notA = n - A;
+        x.b = notA * ctx.rBa[j];
+        x.none = notA - x.b;
+        x.a = A - x.both;
+        break;
+    }
+    default:
+        x.none = n;
+        break;
+    }
+    return x;
+}
 // Adds the four outcomes of the last survey to nx under the history `code`.
 void add_last_survey(Context &ctx, int code, const SurveyDetections &x);
 
