@@ -11,9 +11,13 @@
 // where both are available, pA or pB where one is. The history digit is
 // 2 * (B detected) + (A detected).
 //
-// The cohort recursions follow every branch (no test for empty cohorts), so
-// the order of the binomial splits, and hence of the random draws, is fixed by
-// the depth-first order alone.
+// Expected values are computed over the tree of history prefixes, with the
+// sites of each history prefix counted by occupancy state and availability at
+// the last survey (eight numbers), so that the many availability sequences
+// behind a history are summed as they go rather than followed one by one.
+// Random cohorts follow the depth-first cohort recursions, whose order of
+// binomial splits fixes the order of the random draws; a group without sites
+// draws nothing and is not followed.
 //
 // The site-by-site form writes the history file afresh with each distinct
 // history once, in ascending order, followed by a tab, a space and its number
@@ -21,6 +25,8 @@
 // number of surveys.
 #include "models/twospecies/corr_det.hpp"
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -29,6 +35,7 @@
 
 #include "core/errors.hpp"
 #include "history/writers.hpp"
+#include "models/twospecies/prefix_walk.hpp"
 #include "models/twospecies/two_species.hpp"
 
 namespace occusim {
@@ -40,6 +47,7 @@ namespace {
 // digit.
 void caphis2corrdet_single(Context &ctx, int code, int d, int prev, double n, const std::array<Vec, 2> &th,
                            const Vec &p, int digit) {
+    if (n == 0 && ctx.determ == 0) return;
     const int j = d - 1;
     double avail = ctx.binoml(n, th[prev][j]);
     double away = n - avail;
@@ -68,6 +76,7 @@ void caphis2corrdetBa(Context &ctx, int code, int d, int prevB, double n) {
 }
 
 void caphis2corrdetBA(Context &ctx, int code, int d, int prevA, int prevB, double n) {
+    if (n == 0 && ctx.determ == 0) return;
     const int j = d - 1;
     double Aav = ctx.binoml(n, ctx.thA[prevA][j]);
     double Anot = n - Aav;
@@ -103,6 +112,163 @@ void caphis2corrdetBA(Context &ctx, int code, int d, int prevA, int prevB, doubl
         ctx.nx.add(code | 2, x2 + z2);
         ctx.nx.add(code | 3, x3);
     }
+}
+
+namespace {
+
+// Hidden states of a history prefix: where only A is present, A available at
+// the previous survey or not (1, 0); where only B is, the same for B (3, 2);
+// where both are, 4 + 2 * (A available) + (B available). Before the first
+// survey no species counts as available. Expected values multiply as binoml
+// does in that mode, with the same expressions as the cohort recursions.
+struct CorrDetPrefix {
+    static constexpr int K = 8;
+    Context &ctx;
+    bool finite = true; // every count added to the table was a finite number
+
+    // The nine groups of sites where both species are present, by
+    // availability and then detection.
+    struct BothSplit {
+        double x3, x1, x2, x0; // both available: detections of A and B
+        double y1, y0;         // only A available
+        double z2, z0;         // only B available
+        double none;           // neither available
+    };
+    BothSplit split_both(int j, int prevA, int prevB, double n) const {
+        const double Aav = n * ctx.thA[prevA][j];
+        const double Anot = n - Aav;
+        const double both = Aav * ctx.thB[1][prevB][j];
+        const double Aonly = Aav - both;
+        const double Bonly = Anot * ctx.thB[0][prevB][j];
+        const double none = Anot - Bonly;
+        const double xA = both * ctx.rA[j];
+        const double xAnot = both - xA;
+        const double x3 = xA * ctx.rBA[j];
+        const double x2 = xAnot * ctx.rBa[j];
+        const double y1 = Aonly * ctx.pA[j];
+        const double z2 = Bonly * ctx.pB[j];
+        return {x3, xA - x3, x2, xAnot - x2, y1, Aonly - y1, z2, Bonly - z2, none};
+    }
+    // One species on its own: detected, available but missed, away.
+    struct SingleSplit {
+        double det, undet, away;
+    };
+    static SingleSplit split_single(double n, double th, double p) {
+        const double avail = n * th;
+        const double det = avail * p;
+        return {det, avail - det, n - avail};
+    }
+    SingleSplit split_A(int j, int prev, double n) const {
+        return split_single(n, ctx.thA[prev][j], ctx.pA[j]);
+    }
+    SingleSplit split_B(int j, int prev, double n) const {
+        return split_single(n, ctx.thB[0][prev][j], ctx.pB[j]);
+    }
+
+    void extend(int j, const double *m, double (*child)[K]) {
+        for (int prev = 0; prev < 2; prev++) {
+            if (m[prev] != 0) {
+                const SingleSplit x = split_A(j, prev, m[prev]);
+                child[1][1] += x.det;
+                child[0][1] += x.undet;
+                child[0][0] += x.away;
+            }
+            if (m[2 + prev] != 0) {
+                const SingleSplit x = split_B(j, prev, m[2 + prev]);
+                child[2][3] += x.det;
+                child[0][3] += x.undet;
+                child[0][2] += x.away;
+            }
+        }
+        for (int s = 4; s < 8; s++) {
+            if (m[s] == 0) continue;
+            const BothSplit x = split_both(j, (s - 4) / 2, s % 2, m[s]);
+            child[3][7] += x.x3;
+            child[1][7] += x.x1;
+            child[2][7] += x.x2;
+            child[0][7] += x.x0;
+            child[1][6] += x.y1;
+            child[0][6] += x.y0;
+            child[2][5] += x.z2;
+            child[0][5] += x.z0;
+            child[0][4] += x.none;
+        }
+    }
+    bool live(const double *m) const {
+        for (int s = 0; s < K; s++)
+            if (m[s] != 0) return true;
+        return false;
+    }
+    // The last survey: the three occupancy states go into the table one after
+    // the other, as their recursions do.
+    void last(int j, std::int64_t code, const double *m) {
+        double add[3][4] = {};
+        for (int prev = 0; prev < 2; prev++) {
+            if (m[prev] != 0) {
+                const SingleSplit x = split_A(j, prev, m[prev]);
+                add[0][0] += x.away + x.undet;
+                add[0][1] += x.det;
+            }
+            if (m[2 + prev] != 0) {
+                const SingleSplit x = split_B(j, prev, m[2 + prev]);
+                add[1][0] += x.away + x.undet;
+                add[1][2] += x.det;
+            }
+        }
+        for (int s = 4; s < 8; s++) {
+            if (m[s] == 0) continue;
+            const BothSplit x = split_both(j, (s - 4) / 2, s % 2, m[s]);
+            add[2][0] += x.x0 + x.y0 + x.z0 + x.none;
+            add[2][1] += x.x1 + x.y1;
+            add[2][2] += x.x2 + x.z2;
+            add[2][3] += x.x3;
+        }
+        for (const auto &state : add)
+            for (int digit = 0; digit < 4; digit++) {
+                if (state[digit] == 0) continue;
+                if (!std::isfinite(state[digit])) finite = false;
+                ctx.nx.add(code | digit, state[digit]);
+            }
+    }
+};
+
+bool all_finite(const Vec &v, int T) {
+    for (int j = 0; j < T; j++)
+        if (!std::isfinite(v[j])) return false;
+    return true;
+}
+
+// Whether every probability of the first T surveys and every group of sites
+// is a finite number. Only then do groups without sites stay without sites
+// (0 times anything finite), so that the walk may leave them out.
+bool finite_model(const Context &ctx, const TwoSpeciesOccupancy &o) {
+    const int T = ctx.nper;
+    for (double n : {o.nAonly, o.nBonly, o.nAB})
+        if (!std::isfinite(n)) return false;
+    for (const Vec *v : {&ctx.thA[0], &ctx.thA[1], &ctx.thB[0][0], &ctx.thB[0][1], &ctx.thB[1][0],
+                         &ctx.thB[1][1], &ctx.pA, &ctx.pB, &ctx.rA, &ctx.rBA, &ctx.rBa})
+        if (!all_finite(*v, T)) return false;
+    return true;
+}
+
+} // namespace
+
+void corr_det_expected(Context &ctx, const TwoSpeciesOccupancy &o) {
+    ctx.nx.set(0, o.neither);
+    if (finite_model(ctx, o)) {
+        CorrDetPrefix walk{ctx};
+        const double root[CorrDetPrefix::K] = {o.nAonly, 0, o.nBonly, 0, o.nAB, 0, 0, 0};
+        walk_history_tree(walk, ctx.err, ctx.nper, root);
+        if (walk.finite) return;
+        // Counts beyond the range of a double: infinities and undefined
+        // values depend on the order in which they meet, so the table is
+        // formed afresh path by path.
+        ctx.nx.reset(ctx.nx.size());
+        ctx.nx.set(0, o.neither);
+    }
+    caphis2corrdetA(ctx, 0, 1, 0, o.nAonly);
+    caphis2corrdetBa(ctx, 0, 1, 0, o.nBonly);
+    caphis2corrdetBA(ctx, 0, 1, 0, 0, o.nAB);
 }
 
 namespace {
@@ -172,13 +338,19 @@ void simulate_sites(Context &ctx) {
 
 [[noreturn]] void simulate_cohorts(Context &ctx) {
     TwoSpeciesOccupancy o = split_occupancy(ctx);
-    ctx.nx.set(0, o.neither);
     print_occupancy_counts(ctx.out, o);
-    caphis2corrdetA(ctx, 0, 1, 0, o.nAonly);
-    std::fprintf(ctx.out, "---------------");
-    caphis2corrdetBa(ctx, 0, 1, 0, o.nBonly);
-    std::fprintf(ctx.out, "---------------");
-    caphis2corrdetBA(ctx, 0, 1, 0, 0, o.nAB);
+    if (ctx.determ != 0) {
+        corr_det_expected(ctx, o);
+        std::fprintf(ctx.out, "---------------");
+        std::fprintf(ctx.out, "---------------");
+    } else {
+        ctx.nx.set(0, o.neither);
+        caphis2corrdetA(ctx, 0, 1, 0, o.nAonly);
+        std::fprintf(ctx.out, "---------------");
+        caphis2corrdetBa(ctx, 0, 1, 0, o.nBonly);
+        std::fprintf(ctx.out, "---------------");
+        caphis2corrdetBA(ctx, 0, 1, 0, 0, o.nAB);
+    }
     prnt_caphis2(ctx, ctx.nper, 1);
 }
 

@@ -10,15 +10,21 @@
 // 2 * (A present before) + (A present after). Detection at each survey follows
 // the single-season model; the history digit is 2 * (B detected) + (A detected).
 // The season layout only selects this model and fills the history file's
-// surveys-per-season list. The site-by-site form writes one line per site
+// surveys-per-season list. Expected values are computed over the tree of
+// history prefixes with the sites of each prefix counted by joint state (four
+// numbers); random cohorts follow the depth-first recursion, whose order fixes
+// the order of the random draws. The site-by-site form writes one line per site
 // without a frequency field: each digit followed by a tab.
 #include "models/twospecies/multiseason.hpp"
 
 #include <array>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "history/writers.hpp"
+#include "models/twospecies/prefix_walk.hpp"
 #include "models/twospecies/two_species.hpp"
 
 namespace occusim {
@@ -31,12 +37,7 @@ constexpr int kaA = 1 * kVecLen; // A arrives
 constexpr int kAa = 2 * kVecLen; // A leaves
 constexpr int kAA = 3 * kVecLen; // A stays
 
-// Probabilities of the change after survey j (from 0) for a site in joint
-// state `state` (0 neither, 1 A only, 2 B only, 3 both): A present after the
-// change, and B present after it among the sites with and without A then.
-struct StateChange {
-    double pA_after, pB_with, pB_without;
-};
+} // namespace
 
 StateChange state_change(const Context &ctx, int state, int j) {
     switch (state) {
@@ -50,8 +51,6 @@ StateChange state_change(const Context &ctx, int state, int j) {
         return {1 - ctx.epsAB[j], 1 - ctx.epsB[kAA + j], 1 - ctx.epsB[kAa + j]};
     }
 }
-
-} // namespace
 
 void ms2caphis(Context &ctx, int state, int code, int d, double n) {
     if (!(n > 0)) return;
@@ -80,6 +79,83 @@ void ms2srv(Context &ctx, int state, int code, int d, double n) {
     ms2caphis(ctx, 1, code, d + 1, Aonly);
     ms2caphis(ctx, 2, code, d + 1, Bonly);
     ms2caphis(ctx, 0, code, d + 1, none);
+}
+
+namespace {
+
+// The joint states over the tree of history prefixes: the sites of a history
+// prefix by joint state at the next survey (index = state). As in the cohort
+// recursion, only groups with sites go on, after the detections and after the
+// change of state alike, so the counts are those of the recursion up to the
+// rounding of their sums. States are taken in the recursion's order of
+// cohorts: both, A only, B only, neither.
+struct SeasonsPrefix {
+    static constexpr int K = 4;
+    static constexpr int kOrder[K] = {3, 1, 2, 0};
+    Context &ctx;
+    bool finite = true; // every count added to the table was a finite number
+
+    // Adds n sites that showed one digit, moved on by the change ch to their
+    // states at the next survey, into `to`.
+    static void change(const StateChange &ch, double n, double *to) {
+        if (!(n > 0)) return;
+        const double withA = n * ch.pA_after;
+        const double bothAfter = withA * ch.pB_with;
+        const double Bonly = (n - withA) * ch.pB_without;
+        const double Aonly = withA - bothAfter;
+        const double none = n - withA - Bonly;
+        if (bothAfter > 0) to[3] += bothAfter;
+        if (Aonly > 0) to[1] += Aonly;
+        if (Bonly > 0) to[2] += Bonly;
+        if (none > 0) to[0] += none;
+    }
+    void extend(int j, const double *m, double (*child)[K]) {
+        for (int state : kOrder) {
+            if (!(m[state] > 0)) continue;
+            const SurveyDetections x = expected_detections(ctx, state, j, m[state]);
+            const StateChange ch = state_change(ctx, state, j);
+            change(ch, x.both, child[3]);
+            change(ch, x.a, child[1]);
+            change(ch, x.b, child[2]);
+            change(ch, x.none, child[0]);
+        }
+    }
+    bool live(const double *m) const { return m[0] > 0 || m[1] > 0 || m[2] > 0 || m[3] > 0; }
+    void last(int j, std::int64_t code, const double *m) {
+        double add[4] = {};
+        bool any = false;
+        for (int state : kOrder) {
+            if (!(m[state] > 0)) continue;
+            const SurveyDetections x = expected_detections(ctx, state, j, m[state]);
+            add[0] += x.none;
+            add[1] += x.a;
+            add[2] += x.b;
+            add[3] += x.both;
+            any = true;
+        }
+        if (!any) return;
+        for (int digit = 0; digit < 4; digit++) {
+            if (!std::isfinite(add[digit])) finite = false;
+            ctx.nx.add(code | digit, add[digit]);
+        }
+    }
+};
+
+} // namespace
+
+void seasons_expected(Context &ctx, const TwoSpeciesOccupancy &o) {
+    SeasonsPrefix walk{ctx};
+    const double root[SeasonsPrefix::K] = {o.neither, o.nAonly, o.nBonly, o.nAB};
+    walk_history_tree(walk, ctx.err, ctx.nper, root);
+    if (walk.finite) return;
+    // Counts beyond the range of a double: infinities and undefined values
+    // depend on the order in which they meet, so the table is formed afresh
+    // path by path.
+    ctx.nx.reset(ctx.nx.size());
+    ms2caphis(ctx, 3, 0, 1, o.nAB);
+    ms2caphis(ctx, 1, 0, 1, o.nAonly);
+    ms2caphis(ctx, 2, 0, 1, o.nBonly);
+    ms2caphis(ctx, 0, 0, 1, o.neither);
 }
 
 namespace {
@@ -136,14 +212,20 @@ void simulate_sites(Context &ctx) {
     std::fprintf(ctx.out, "\nsimulating by cohort...\n");
     TwoSpeciesOccupancy o = split_occupancy(ctx);
     print_occupancy_counts(ctx.out, o);
-    ms2caphis(ctx, 3, 0, 1, o.nAB);
-    std::fprintf(ctx.out, "---------\n");
-    ms2caphis(ctx, 1, 0, 1, o.nAonly);
-    std::fprintf(ctx.out, "---------\n");
-    ms2caphis(ctx, 2, 0, 1, o.nBonly);
-    std::fprintf(ctx.out, "---------\n");
-    ms2caphis(ctx, 0, 0, 1, o.neither);
-    std::fprintf(ctx.out, "---------\n");
+    if (ctx.determ != 0) {
+        seasons_expected(ctx, o);
+        for (int cohort = 0; cohort < 4; cohort++) std::fprintf(ctx.out, "---------\n");
+    } else {
+        // Random cohorts draw state by state, depth first.
+        ms2caphis(ctx, 3, 0, 1, o.nAB);
+        std::fprintf(ctx.out, "---------\n");
+        ms2caphis(ctx, 1, 0, 1, o.nAonly);
+        std::fprintf(ctx.out, "---------\n");
+        ms2caphis(ctx, 2, 0, 1, o.nBonly);
+        std::fprintf(ctx.out, "---------\n");
+        ms2caphis(ctx, 0, 0, 1, o.neither);
+        std::fprintf(ctx.out, "---------\n");
+    }
     prnt_caphis2(ctx, ctx.nper, 1);
 }
 

@@ -25,6 +25,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 #include "core/count_setup.hpp"
@@ -32,6 +33,7 @@
 #include "history/writers.hpp"
 #include "models/twospecies/corr_det.hpp"
 #include "models/twospecies/multiseason.hpp"
+#include "models/twospecies/prefix_walk.hpp"
 
 namespace occusim {
 
@@ -212,6 +214,62 @@ void caphis2(Context &ctx, int code, int d, int state, double n) {
 
 namespace {
 
+// The single-season expected values over the tree of history prefixes. The
+// occupancy state of a site never changes, so each state reaches a history
+// prefix by one sequence of outcomes only: the three states are carried side
+// by side, each with the very numbers its own cohort recursion forms, and the
+// last survey adds them into the table state by state in the order of the
+// recursion (A only, B only, both). The counts are therefore those of caphis2
+// to the last bit. As there, every state enters the first survey whatever its
+// number of sites, and after it only outcomes with sites go on.
+struct SingleSeasonPrefix {
+    static constexpr int K = 3; // states 1, 2, 3 at 0, 1, 2
+    Context &ctx;
+
+    static bool walked(int j, double n) { return j == 0 || n > 0; }
+
+    void extend(int j, const double *m, double (*child)[K]) {
+        for (int s = 0; s < K; s++) {
+            if (!walked(j, m[s])) continue;
+            const SurveyDetections x = expected_detections(ctx, s + 1, j, m[s]);
+            if (x.none > 0) child[0][s] = x.none;
+            if (x.a > 0) child[1][s] = x.a;
+            if (x.b > 0) child[2][s] = x.b;
+            if (x.both > 0) child[3][s] = x.both;
+        }
+    }
+    bool live(const double *m) const { return m[0] > 0 || m[1] > 0 || m[2] > 0; }
+    // Each history of the last survey gets the states' numbers added one
+    // after the other onto what its entry holds (the `neither` sites for the
+    // empty history), as the recursions add them.
+    void last(int j, std::int64_t code, const double *m) {
+        double v[4] = {ctx.nx.get(code), ctx.nx.get(code | 1), ctx.nx.get(code | 2), ctx.nx.get(code | 3)};
+        bool any = false;
+        for (int s = 0; s < K; s++) {
+            if (!walked(j, m[s])) continue;
+            const SurveyDetections x = expected_detections(ctx, s + 1, j, m[s]);
+            v[0] += x.none;
+            v[1] += x.a;
+            v[2] += x.b;
+            v[3] += x.both;
+            any = true;
+        }
+        if (!any) return;
+        for (int digit = 0; digit < 4; digit++) ctx.nx.set(code | digit, v[digit]);
+    }
+};
+
+} // namespace
+
+void two_species_expected(Context &ctx, const TwoSpeciesOccupancy &o) {
+    ctx.nx.set(0, o.neither);
+    SingleSeasonPrefix walk{ctx};
+    const double root[3] = {o.nAonly, o.nBonly, o.nAB};
+    walk_history_tree(walk, ctx.err, ctx.nper, root);
+}
+
+namespace {
+
 // The cohort forms keep their counts in a table of 2 * 4^T entries; from 15
 // surveys on that size no longer fits in 32 bits and the run is refused as a
 // failed allocation. Site-by-site runs need no table; their lines hold at most
@@ -262,11 +320,16 @@ void simulate_sites(Context &ctx) {
 
 [[noreturn]] void simulate_cohorts(Context &ctx) {
     TwoSpeciesOccupancy o = split_occupancy(ctx);
-    ctx.nx.set(0, o.neither);
     print_occupancy_counts(ctx.out, o);
-    caphis2(ctx, 0, 1, 1, o.nAonly);
-    caphis2(ctx, 0, 1, 2, o.nBonly);
-    caphis2(ctx, 0, 1, 3, o.nAB);
+    if (ctx.determ != 0) {
+        two_species_expected(ctx, o);
+    } else {
+        // Random cohorts draw state by state, depth first.
+        ctx.nx.set(0, o.neither);
+        caphis2(ctx, 0, 1, 1, o.nAonly);
+        caphis2(ctx, 0, 1, 2, o.nBonly);
+        caphis2(ctx, 0, 1, 3, o.nAB);
+    }
     prnt_caphis2(ctx, ctx.nper, 1);
 }
 

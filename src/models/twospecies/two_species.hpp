@@ -40,6 +40,15 @@ void draw_site_occupancy(Context &ctx, bool &A, bool &B);
 // "nAonly,nBonly,nAB,neither: ..." line of the console.
 void print_occupancy_counts(std::FILE *f, const TwoSpeciesOccupancy &o);
 
+// Expected-value form of the single-season model: puts the `neither` sites of
+// `o` at the empty history and adds the expected number of sites of every
+// history of the other three states into nx, exactly the counts that caphis2
+// gives state by state. It prints nothing on the console (a long walk shows a
+// progress line when the error stream is a terminal) and allocates nothing
+// beyond the table's own pages, so it can be called again with other
+// parameters (after ctx.nx.reset, or on a table whose entries are zero).
+void two_species_expected(Context &ctx, const TwoSpeciesOccupancy &o);
+
 // Which of the two uniforms drawn at a survey where both species can be
 // detected decides A's detection; the other decides B's.
 enum class UniformForA { First, Second };
@@ -57,6 +66,34 @@ struct SurveyDetections {
 // both are, rA for A and then rBA among the sites where A was detected and
 // rBa among the others.
 SurveyDetections split_detections(Context &ctx, int state, int j, double n);
+// split_detections of an expected-value run, where every binomial split is
+// n * p: the same numbers, without the calls.
+inline SurveyDetections expected_detections(const Context &ctx, int state, int j, double n) {
+    SurveyDetections x;
+    switch (state) {
+    case 1:
+        x.a = n * ctx.pA[j];
+        x.none = n - x.a;
+        break;
+    case 2:
+        x.b = n * ctx.pB[j];
+        x.none = n - x.b;
+        break;
+    case 3: {
+        const double A = n * ctx.rA[j];
+        x.both = A * ctx.rBA[j];
+        const double notA = n - A;
+        x.b = notA * ctx.rBa[j];
+        x.none = notA - x.b;
+        x.a = A - x.both;
+        break;
+    }
+    default:
+        x.none = n;
+        break;
+    }
+    return x;
+}
 // Adds the four outcomes of the last survey to nx under the history `code`.
 void add_last_survey(Context &ctx, int code, const SurveyDetections &x);
 

@@ -4,6 +4,13 @@
 // availability.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <map>
+
+#include "cli/run.hpp"
+#include "models/twospecies/reference_cohorts.hpp"
+#include "models/twospecies/sweep.hpp"
 #include "support/cli.hpp"
 #include "support/history.hpp"
 
@@ -126,3 +133,82 @@ TEST(CorrelatedDetections, SiteBySiteAndCohortRandomDataAgreeWithExpectedValues)
 }
 
 } // namespace
+
+namespace walk {
+
+using namespace occusim::testing::sweep;
+
+Args random_line(Lines &g) {
+    const int T = g.surveys(6);
+    Args a = with({"T=" + std::to_string(T)}, g.sites(g.chance(33)));
+    a = with(a, {"psiA=" + g.prob(), "psiBA=" + g.prob(), "psiBa=" + g.prob(), "pA=" + g.probs(T),
+                 "pB=" + g.probs(T), "rA=" + g.probs(T), "rBA=" + g.probs(T), "rBa=" + g.probs(T),
+                 "thBA=" + g.probs(T)});
+    for (const char *th : {"thA=", "thA'=", "thBA'=", "thBa=", "thBa'="})
+        if (g.chance(80)) a.push_back(th + g.probs(T));
+    return a;
+}
+
+TEST(CorrelatedDetections, PrefixWalkAgreesWithThePathByPathRecursions) {
+    Lines g(7031);
+    const int wanted = lines_wanted();
+    Summary s = run_sweep([&] { return random_line(g); }, occusim::testing::reference::corr_det_cohorts,
+                          "2-species corr. detections simulation:", wanted);
+    EXPECT_EQ(s.compared, wanted);
+    EXPECT_GT(s.random, wanted / 5);
+    for (const auto &f : s.failures) ADD_FAILURE() << f;
+    for (const auto &b : s.boundary) std::printf("rounding boundary: %s\n", b.c_str());
+}
+
+TEST(CorrelatedDetections, RandomGroupsWithoutSitesAreNotFollowed) {
+    // Ten sites over nine surveys: the recursions that followed every empty
+    // group (9^9 calls for the sites with both species) drew the same
+    // uniforms and wrote this file.
+    auto r = run_cli(with({"T=9", "N=10"}, with(kModel, {"STOCH", "SEED=4"})));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("nAonly,nBonly,nAB,neither: 1.000000 0.000000 6.000000 3.000000"),
+              std::string::npos);
+    EXPECT_EQ(r.pao(), "8\t9\n"
+                       "0\t0\t0\t0\t0\t0\t0\t0\t0\t3.000000\n"
+                       "0\t0\t0\t1\t1\t0\t1\t1\t1\t1.000000\n"
+                       "0\t0\t2\t3\t0\t0\t3\t1\t3\t1.000000\n"
+                       "0\t1\t1\t1\t0\t0\t3\t2\t2\t1.000000\n"
+                       "0\t3\t0\t0\t0\t1\t0\t2\t1\t1.000000\n"
+                       "1\t0\t0\t1\t3\t3\t3\t3\t1\t1.000000\n"
+                       "3\t0\t0\t1\t3\t3\t0\t0\t0\t1.000000\n"
+                       "3\t3\t1\t0\t3\t1\t0\t3\t3\t1.000000\n"
+                       "0\n0\n9\nsimulated data from occusim8\n");
+}
+
+TEST(CorrelatedDetections, ExpectedValuesTouchOnlyTheHistoriesTheyWrite) {
+    // Half the sites hold A only, available at surveys 1, 3, ... and then
+    // always seen; the other half hold B only, always available and seen with
+    // .5. Of the 4^12 histories 2^12 + 1 have sites; every other branch,
+    // among them all of the 9^12 paths of the empty group with both species,
+    // is empty and must be left alone: every page of the count table that
+    // comes into being holds a history with sites.
+    occusim::testing::TempDir dir;
+    std::FILE *out = std::tmpfile();
+    std::FILE *err = std::tmpfile();
+    occusim::Context ctx;
+    ctx.out = out;
+    ctx.err = err;
+    ctx.workdir = dir.path;
+    const int status = occusim::execute(ctx, {"occusim8", "T=12", "N=100", "psiA=.5", "psiBA=0", "psiBa=1",
+                                              "thA=1", "thA'=0", "pA=1", "thBA=1", "pB=.5"});
+    EXPECT_EQ(status, 0);
+    std::map<std::int64_t, bool> page_has_sites;
+    ctx.nx.for_each([&](std::int64_t code, double v) {
+        page_has_sites[code >> occusim::CountTable::PAGE_BITS] |= v > 0;
+    });
+    EXPECT_EQ(page_has_sites.size(), 65u); // 64 pages of B's histories, A's 101010101010
+    for (const auto &[page, used] : page_has_sites) EXPECT_TRUE(used) << "page " << page;
+    const std::string pao = read_file(dir.path + "/occusim.pao");
+    EXPECT_EQ(pao.substr(0, pao.find('\n')), "4097\t12");
+    EXPECT_NE(pao.find("1\t0\t1\t0\t1\t0\t1\t0\t1\t0\t1\t0\t50.000000\n"), std::string::npos);
+    EXPECT_NE(pao.find("2\t2\t2\t2\t2\t2\t2\t2\t2\t2\t2\t2\t0.012207\n"), std::string::npos);
+    std::fclose(out);
+    std::fclose(err);
+}
+
+} // namespace walk

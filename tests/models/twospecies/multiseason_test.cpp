@@ -4,6 +4,10 @@
 // dispatch.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
+#include "models/twospecies/reference_cohorts.hpp"
+#include "models/twospecies/sweep.hpp"
 #include "support/cli.hpp"
 #include "support/history.hpp"
 
@@ -133,3 +137,32 @@ TEST(TwoSpeciesSeasons, SiteBySiteAndCohortRandomDataAgreeWithExpectedValues) {
 }
 
 } // namespace
+
+namespace walk {
+
+using namespace occusim::testing::sweep;
+
+Args random_line(Lines &g) {
+    const int T = 1 + g.surveys(4);
+    Args a =
+        with({"T=" + std::to_string(T), T > 2 && g.chance(30) ? "SPS=2" : "SPS=1"}, g.sites(g.chance(33)));
+    a = with(a, {"psiA=" + g.prob(), "psiBA=" + g.prob(), "psiBa=" + g.prob(), "pA=" + g.probs(T),
+                 "pB=" + g.probs(T), "rA=" + g.probs(T), "rBA=" + g.probs(T), "rBa=" + g.probs(T)});
+    for (const char *change : {"gamAb=", "gamAB=", "epsAb=", "epsAB=", "gamBaa=", "gamBaA=", "gamBAa=",
+                               "gamBAA=", "epsBaa=", "epsBaA=", "epsBAa=", "epsBAA="})
+        if (g.chance(80)) a.push_back(change + g.probs(T));
+    return a;
+}
+
+TEST(TwoSpeciesSeasons, PrefixWalkAgreesWithThePathByPathRecursion) {
+    Lines g(4242);
+    const int wanted = lines_wanted();
+    Summary s = run_sweep([&] { return random_line(g); }, occusim::testing::reference::seasons_cohorts,
+                          "2-species multiseason simulation:", wanted);
+    EXPECT_EQ(s.compared, wanted);
+    EXPECT_GT(s.random, wanted / 5);
+    for (const auto &f : s.failures) ADD_FAILURE() << f;
+    for (const auto &b : s.boundary) std::printf("rounding boundary: %s\n", b.c_str());
+}
+
+} // namespace walk

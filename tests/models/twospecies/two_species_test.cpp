@@ -3,6 +3,8 @@
 // phi parameterisation, the refused parameter combinations and design limits.
 #include <gtest/gtest.h>
 
+#include "models/twospecies/reference_cohorts.hpp"
+#include "models/twospecies/sweep.hpp"
 #include "support/cli.hpp"
 #include "support/history.hpp"
 
@@ -153,3 +155,36 @@ TEST(TwoSpecies, SiteBySiteAndCohortRandomDataAgreeWithExpectedValues) {
 }
 
 } // namespace
+
+namespace walk {
+
+using namespace occusim::testing::sweep;
+
+Args random_line(Lines &g) {
+    const int T = g.surveys(7);
+    Args a = with({"T=" + std::to_string(T)}, g.sites(g.chance(33)));
+    a.push_back("psiA=" + g.prob());
+    if (g.chance(20)) {
+        static const char *const phis[] = {"phi=0.5", "phi=1", "phi=1.5"};
+        static const char *const dltas[] = {"dlta=0.5", "dlta=1", "dlta=1.2"};
+        a = with(a, {"psiB=" + g.prob(), phis[g.below(3)], "rB=" + g.probs(T), dltas[g.below(3)]});
+    } else {
+        a = with(a, {"psiBA=" + g.prob(), "psiBa=" + g.prob(), "rBA=" + g.probs(T), "rBa=" + g.probs(T)});
+    }
+    return with(a, {"pA=" + g.probs(T), "pB=" + g.probs(T), "rA=" + g.probs(T)});
+}
+
+TEST(TwoSpecies, PrefixWalkGivesTheCohortRecursionsCountsToTheLastBit) {
+    // The occupancy state never changes, so the walk forms every count with
+    // the recursion's own operations: no history may differ even by rounding.
+    Lines g(20261208);
+    const int wanted = lines_wanted();
+    Summary s = run_sweep([&] { return random_line(g); }, occusim::testing::reference::two_species_cohorts,
+                          "2-species simulation:\npA  =", wanted);
+    EXPECT_EQ(s.compared, wanted);
+    EXPECT_GT(s.random, wanted / 5);
+    for (const auto &f : s.failures) ADD_FAILURE() << f;
+    for (const auto &b : s.boundary) ADD_FAILURE() << "rounding differs: " << b;
+}
+
+} // namespace walk
