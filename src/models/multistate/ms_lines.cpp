@@ -3,6 +3,7 @@
 // without a count in stochastic mode, each standing for one site.
 #include "models/multistate/ms_lines.hpp"
 
+#include <charconv>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -35,6 +36,17 @@ void summarise_ms_histories(Context &ctx, int T, const char *farewell) {
     finish(0);
 }
 
+int format_count(char *buf, std::size_t room, double x) {
+    if (std::isfinite(x)) {
+        // Fixed notation with a precision is printf's %f, digit for digit,
+        // without the cost of the format machinery.
+        auto res = std::to_chars(buf, buf + room, x, std::chars_format::fixed, 6);
+        if (res.ec == std::errc()) return static_cast<int>(res.ptr - buf);
+    }
+    const int n = std::snprintf(buf, room, "%f", x);
+    return n < static_cast<int>(room) ? n : static_cast<int>(room) - 1;
+}
+
 void print_mscaphis(Context &ctx, std::int64_t code, double x) {
     const int T = ctx.num_srvys;
     if (T < 0 || T > kMaxMsSurveys)
@@ -53,7 +65,10 @@ void print_mscaphis(Context &ctx, std::int64_t code, double x) {
         if (i > 0) line[len++] = '\t';
         line[len++] = history[i];
     }
-    if (ctx.determ != 0) len += std::snprintf(line + len, sizeof line - len - 1, "\t%f", x);
+    if (ctx.determ != 0) {
+        line[len++] = '\t';
+        len += format_count(line + len, sizeof line - len - 1, x);
+    }
     line[len++] = '\n';
 
     const double copies = ctx.determ != 0 ? 1.0 : std::trunc(x + 0.5);

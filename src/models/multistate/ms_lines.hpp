@@ -5,6 +5,7 @@
 // temporary history file the multistate models write these lines to.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -18,6 +19,10 @@ inline constexpr int kMaxMsSurveys = 9;
 // Writes the multistate history line(s) of decimal history code `code` with
 // count x to the temporary history file (fp2) and counts them in nout.
 void print_mscaphis(Context &ctx, std::int64_t code, double x);
+
+// Writes x as printf's "%f" would (six decimals) into buf, which has room
+// characters, and returns the number of characters written (no NUL).
+int format_count(char *buf, std::size_t room, double x);
 
 // Refuses a multistate run whose T surveys do not fit a decimal history code.
 void require_ms_surveys(int T);
