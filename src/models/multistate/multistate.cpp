@@ -30,23 +30,23 @@ namespace {
 
 constexpr double kUnsetDlta = -1; // the driver's marker for an entry no option set
 
-void mscap(Context &ctx, int c, std::int64_t code, int s, double x);
+void mscap(Context &ctx, MsTally *t, int c, std::int64_t code, int s, double x);
 
 // State step at survey c (1-based) for x sites whose state at survey c-1 was
 // s: occupied with psiMS[0][s], breeding given occupied with psiMS[1][s].
-void mscap1(Context &ctx, int c, std::int64_t code, int s, double x) {
+void mscap1(Context &ctx, MsTally *t, int c, std::int64_t code, int s, double x) {
     // A group of no sites yields no line and draws nothing: skip it whole.
     if (c > ctx.num_srvys || x == 0) return;
     const double occ = ctx.binoml(x, ctx.psiMS[0][s][c - 1]);
     const double brd = ctx.binoml(occ, ctx.psiMS[1][s][c - 1]);
-    mscap(ctx, c, code, 0, x - occ);
-    mscap(ctx, c, code, 1, occ - brd);
-    mscap(ctx, c, code, 2, brd);
+    mscap(ctx, t, c, code, 0, x - occ);
+    mscap(ctx, t, c, code, 1, occ - brd);
+    mscap(ctx, t, c, code, 2, brd);
 }
 
 // Observation step at survey c for x sites in state s: detected with
 // pMS[0][s]; among the detected, young seen with dlta (never in state 1).
-void mscap(Context &ctx, int c, std::int64_t code, int s, double x) {
+void mscap(Context &ctx, MsTally *t, int c, std::int64_t code, int s, double x) {
     if (x == 0) return;
     const int T = ctx.num_srvys;
     const std::int64_t place = place_value(T - c);
@@ -54,13 +54,13 @@ void mscap(Context &ctx, int c, std::int64_t code, int s, double x) {
     double young = ctx.binoml(det, ctx.dlta[c - 1]);
     if (s == 1) young = 0; // drawn all the same, so a seed gives the same data
     if (c == T) {
-        print_mscaphis(ctx, code, x - det);
-        print_mscaphis(ctx, code + place, det - young);
-        print_mscaphis(ctx, code + 2 * place, young);
+        print_mscaphis(ctx, code, x - det, t);
+        print_mscaphis(ctx, code + place, det - young, t);
+        print_mscaphis(ctx, code + 2 * place, young, t);
     } else {
-        mscap1(ctx, c + 1, code, s, x - det);
-        mscap1(ctx, c + 1, code + place, s, det - young);
-        mscap1(ctx, c + 1, code + 2 * place, s, young);
+        mscap1(ctx, t, c + 1, code, s, x - det);
+        mscap1(ctx, t, c + 1, code + place, s, det - young);
+        mscap1(ctx, t, c + 1, code + 2 * place, s, young);
     }
 }
 
@@ -244,11 +244,13 @@ void do_multistate_sim(Context &ctx, double N) {
     std::fclose(open_for_writing(ctx, "occusim.inp"));
     ctx.fp2 = open_for_writing(ctx, "occusim.tmp");
 
-    if (ctx.SIMTYPE == 2)
+    if (ctx.SIMTYPE == 2) {
         simmscap(ctx, N);
-    else
-        mscap1(ctx, 1, 0, 0, N);
-    summarise_ms_histories(ctx, T, "end of program(occusim8.exe)\n");
+        summarise_ms_histories(ctx, T, "end of program(occusim8.exe)\n");
+    }
+    MsTally tally(ctx, N);
+    mscap1(ctx, &tally, 1, 0, 0, N);
+    summarise_ms_histories(ctx, T, "end of program(occusim8.exe)\n", &tally);
 }
 
 } // namespace occusim
