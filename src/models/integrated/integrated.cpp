@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "core/errors.hpp"
+#include "core/progress.hpp"
 #include "models/multistate/ms_lines.hpp"
 
 namespace occusim {
@@ -37,6 +38,8 @@ struct IntRun {
     Context &ctx;
     int T;
     std::uint64_t place[kMaxCohortSurveys + 1]; // place[k] = 10^(T-k)
+    Progress *progress = nullptr;
+    double units = 0, done = 0; // all units and those written so far
 };
 
 [[noreturn]] void subscript_error(Context &ctx, int k) {
@@ -97,6 +100,10 @@ void imcap(IntRun &run, int k, std::uint64_t code, int occupied, int area, doubl
     if (k == run.T) {
         print_mscaphis(ctx, static_cast<std::int64_t>(missed), n - d);
         print_mscaphis(ctx, static_cast<std::int64_t>(seen), d);
+        if (run.progress && run.units > 0) {
+            run.done += n;
+            run.progress->update(run.done / run.units);
+        }
     } else {
         immov(run, k + 1, missed, occupied, area, n - d);
         immov(run, k + 1, seen, occupied, area, d);
@@ -230,7 +237,10 @@ void do_integrated_model_sim(Context &ctx, const Args &, int simtype) {
     if (by_unit) {
         simulate_units(ctx, T, static_cast<int>(rounded));
     } else {
+        Progress progress(ctx.err, "expected histories");
         IntRun run{ctx, T, {}};
+        run.progress = &progress;
+        run.units = ctx.ns;
         std::uint64_t p = 1;
         for (int k = T; k >= 1; k--) {
             run.place[k] = p;
