@@ -41,7 +41,7 @@ void run_program(benchmark::State &state, Args args) {
 }
 
 // Nine surveys, each its own season: every branch of states and codes live.
-const Args kPsiR = {"T=9",    "N=1000", "SPS=1",  "psi0=.6", "R0=.5",  "Cpsi0=.3", "Cpsi1=.8", "Cpsi2=.9",
+const Args kPsiR = {"T=9",    "N=1000", "SPS=1",  "psi0=.6", "R0=.5", "Cpsi0=.3", "Cpsi1=.8", "Cpsi2=.9",
                     "cR0=.3", "cR1=.3", "cR2=.7", "p1=.5",   "p2=.8", "dlta=.5",  "QUIET"};
 
 void BM_MultistatePsiR_T9_File(benchmark::State &state) {
@@ -80,18 +80,17 @@ BENCHMARK(BM_MultistatePsiR_T9_ExpectedCounts)->Unit(benchmark::kMillisecond);
 #endif
 
 void BM_Integrated_T9_File(benchmark::State &state) {
-    run_program(state, {"T=9",      "N=1000",   "pi=.5",    "psiA=.8",  "psiB=.6",    "pA=.7",
-                        "pB=.6",    "eta0AA=.8", "eta1AA=.6", "eta0BA=.3", "eta1BA=.4", "gamAA=.2",
-                        "gamAB=.3", "gamBA=.4", "gamBB=.1", "epsAA=.1", "epsAB=.2",   "epsBA=.3",
-                        "epsBB=.4", "QUIET",    "INTEGRATED"});
+    run_program(state,
+                {"T=9",       "N=1000",    "pi=.5",     "psiA=.8",   "psiB=.6",  "pA=.7",    "pB=.6",
+                 "eta0AA=.8", "eta1AA=.6", "eta0BA=.3", "eta1BA=.4", "gamAA=.2", "gamAB=.3", "gamBA=.4",
+                 "gamBB=.1",  "epsAA=.1",  "epsAB=.2",  "epsBA=.3",  "epsBB=.4", "QUIET",    "INTEGRATED"});
 }
 BENCHMARK(BM_Integrated_T9_File)->Unit(benchmark::kSecond)->Iterations(1);
 
 // Twenty surveys in seasons of five: entry, departure and detection all
 // uncertain (four million paths, a million histories).
 void BM_StagEntry_T20_File(benchmark::State &state) {
-    run_program(state,
-                {"T=20", "N=1000", "psi=.7", "p=.6", "SPS=5", "Ent=.5", "Dep=.3", "QUIET", "STAG"});
+    run_program(state, {"T=20", "N=1000", "psi=.7", "p=.6", "SPS=5", "Ent=.5", "Dep=.3", "QUIET", "STAG"});
 }
 BENCHMARK(BM_StagEntry_T20_File)->Unit(benchmark::kSecond)->Iterations(1);
 

@@ -1,6 +1,9 @@
 // Line writer of the multistate models. One history with count x becomes one
 // line carrying x in expected-value mode, or x (rounded) identical lines
 // without a count in stochastic mode, each standing for one site.
+//
+// The tally keeps, while the lines are written, what the summariser would
+// read back from them, so that the history file is written directly.
 #include "models/multistate/ms_lines.hpp"
 
 #include <algorithm>
@@ -197,7 +200,8 @@ bool MsTally::summarise(int T) {
     std::fprintf(ctx_.fp2, "%d%c%d\n", written, '\t', ctx_.num_srvys);
     std::fwrite(body.data(), 1, body.size(), ctx_.fp2);
     std::fprintf(ctx_.fp2, "0\n0\n%d", ctx_.SRVYPERSEASN[0]);
-    for (int k = 1; k < kVecLen && ctx_.SRVYPERSEASN[k] > 0; k++) std::fprintf(ctx_.fp2, ",%d", ctx_.SRVYPERSEASN[k]);
+    for (int k = 1; k < kVecLen && ctx_.SRVYPERSEASN[k] > 0; k++)
+        std::fprintf(ctx_.fp2, ",%d", ctx_.SRVYPERSEASN[k]);
     std::fputs(kClosingText, ctx_.fp2);
     ctx_.history_written = true;
     std::fclose(ctx_.fp2);

@@ -62,7 +62,7 @@ struct StagRun {
     char text[kMaxRecursiveSurveys + 1]; // history text of the recursion
     Merge *merge = nullptr;              // the recursion's listing (none: lines go to the file)
     Progress *progress = nullptr;
-    double sites = 0;                    // all sites, for the progress line
+    double sites = 0; // all sites, for the progress line
 };
 
 // One listing line: each history character followed by a tab, then the count.

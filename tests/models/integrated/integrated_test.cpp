@@ -248,9 +248,9 @@ TEST(Integrated, CohortFormMatchesTheBranchByBranchReference) {
         std::snprintf(buf, sizeof buf, "%.3f", r < 150 ? 0.0 : r < 300 ? 1.0 : (r % 997) / 997.0);
         return std::string(buf);
     };
-    const char *names[] = {"pi",     "psiA",   "psiB",  "pA",    "pB",    "eta0AA", "eta1AA",
-                           "eta0BA", "eta1BA", "gamAA", "gamAB", "gamBA", "gamBB",  "epsAA",
-                           "epsAB",  "epsBA",  "epsBB"};
+    const char *names[] = {"pi",     "psiA",   "psiB",   "pA",    "pB",    "eta0AA",
+                           "eta1AA", "eta0BA", "eta1BA", "gamAA", "gamAB", "gamBA",
+                           "gamBB",  "epsAA",  "epsAB",  "epsBA", "epsBB"};
     int stochastic = 0, listed = 0;
     for (int trial = 0; trial < 1000; trial++) {
         const int T = 1 + trial % 4;

@@ -73,7 +73,8 @@ class IntegratedPaths {
         change(k, h, occ, X, 1, n - a);
     }
     void change(int k, const std::string &h, int occ, int X, int Y, double n) {
-        double o = occ ? ctx_.binoml(n, 1 - block(ctx_.epsB, X, Y, k - 2)) : ctx_.binoml(n, block(ctx_.gamB, X, Y, k - 2));
+        double o = occ ? ctx_.binoml(n, 1 - block(ctx_.epsB, X, Y, k - 2))
+                       : ctx_.binoml(n, block(ctx_.gamB, X, Y, k - 2));
         cap(k, h, 1, Y, o);
         cap(k, h, 0, Y, n - o);
     }

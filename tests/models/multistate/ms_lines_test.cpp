@@ -63,9 +63,19 @@ TEST_F(Lines, SurveysBeyondTheCodeAreRefused) {
 // non-finite ones.
 TEST(CountText, IsPrintfsFixedSixDecimals) {
     std::mt19937_64 gen(5);
-    std::vector<double> values = {0.0,       -0.0,    1.0 / 128, 0.0000005, 0.0000015, 2.5e-7, 1e300, -1e-300,
-                                  123.4567885, 1e15 + 0.5, std::numeric_limits<double>::infinity(),
-                                  -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()};
+    std::vector<double> values = {0.0,
+                                  -0.0,
+                                  1.0 / 128,
+                                  0.0000005,
+                                  0.0000015,
+                                  2.5e-7,
+                                  1e300,
+                                  -1e-300,
+                                  123.4567885,
+                                  1e15 + 0.5,
+                                  std::numeric_limits<double>::infinity(),
+                                  -std::numeric_limits<double>::infinity(),
+                                  std::numeric_limits<double>::quiet_NaN()};
     std::uniform_real_distribution<double> u(0, 1);
     for (int i = 0; i < 200000; i++) {
         const double scale = std::pow(10.0, static_cast<int>(gen() % 16) - 8);
@@ -116,16 +126,24 @@ struct Commandlines {
             a.push_back("MSCD");
         } else if (m == 1) {
             const int S = 2 + static_cast<int>(gen() % 3);
-            a = {"T=" + std::to_string(T), "N=" + N, "NSTATES=" + std::to_string(S), "Psi=" + list(S - 1, 1.0 / S)};
+            a = {"T=" + std::to_string(T), "N=" + N, "NSTATES=" + std::to_string(S),
+                 "Psi=" + list(S - 1, 1.0 / S)};
             for (int r = 0; r < S; r++)
                 for (int s = 1; s < S && T > 1; s++)
-                    a.push_back("phi(" + std::to_string(r) + ";" + std::to_string(s) + ")=" + list(T - 1, 1.0 / S));
+                    a.push_back("phi(" + std::to_string(r) + ";" + std::to_string(s) +
+                                ")=" + list(T - 1, 1.0 / S));
             for (int i = 1; i < S; i++)
                 for (int s = 0; s < S; s++)
                     a.push_back("p(" + std::to_string(i) + "," + std::to_string(s) + ")=" + list(T, 1.0 / S));
         } else {
-            a = {"T=" + std::to_string(T), "N=" + N, "MULTISTATE", "SPS=" + std::to_string(1 + gen() % T),
-                 "psi0=" + p(), "R0=" + p(), "p1=" + list(T), "p2=" + list(T)};
+            a = {"T=" + std::to_string(T),
+                 "N=" + N,
+                 "MULTISTATE",
+                 "SPS=" + std::to_string(1 + gen() % T),
+                 "psi0=" + p(),
+                 "R0=" + p(),
+                 "p1=" + list(T),
+                 "p2=" + list(T)};
             if (gen() % 4) a.push_back("dlta=" + list(T));
             for (const char *n : {"Cpsi0", "Cpsi1", "Cpsi2", "cR0", "cR1", "cR2"})
                 if (T > 1) a.push_back(std::string(n) + "=" + list(T - 1));
@@ -169,7 +187,8 @@ TEST(MsTally, WritesWhatTheSummariserWritesFromTheTemporaryFile) {
         std::fclose(console);
         ASSERT_EQ(r.pao(), r.file("ref.pao")) << "trial " << trial;
         // The summariser's console lines close the run's console.
-        const std::string tail = summary + std::string(m == 0 ? "end of program(occusim8.exe)\n" : "end of program\n");
+        const std::string tail =
+            summary + std::string(m == 0 ? "end of program(occusim8.exe)\n" : "end of program\n");
         ASSERT_GE(r.out.size(), tail.size());
         EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail) << "trial " << trial;
     }

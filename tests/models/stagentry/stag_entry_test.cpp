@@ -310,8 +310,9 @@ TEST(StagEntry, RecursionMatchesThePathByPathReference) {
     int turnover = 0;
     for (int trial = 0; trial < 1000; trial++) {
         const int T = 1 + trial % 6;
-        Args args{"T=" + std::to_string(T), "N=" + std::to_string(1 + gen() % 5000), "psi=" + prob(),
-                  "p=" + list(T), "Ent=" + list(T), "Dep=" + list(T)};
+        Args args{"T=" + std::to_string(T), "N=" + std::to_string(1 + gen() % 5000),
+                  "psi=" + prob(),          "p=" + list(T),
+                  "Ent=" + list(T),         "Dep=" + list(T)};
         if (gen() % 2) args.push_back("SPS=" + std::to_string(1 + gen() % T));
         if (gen() % 3 == 0) {
             args.push_back("eps=" + list(T));
