@@ -195,6 +195,25 @@ TEST(MsTally, WritesWhatTheSummariserWritesFromTheTemporaryFile) {
     EXPECT_GT(stochastic, 300);
 }
 
+// Counts so large that the summariser's own floating-point sums could show in
+// the sixth decimal, or too long for the tally to hold exactly: the history
+// file is still the summariser's.
+TEST(MsTally, HugeCountsStillGiveTheSummarisersFile) {
+    for (const char *N : {"N=123456789.5", "N=3e12", "N=1e300"}) {
+        const occusim::Args args = {"T=3",       "SPS=1",     "psi0=.61", "R0=.53",  "Cpsi0=.37",
+                                    "Cpsi1=.83", "Cpsi2=.91", "cR0=.33",  "cR1=.29", "cR2=.7",
+                                    "p1=.51",    "p2=.83",    "dlta=.47", "QUIET",   N};
+        auto r = run_cli(args);
+        ASSERT_EQ(r.status, 0);
+        occusim::testing::Prepared prep(args);
+        prep.ctx.workdir = r.dir;
+        prep.ctx.outfile = "ref.pao";
+        prep.ctx.num_srvys = 3;
+        occusim::smrz_pao(prep.ctx, 6);
+        EXPECT_EQ(r.pao(), r.file("ref.pao")) << N;
+    }
+}
+
 // The sink sees the summariser's histories and counts (to the rounding of
 // its floating-point sums).
 TEST(MsTally, SinkSeesTheSummarisersHistories) {
