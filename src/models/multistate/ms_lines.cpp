@@ -111,6 +111,10 @@ void MsTally::add_text(std::int64_t code, const char *text, int len, double x) {
     s.lines++;
     // "%f" text: digits, a point, six digits. Anything else (a sign, an
     // infinite or undefined count, a huge one) is left to the summariser.
+    if (len > kMaxCountChars) {
+        exact_ = false;
+        return;
+    }
     std::int64_t micro = 0;
     int digits = 0;
     bool point = false;
@@ -126,7 +130,7 @@ void MsTally::add_text(std::int64_t code, const char *text, int len, double x) {
             return;
         }
     }
-    if (!point || len > kMaxCountChars || digits < 7) {
+    if (!point || digits < 7) {
         exact_ = false;
         return;
     }
