@@ -10,9 +10,10 @@
 // The history digit of a survey is 2 * area + detected (0 A missed, 1 A
 // detected, 2 B missed, 3 B detected). The cohort form follows every branch
 // (initial occupancy, detection, area, occupancy) with binoml and writes the
-// histories as multistate lines; the site-by-site form (SIMTYPE=2) draws each
-// unit in turn and writes one line per unit. The lines go to "occusim.tmp",
-// which is then copied unchanged into the history file behind its header.
+// histories as multistate lines, one per branch that holds units; the
+// site-by-site form (SIMTYPE=2) draws each unit in turn and writes one line
+// per unit. The lines go to "occusim.tmp", which is then copied unchanged
+// into the history file behind its header.
 #include "models/integrated/integrated.hpp"
 
 #include <cstdio>
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "core/errors.hpp"
+#include "core/progress.hpp"
 #include "models/multistate/ms_lines.hpp"
 
 namespace occusim {
@@ -39,6 +41,8 @@ struct IntRun {
     Context &ctx;
     int T;
     std::uint64_t place[kMaxCohortSurveys + 1]; // place[k] = 10^(T-k)
+    Progress *progress = nullptr;
+    double units = 0, done = 0; // all units and those written so far
 };
 
 [[noreturn]] void subscript_error(Context &ctx, int k) {
@@ -61,9 +65,17 @@ double block(const Vec &v, int from, int to, int j) {
 
 void imcap(IntRun &run, int k, std::uint64_t code, int occupied, int area, double n);
 
+// Every step below returns at once for a group of no units: each of its
+// branches would hold no units either (or an undefined count, with an
+// infinite probability), none of which is ever written, and a stochastic
+// split of no units draws no uniforms, so a seeded data set is unchanged.
+// Unoccupied units are never detected, so without this every unoccupied
+// branch would drag an empty detected twin through the remaining surveys.
+
 // Occupancy change into survey k of n units that moved from area X to area Y.
 void imocc(IntRun &run, int k, std::uint64_t code, int occupied, int X, int Y, double n) {
     if (k < 2 || k > run.T) subscript_error(run.ctx, k);
+    if (n == 0) return;
     Context &ctx = run.ctx;
     double o = occupied ? ctx.binoml(n, 1 - block(ctx.epsB, X, Y, k - 2))
                         : ctx.binoml(n, block(ctx.gamB, X, Y, k - 2));
@@ -74,6 +86,7 @@ void imocc(IntRun &run, int k, std::uint64_t code, int occupied, int X, int Y, d
 // Movement from survey k-1 to survey k of n units that were in area X.
 void immov(IntRun &run, int k, std::uint64_t code, int occupied, int X, double n) {
     if (k < 2 || k > run.T) subscript_error(run.ctx, k);
+    if (n == 0) return;
     double a = run.ctx.binoml(n, run.ctx.eta(occupied, X)[k - 2]);
     imocc(run, k, code, occupied, X, kAreaA, a);
     imocc(run, k, code, occupied, X, kAreaB, n - a);
@@ -82,6 +95,7 @@ void immov(IntRun &run, int k, std::uint64_t code, int occupied, int X, double n
 // Detection at survey k; the area is recorded whether or not the unit is seen.
 void imcap(IntRun &run, int k, std::uint64_t code, int occupied, int area, double n) {
     if (k < 1 || k > run.T) subscript_error(run.ctx, k);
+    if (n == 0) return;
     Context &ctx = run.ctx;
     double d = occupied ? ctx.binoml(n, detection(ctx, area, k - 1)) : 0;
     std::uint64_t missed = code + run.place[k] * (2 * area);
@@ -89,6 +103,10 @@ void imcap(IntRun &run, int k, std::uint64_t code, int occupied, int area, doubl
     if (k == run.T) {
         print_mscaphis(ctx, static_cast<std::int64_t>(missed), n - d);
         print_mscaphis(ctx, static_cast<std::int64_t>(seen), d);
+        if (run.progress && run.units > 0) {
+            run.done += n;
+            run.progress->update(run.done / run.units);
+        }
     } else {
         immov(run, k + 1, missed, occupied, area, n - d);
         immov(run, k + 1, seen, occupied, area, d);
@@ -256,7 +274,10 @@ void do_integrated_model_sim(Context &ctx, const Args &, int simtype) {
     if (by_unit) {
         simulate_units(ctx, T, static_cast<int>(rounded));
     } else {
+        Progress progress(ctx.err, "expected histories");
         IntRun run{ctx, T, {}};
+        run.progress = &progress;
+        run.units = ctx.ns;
         std::uint64_t p = 1;
         for (int k = T; k >= 1; k--) {
             run.place[k] = p;

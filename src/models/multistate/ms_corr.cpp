@@ -35,7 +35,7 @@ struct Tables {
 };
 
 // One survey step (k is 0-based) for x sites in combined state m before it.
-void mscorrcap(Context &ctx, int k, std::int64_t code, const Tables &tb, int m, double x) {
+void mscorrcap(Context &ctx, MsTally *t, int k, std::int64_t code, const Tables &tb, int m, double x) {
     if (!(x > 0)) return;
     const int T = ctx.num_srvys;
     const std::int64_t place = place_value(T - 1 - k);
@@ -47,17 +47,17 @@ void mscorrcap(Context &ctx, int k, std::int64_t code, const Tables &tb, int m, 
         for (int c = 3; c >= 1; c--) {
             const double h = codes.next(tb.detect[c][kLevel[to]]);
             if (last)
-                print_mscaphis(ctx, code + c * place, h);
+                print_mscaphis(ctx, code + c * place, h, t);
             else
-                mscorrcap(ctx, k + 1, code + c * place, tb, to, h);
+                mscorrcap(ctx, t, k + 1, code + c * place, tb, to, h);
         }
         if (last)
-            print_mscaphis(ctx, code, codes.left());
+            print_mscaphis(ctx, code, codes.left(), t);
         else
-            mscorrcap(ctx, k + 1, code, tb, to, codes.left());
+            mscorrcap(ctx, t, k + 1, code, tb, to, codes.left());
     }
     // Sites the moves did not place are recorded 0 from here on.
-    if (x > moves.taken()) print_mscaphis(ctx, code, x - moves.taken());
+    if (x > moves.taken()) print_mscaphis(ctx, code, x - moves.taken(), t);
 }
 
 double number(const Args &argv, int pos) {
@@ -138,9 +138,10 @@ void do_multistate_sim_corr(Context &ctx, const Args &argv) {
                  N31, N30);
 
     const double start[kCombined] = {0, N10, N11, N20, N21, N22, N30, N31, N32, N33};
-    for (int m = kCombined - 1; m >= 1; m--) mscorrcap(ctx, 0, 0, tb, m, start[m]);
-    print_mscaphis(ctx, 0, N0);
-    summarise_ms_histories(ctx, T, "end of program\n");
+    MsTally tally(ctx, N);
+    for (int m = kCombined - 1; m >= 1; m--) mscorrcap(ctx, &tally, 0, 0, tb, m, start[m]);
+    print_mscaphis(ctx, 0, N0, &tally);
+    summarise_ms_histories(ctx, T, "end of program\n", &tally);
 }
 
 } // namespace occusim

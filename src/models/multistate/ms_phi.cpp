@@ -22,22 +22,22 @@ namespace occusim {
 
 namespace {
 
-void mscap2(Context &ctx, int c, std::int64_t code, int s, double x);
+void mscap2(Context &ctx, MsTally *t, int c, std::int64_t code, int s, double x);
 
 // State step into survey c (0-based index of the transition) for x sites whose
 // state at the previous survey was r (0 before the first survey).
-void mscap2a(Context &ctx, int c, std::int64_t code, int r, double x) {
+void mscap2a(Context &ctx, MsTally *t, int c, std::int64_t code, int r, double x) {
     if (!(x > 0) || c > ctx.num_srvys) return;
     OutcomeSplit split(ctx, x);
     for (int s = 1; s < ctx.NSTATES; s++) {
         const double n = split.next(ctx.psiMS[r][s][c]);
-        mscap2(ctx, c + 1, code, s, n);
+        mscap2(ctx, t, c + 1, code, s, n);
     }
-    mscap2(ctx, c + 1, code, 0, split.rest());
+    mscap2(ctx, t, c + 1, code, 0, split.rest());
 }
 
 // Observation step at survey c (1-based) for x sites in true state s.
-void mscap2(Context &ctx, int c, std::int64_t code, int s, double x) {
+void mscap2(Context &ctx, MsTally *t, int c, std::int64_t code, int s, double x) {
     if (!(x > 0)) return;
     const int T = ctx.num_srvys;
     const std::int64_t place = place_value(T - c);
@@ -45,14 +45,14 @@ void mscap2(Context &ctx, int c, std::int64_t code, int s, double x) {
     for (int i = 1; i < ctx.NSTATES; i++) {
         const double m = split.next(ctx.pMS[i][s][c - 1]);
         if (c == T)
-            print_mscaphis(ctx, code + i * place, m);
+            print_mscaphis(ctx, code + i * place, m, t);
         else
-            mscap2a(ctx, c, code + i * place, s, m);
+            mscap2a(ctx, t, c, code + i * place, s, m);
     }
     if (c == T)
-        print_mscaphis(ctx, code, split.rest());
+        print_mscaphis(ctx, code, split.rest(), t);
     else
-        mscap2a(ctx, c, code, s, split.rest());
+        mscap2a(ctx, t, c, code, s, split.rest());
 }
 
 } // namespace
@@ -99,8 +99,9 @@ void do_multistate_sim2(Context &ctx, double N) {
     std::fprintf(ctx.out, "\nSIMTYPE=%d\n", ctx.SIMTYPE);
 
     ctx.fp2 = open_for_writing(ctx, "occusim.tmp");
-    mscap2a(ctx, 0, 0, 0, N);
-    summarise_ms_histories(ctx, T, "end of program\n");
+    MsTally tally(ctx, N);
+    mscap2a(ctx, &tally, 0, 0, 0, N);
+    summarise_ms_histories(ctx, T, "end of program\n", &tally);
 }
 
 } // namespace occusim

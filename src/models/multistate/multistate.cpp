@@ -7,11 +7,14 @@
 // probability dlta. The observed code is 0 (nothing), 1 (adults seen) or 2
 // (young seen: breeding confirmed).
 //
-// Expected counts (or a stochastic data set) come from a depth-first recursion
-// over surveys that alternates a state step (mscap1) and an observation step
-// (mscap); SIMTYPE=2 simulates site by site (simmscap). Either way one line
-// per history or site goes to the temporary history file, which the
-// summariser collapses into the history file.
+// The history file's counts (or a stochastic data set) come from a
+// depth-first recursion over surveys that alternates a state step (mscap1) and
+// an observation step (mscap); SIMTYPE=2 simulates site by site (simmscap).
+// Either way one line per path of states or per site goes to the temporary
+// history file, which the summariser collapses into the history file: a
+// history's count there is the sum of its paths' counts as written (six
+// decimals each). ms_expected_histories gives the exact expected counts
+// instead, over the tree of history prefixes, without writing anything.
 #include "models/multistate/multistate.hpp"
 
 #include <cmath>
@@ -27,23 +30,23 @@ namespace {
 
 constexpr double kUnsetDlta = -1; // the driver's marker for an entry no option set
 
-void mscap(Context &ctx, int c, std::int64_t code, int s, double x);
+void mscap(Context &ctx, MsTally *t, int c, std::int64_t code, int s, double x);
 
 // State step at survey c (1-based) for x sites whose state at survey c-1 was
 // s: occupied with psiMS[0][s], breeding given occupied with psiMS[1][s].
-void mscap1(Context &ctx, int c, std::int64_t code, int s, double x) {
+void mscap1(Context &ctx, MsTally *t, int c, std::int64_t code, int s, double x) {
     // A group of no sites yields no line and draws nothing: skip it whole.
     if (c > ctx.num_srvys || x == 0) return;
     const double occ = ctx.binoml(x, ctx.psiMS[0][s][c - 1]);
     const double brd = ctx.binoml(occ, ctx.psiMS[1][s][c - 1]);
-    mscap(ctx, c, code, 0, x - occ);
-    mscap(ctx, c, code, 1, occ - brd);
-    mscap(ctx, c, code, 2, brd);
+    mscap(ctx, t, c, code, 0, x - occ);
+    mscap(ctx, t, c, code, 1, occ - brd);
+    mscap(ctx, t, c, code, 2, brd);
 }
 
 // Observation step at survey c for x sites in state s: detected with
 // pMS[0][s]; among the detected, young seen with dlta (never in state 1).
-void mscap(Context &ctx, int c, std::int64_t code, int s, double x) {
+void mscap(Context &ctx, MsTally *t, int c, std::int64_t code, int s, double x) {
     if (x == 0) return;
     const int T = ctx.num_srvys;
     const std::int64_t place = place_value(T - c);
@@ -51,13 +54,13 @@ void mscap(Context &ctx, int c, std::int64_t code, int s, double x) {
     double young = ctx.binoml(det, ctx.dlta[c - 1]);
     if (s == 1) young = 0; // drawn all the same, so a seed gives the same data
     if (c == T) {
-        print_mscaphis(ctx, code, x - det);
-        print_mscaphis(ctx, code + place, det - young);
-        print_mscaphis(ctx, code + 2 * place, young);
+        print_mscaphis(ctx, code, x - det, t);
+        print_mscaphis(ctx, code + place, det - young, t);
+        print_mscaphis(ctx, code + 2 * place, young, t);
     } else {
-        mscap1(ctx, c + 1, code, s, x - det);
-        mscap1(ctx, c + 1, code + place, s, det - young);
-        mscap1(ctx, c + 1, code + 2 * place, s, young);
+        mscap1(ctx, t, c + 1, code, s, x - det);
+        mscap1(ctx, t, c + 1, code + place, s, det - young);
+        mscap1(ctx, t, c + 1, code + 2 * place, s, young);
     }
 }
 
@@ -107,6 +110,81 @@ void close_season(Context &ctx, int k) {
     ctx.psiMS[1][2][k] = 1;
 }
 
+// Season closure: every survey that does not open a season (a survey beyond
+// the listed seasons opens one of its own).
+void close_seasons(Context &ctx, int T) {
+    int season = 1, j = 1;
+    for (int k = 1; k < T; k++) {
+        j++;
+        if (j > ctx.SRVYPERSEASN[season - 1]) {
+            season++;
+            j = 1;
+        } else {
+            close_season(ctx, k);
+        }
+    }
+}
+
+// Expected counts over the tree of history prefixes. A prefix (the codes of
+// surveys 1..c) carries the expected number of sites in each state at survey
+// c; extending it by survey c+1 moves those sites between states and splits
+// them by the code they show, which gives the three child prefixes. Prefixes
+// that hold no sites are not extended. The codes are visited in ascending
+// order, so the histories come out in the order of the history file.
+class ExpectedTree {
+  public:
+    ExpectedTree(const Context &ctx, int T, HistorySink &sink) : ctx_(ctx), T_(T), sink_(sink) {
+        for (int k = 0; k < T; k++) {
+            fields_[2 * k] = '0';
+            fields_[2 * k + 1] = '\t';
+        }
+    }
+
+    // Extends the prefix of surveys 1..c-1, whose sites are in state s with
+    // before[s] (before the first survey every site counts as state 0).
+    void extend(int c, const double before[3]) {
+        const int k = c - 1;
+        double now[3] = {0, 0, 0};
+        for (int s = 0; s < 3; s++) {
+            const double x = before[s];
+            if (x == 0) continue;
+            const double occ = x * ctx_.psiMS[0][s][k];
+            const double brd = occ * ctx_.psiMS[1][s][k];
+            now[0] += x - occ;
+            now[1] += occ - brd;
+            now[2] += brd;
+        }
+        double shown[3][3]; // [code][state]
+        for (int s = 0; s < 3; s++) {
+            if (now[s] == 0) {
+                shown[0][s] = shown[1][s] = shown[2][s] = 0;
+                continue;
+            }
+            const double det = now[s] * ctx_.pMS[0][s][k];
+            const double young = s == 1 ? 0 : det * ctx_.dlta[k];
+            shown[0][s] = now[s] - det;
+            shown[1][s] = det - young;
+            shown[2][s] = young;
+        }
+        for (int code = 0; code < 3; code++) {
+            fields_[2 * k] = static_cast<char>('0' + code);
+            const double *v = shown[code];
+            if (c == T_) {
+                const double total = v[0] + v[1] + v[2];
+                if (total > 0) sink_.history(std::string_view(fields_, 2 * T_ - 1), total);
+            } else if (v[0] != 0 || v[1] != 0 || v[2] != 0) {
+                extend(c + 1, v);
+            }
+        }
+    }
+
+  private:
+    const Context &ctx_;
+    int T_;
+    HistorySink &sink_;
+    char fields_[2 * kMaxMsSurveys];
+};
+
 // Young are never seen at surveys whose dlta no option set. Returns whether
 // there was such a survey.
 bool settle_unset_dlta(Context &ctx, int T) {
@@ -120,6 +198,16 @@ bool settle_unset_dlta(Context &ctx, int T) {
 }
 
 } // namespace
+
+void ms_expected_histories(Context &ctx, double N, HistorySink &sink) {
+    const int T = ctx.nper;
+    require_ms_surveys(T);
+    if (T < 1) return;
+    settle_unset_dlta(ctx, T);
+    close_seasons(ctx, T);
+    const double start[3] = {N, 0, 0};
+    ExpectedTree(ctx, T, sink).extend(1, start);
+}
 
 void do_multistate_sim(Context &ctx, double N) {
     if (ctx.MS2 > 0) {
@@ -139,21 +227,10 @@ void do_multistate_sim(Context &ctx, double N) {
     std::fprintf(ctx.out, "psi0: %4.2f", ctx.psiMS[0][0][0]);
     std::fprintf(ctx.out, " R0 : %4.2f\n", ctx.psiMS[1][0][0]);
 
-    // Season closure: every survey that does not open a season.
+    close_seasons(ctx, T);
     const bool show = ctx.nseasns > 0;
-    if (show) std::fprintf(ctx.out, "Cpsi0  :");
-    int season = 1, j = 1;
-    for (int k = 1; k < T; k++) {
-        j++;
-        if (j > ctx.SRVYPERSEASN[season - 1]) {
-            season++;
-            j = 1;
-        } else {
-            close_season(ctx, k);
-        }
-        if (show) std::fprintf(ctx.out, " %4.2f", ctx.psiMS[0][0][k]);
-    }
     if (show) {
+        print_row(ctx, "Cpsi0  :", ctx.psiMS[0][0], 1, T);
         print_row(ctx, "\nCpsi1  :", ctx.psiMS[0][1], 1, T);
         print_row(ctx, "\nCpsi2  :", ctx.psiMS[0][2], 1, T);
         print_row(ctx, "\ncR0    :", ctx.psiMS[1][0], 1, T);
@@ -167,11 +244,13 @@ void do_multistate_sim(Context &ctx, double N) {
     std::fclose(open_for_writing(ctx, "occusim.inp"));
     ctx.fp2 = open_for_writing(ctx, "occusim.tmp");
 
-    if (ctx.SIMTYPE == 2)
+    if (ctx.SIMTYPE == 2) {
         simmscap(ctx, N);
-    else
-        mscap1(ctx, 1, 0, 0, N);
-    summarise_ms_histories(ctx, T, "end of program(occusim8.exe)\n");
+        summarise_ms_histories(ctx, T, "end of program(occusim8.exe)\n");
+    }
+    MsTally tally(ctx, N);
+    mscap1(ctx, &tally, 1, 0, 0, N);
+    summarise_ms_histories(ctx, T, "end of program(occusim8.exe)\n", &tally);
 }
 
 } // namespace occusim

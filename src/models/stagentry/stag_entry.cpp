@@ -11,12 +11,16 @@
 //
 // Expected counts come from a recursion over surveys in plain products of
 // probabilities (the random generator is never used); SIMTYPE=2 simulates each
-// site instead. Either way every history with its count is first written as a
-// listing into the history file, which is then read back, equal histories are
-// merged in the order of their first listing line, and the file is rewritten
-// in its final layout (two tabs before each count).
+// site instead. Either way every path of the recursion (or every site) with
+// its count makes one listing line, equal histories are merged in the order of
+// their first listing line, each adding its count as the listing line shows
+// it (six decimals), and the history file is written in its final layout (two
+// tabs before each count). The site-by-site form writes its listing into the
+// history file and reads it back; the recursion keeps the merge in memory and
+// writes the history file once.
 #include "models/stagentry/stag_entry.hpp"
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -24,7 +28,9 @@
 #include <vector>
 
 #include "core/errors.hpp"
+#include "core/progress.hpp"
 #include "history/codes.hpp"
+#include "models/multistate/ms_lines.hpp"
 
 namespace occusim {
 
@@ -37,6 +43,16 @@ constexpr double kListThreshold = 1e-18;
 // Room for a "%f" count of any double, its newline and the terminating NUL.
 constexpr int kCountRoom = 400;
 
+// The listing of the recursion, merged as it is made: each history code in
+// the order of its first line, with the sum of its lines' counts as the lines
+// show them.
+struct Merge {
+    std::unordered_map<std::int64_t, std::size_t> index;
+    std::vector<std::int64_t> codes;
+    std::vector<double> sums;
+    double done = 0; // sites listed so far, for the progress line
+};
+
 struct StagRun {
     Context &ctx;
     int T;
@@ -44,6 +60,9 @@ struct StagRun {
     const Vec &d;                        // departure probability per survey
     std::vector<char> line;              // listing-line buffer, sized once for T surveys
     char text[kMaxRecursiveSurveys + 1]; // history text of the recursion
+    Merge *merge = nullptr;              // the recursion's listing (none: lines go to the file)
+    Progress *progress = nullptr;
+    double sites = 0; // all sites, for the progress line
 };
 
 // One listing line: each history character followed by a tab, then the count.
@@ -62,10 +81,66 @@ void prntcap(StagRun &run, const char *hist, double x) {
     run.ctx.nout++;
 }
 
+// One listing line of the recursion, merged at once: the count is what the
+// line would show, read back as the merge of a written listing reads it.
+void merge_line(StagRun &run, std::int64_t code, double x) {
+    char text[kCountRoom];
+    const int len = format_count(text, sizeof text, x);
+    double shown = 0;
+    std::from_chars(text, text + len, shown);
+    Merge &m = *run.merge;
+    auto [it, fresh] = m.index.try_emplace(code, m.codes.size());
+    if (fresh) {
+        m.codes.push_back(code);
+        m.sums.push_back(shown);
+    } else {
+        m.sums[it->second] += shown;
+    }
+    run.ctx.nout++;
+    if (run.progress) {
+        m.done += x;
+        run.progress->update(m.done / run.sites);
+    }
+}
+
 void list_code(StagRun &run, std::int64_t code, double x) {
     if (!(x > kListThreshold)) return;
+    if (run.merge) {
+        merge_line(run, code, x);
+        return;
+    }
     binrep(run.ctx, code, run.T, run.text);
     prntcap(run, run.text, x);
+}
+
+// The history file from the merged listing of the recursion, in the layout
+// rewrite_stag_listing gives a written one.
+void write_merged(StagRun &run, int L) {
+    Context &ctx = run.ctx;
+    const Merge &m = *run.merge;
+    int distinct = 0;
+    for (double s : m.sums)
+        if (s > 0) distinct++;
+    std::fprintf(ctx.fp2, "%d\t%d\n", distinct, run.T);
+    char *buf = run.line.data();
+    for (std::size_t j = 0; j < m.codes.size(); j++) {
+        if (!(m.sums[j] > 0)) continue;
+        binrep(ctx, m.codes[j], run.T, run.text);
+        int len = 0;
+        for (int k = 0; k < run.T; k++) {
+            buf[len++] = run.text[k];
+            buf[len++] = '\t';
+        }
+        buf[len++] = '\t';
+        len += format_count(buf + len, run.line.size() - len - 1, m.sums[j]);
+        buf[len++] = '\n';
+        std::fwrite(buf, 1, static_cast<std::size_t>(len), ctx.fp2);
+    }
+    std::fprintf(ctx.fp2, "0\n0\n%d\n", L);
+    std::fprintf(ctx.fp2, "simulated data from occusim6-stag-entry\n");
+    ctx.history_written = true;
+    std::fclose(ctx.fp2);
+    ctx.fp2 = nullptr;
 }
 
 void stag_cap(StagRun &run, int k, std::int64_t code, int entered, int departed, int occupied, double x);
@@ -292,28 +367,34 @@ void do_stag_entry_model_sim(Context &ctx, const Args &, const std::string &outf
 
     StagRun run{ctx, T, e, d, std::vector<char>(2 * static_cast<std::size_t>(T) + kCountRoom), {}};
     ctx.nout = 0;
-    double never = 0;
     if (by_site) {
         std::fprintf(ctx.err, "simulating by individual...\n");
-        never = simulate_sites(run, nsites);
+        const double never = simulate_sites(run, nsites);
+        std::string zeros(T, '0');
+        for (int k = 0; k < T; k++)
+            if (ctx.pa[k] <= 0 && ctx.P0MISS > 0) zeros[k] = '.';
+        prntcap(run, zeros.c_str(), never);
+        std::fclose(ctx.fp2);
+        ctx.fp2 = nullptr;
+        std::fprintf(ctx.out, "==============\nOUTFILE=%s\n", outfile.c_str());
+        std::fprintf(ctx.out, "NSITES=%d NSRVYS=%d\n", ctx.nout, T);
+        rewrite_stag_listing(ctx, outfile, T, L);
     } else {
         std::fprintf(ctx.err, "simulating by binary tree...\n");
+        Merge merge;
+        Progress progress(ctx.err, "expected histories");
+        run.merge = &merge;
+        run.progress = &progress;
+        run.sites = nsites;
         double occ = nsites * ctx.psi;
         double unocc = nsites - occ;
         std::fprintf(ctx.out, "num_occ=%f\n", occ);
         stag_ent(run, 0, 0, 0, 0, 1, occ);
         stag_ent(run, 0, 0, 0, 0, 0, unocc);
+        std::fprintf(ctx.out, "==============\nOUTFILE=%s\n", outfile.c_str());
+        std::fprintf(ctx.out, "NSITES=%d NSRVYS=%d\n", ctx.nout, T);
+        write_merged(run, L);
     }
-    std::string zeros(T, '0');
-    for (int k = 0; k < T; k++)
-        if (ctx.pa[k] <= 0 && ctx.P0MISS > 0) zeros[k] = '.';
-    prntcap(run, zeros.c_str(), never);
-    std::fclose(ctx.fp2);
-    ctx.fp2 = nullptr;
-    std::fprintf(ctx.out, "==============\nOUTFILE=%s\n", outfile.c_str());
-    std::fprintf(ctx.out, "NSITES=%d NSRVYS=%d\n", ctx.nout, T);
-
-    rewrite_stag_listing(ctx, outfile, T, L);
     std::fprintf(ctx.out, "end of program(occusim5)\n");
     finish(0);
 }

@@ -7,11 +7,14 @@
 // otherwise.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
+#include "models/integrated/reference_integrated.hpp"
 #include "support/cli.hpp"
 #include "support/history.hpp"
+#include "support/prepared.hpp"
 
 using namespace occusim::testing;
 
@@ -231,6 +234,67 @@ TEST(Integrated, SiteBySiteAgreesWithExpectedValues) {
     EXPECT_NEAR(e["23"], 34.32, 1e-9);
     auto c = chi_square(history_counts(simulated.pao()), scaled(e, 20000.0 / 1000));
     EXPECT_LT(c.statistic, c.critical(3.09)); // 15 degrees of freedom
+}
+
+// Random command lines of the cohort form, expected and seeded stochastic,
+// against the reference that follows every branch: the same lines in the
+// temporary file and the history file, the same LIST echo. Probabilities of
+// exactly 0 and 1 empty whole branches, which the model does not follow.
+TEST(Integrated, CohortFormMatchesTheBranchByBranchReference) {
+    std::mt19937_64 gen(17);
+    auto prob = [&] {
+        const unsigned r = static_cast<unsigned>(gen() % 1000);
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%.3f", r < 150 ? 0.0 : r < 300 ? 1.0 : (r % 997) / 997.0);
+        return std::string(buf);
+    };
+    const char *names[] = {"pi",     "psiA",   "psiB",   "pA",    "pB",    "eta0AA",
+                           "eta1AA", "eta0BA", "eta1BA", "gamAA", "gamAB", "gamBA",
+                           "gamBB",  "epsAA",  "epsAB",  "epsBA", "epsBB"};
+    int stochastic = 0, listed = 0;
+    for (int trial = 0; trial < 1000; trial++) {
+        const int T = 1 + trial % 4;
+        Args args{"T=" + std::to_string(T), "N=" + std::to_string(1 + gen() % 500) + ".25"};
+        for (const char *n : names) args.push_back(std::string(n) + "=" + prob());
+        if (trial % 3 == 1) {
+            args.push_back("STOCH");
+            args.push_back("SEED=" + std::to_string(1 + gen() % 100000));
+            stochastic++;
+        }
+        if (trial % 5 == 2) {
+            args.push_back("LIST");
+            listed++;
+        }
+        args.push_back("QUIET");
+        args.push_back("INTEGRATED");
+
+        Prepared ref_run(args);
+        IntegratedPaths ref(ref_run.ctx);
+        ref.run();
+        auto r = run_cli(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(r.file("occusim.tmp"), ref.lines) << "trial " << trial;
+        const std::string body = r.pao().substr(r.pao().find('\n') + 1);
+        EXPECT_EQ(body.substr(0, ref.lines.size()), ref.lines) << "trial " << trial;
+        std::string echo;
+        for (const auto &line : lines_of(r.out))
+            if (line.rfind("MSCAPHIS:", 0) == 0) echo += line + "\n";
+        EXPECT_EQ(echo, ref.listed) << "trial " << trial;
+    }
+    EXPECT_GT(stochastic, 300);
+    EXPECT_GT(listed, 150);
+}
+
+// Nobody is ever present and every unit stays in its area, so almost every
+// branch is empty: with nine surveys, following them all would take 8^9
+// steps; the run follows the two that hold units.
+TEST(Integrated, EmptyBranchesAreNotFollowed) {
+    auto r = run_cli({"T=9", "N=100", "pi=.5", "psiA=0", "psiB=0", "pA=.5", "pB=.5", "eta0AA=1", "eta0BA=0",
+                      "QUIET", "INTEGRATED"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.pao().substr(0, 4), "2\t9\n");
+    EXPECT_EQ(r.file("occusim.tmp"), "0\t0\t0\t0\t0\t0\t0\t0\t0\t50.000000\n"
+                                     "2\t2\t2\t2\t2\t2\t2\t2\t2\t50.000000\n");
 }
 
 } // namespace

@@ -3,9 +3,15 @@
 // from the generator, stochastic runs against expected values, and the refusals.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+#include <random>
 #include <string>
 
+#include "core/errors.hpp"
 #include "models/multistate/ms_test_support.hpp"
+#include "models/multistate/multistate.hpp"
+#include "models/multistate/reference_multistate.hpp"
 #include "support/replay.hpp"
 
 namespace {
@@ -187,6 +193,139 @@ TEST(MultistatePsiR, UncreatableFilesAreReportedInTheErrorFile) {
         EXPECT_EQ(r.file("occusim.err"), std::string("error opening ") + name + "\n");
         EXPECT_FALSE(r.exists("occusim.pao"));
     }
+}
+
+// ---- exact expected counts over the tree of history prefixes ----
+
+struct Collect : occusim::HistorySink {
+    std::map<std::string, double> counts;
+    std::vector<std::string> order;
+    void history(std::string_view fields, double count) override {
+        order.emplace_back(fields);
+        counts[std::string(fields)] += count;
+    }
+};
+
+// A random design: T surveys in random seasons, every parameter drawn from
+// [0, 1] with exact 0s and 1s mixed in (so that whole branches empty), dlta
+// sometimes left unset.
+void random_design(occusim::Context &ctx, std::mt19937_64 &gen, int T) {
+    std::uniform_real_distribution<double> u(0, 1);
+    auto prob = [&] {
+        const double r = u(gen);
+        return r < 0.1 ? 0.0 : r < 0.2 ? 1.0 : u(gen);
+    };
+    ctx.set_vector_defaults();
+    ctx.nper = T;
+    int left = T, season = 0;
+    while (left > 0) {
+        const int len = 1 + static_cast<int>(gen() % static_cast<unsigned>(left));
+        ctx.SRVYPERSEASN[season++] = len;
+        left -= len;
+    }
+    ctx.nseasns = season;
+    for (int k = 0; k < T; k++) {
+        for (int i = 0; i < 2; i++)
+            for (int s = 0; s < 3; s++) ctx.psiMS[i][s][k] = prob();
+        ctx.pMS[0][1][k] = prob();
+        ctx.pMS[0][2][k] = prob();
+        ctx.dlta[k] = u(gen) < 0.1 ? -1 : prob();
+    }
+}
+
+TEST(MultistatePsiRExpected, PrefixTreeGivesThePathSums) {
+    std::mt19937_64 gen(20261208);
+    long paths = 0, histories = 0;
+    for (int trial = 0; trial < 1000; trial++) {
+        const int T = 1 + trial % 5;
+        const double N = trial % 3 == 0 ? 1.0 : 1000.0 * (1 + trial % 7);
+        occusim::Context ctx;
+        random_design(ctx, gen, T);
+        Collect tree;
+        occusim::ms_expected_histories(ctx, N, tree);
+        PsiRPaths ref(ctx, T); // the design as the pass left it (seasons closed)
+        const auto want = ref.run(N);
+        paths += ref.paths();
+        histories += static_cast<long>(want.size());
+
+        ASSERT_EQ(tree.counts.size(), want.size()) << "trial " << trial;
+        EXPECT_TRUE(std::is_sorted(tree.order.begin(), tree.order.end())) << "trial " << trial;
+        double sum = 0;
+        for (const auto &[h, x] : want) {
+            auto it = tree.counts.find(h);
+            ASSERT_NE(it, tree.counts.end()) << "trial " << trial << " history " << h;
+            EXPECT_NEAR(it->second, x, 1e-12 * x) << "trial " << trial << " history " << h;
+            sum += it->second;
+        }
+        // For probabilities in [0, 1] the sites are all accounted for.
+        EXPECT_NEAR(sum, N, 1e-9 * N) << "trial " << trial;
+    }
+    // The sweep must exercise paths that end in the same history.
+    EXPECT_GT(paths, 2 * histories);
+}
+
+TEST(MultistatePsiRExpected, AgreesWithTheHistoryFileToItsRounding) {
+    // The file adds up each path's count as written with six decimals.
+    auto r = run_cli({"T=3", "N=1000", "SPS=1,1,1", "psi0=.6", "R0=.5", "Cpsi0=.3", "Cpsi1=.8", "Cpsi2=.9",
+                      "cR0=.3", "cR1=.3", "cR2=.7", "p1=.5", "p2=.8", "dlta=.5", "QUIET"});
+    ASSERT_EQ(r.status, 0);
+    occusim::Context ctx;
+    ctx.set_vector_defaults();
+    ctx.nper = 3;
+    ctx.nseasns = 3;
+    for (int k = 0; k < 3; k++) {
+        ctx.SRVYPERSEASN[k] = 1;
+        ctx.pMS[0][1][k] = .5;
+        ctx.pMS[0][2][k] = .8;
+        ctx.dlta[k] = .5;
+    }
+    ctx.psiMS[0][0][0] = .6;
+    ctx.psiMS[1][0][0] = .5;
+    for (int k = 1; k < 3; k++) {
+        ctx.psiMS[0][0][k] = .3, ctx.psiMS[0][1][k] = .8, ctx.psiMS[0][2][k] = .9;
+        ctx.psiMS[1][0][k] = .3, ctx.psiMS[1][1][k] = .3, ctx.psiMS[1][2][k] = .7;
+    }
+    Collect tree;
+    occusim::ms_expected_histories(ctx, 1000, tree);
+    auto file = history_counts(r.pao());
+    ASSERT_EQ(file.size(), tree.counts.size());
+    for (const auto &[h, x] : tree.counts) {
+        std::string digits;
+        for (char ch : h)
+            if (ch != '\t') digits += ch;
+        EXPECT_NEAR(file[digits], x, 27 * 5e-7) << digits;
+    }
+}
+
+TEST(MultistatePsiRExpected, EmptyBranchesAreNotExtended) {
+    // Nobody is ever occupied. The parameters of the occupied states are
+    // undefined: touching any branch that holds no sites would turn the one
+    // live history into an undefined count, and it would not be reported.
+    occusim::Context ctx;
+    ctx.set_vector_defaults();
+    const int T = 9;
+    ctx.nper = T;
+    ctx.SRVYPERSEASN[0] = 1; // every survey opens a season
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (int k = 0; k < T; k++) {
+        ctx.psiMS[0][0][k] = 0;
+        ctx.psiMS[1][0][k] = 0.5;
+        for (int s = 1; s < 3; s++) ctx.psiMS[0][s][k] = ctx.psiMS[1][s][k] = ctx.pMS[0][s][k] = nan;
+        ctx.dlta[k] = 0.5;
+    }
+    Collect tree;
+    occusim::ms_expected_histories(ctx, 250, tree);
+    ASSERT_EQ(tree.order.size(), 1u);
+    EXPECT_EQ(tree.order[0], "0\t0\t0\t0\t0\t0\t0\t0\t0");
+    EXPECT_EQ(tree.counts[tree.order[0]], 250);
+}
+
+TEST(MultistatePsiRExpected, RefusesTheSurveysARunRefuses) {
+    occusim::Context ctx;
+    ctx.set_vector_defaults();
+    ctx.nper = 10;
+    Collect tree;
+    EXPECT_THROW(occusim::ms_expected_histories(ctx, 10, tree), occusim::InputError);
 }
 
 } // namespace

@@ -6,14 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "core/context.hpp"
 #include "core/errors.hpp"
+#include "models/stagentry/reference_stag.hpp"
 #include "models/stagentry/stag_entry.hpp"
 #include "support/cli.hpp"
 #include "support/history.hpp"
+#include "support/prepared.hpp"
 
 using namespace occusim::testing;
 
@@ -285,6 +288,61 @@ TEST(StagEntry, SiteBySiteAgreesWithTheRecursion) {
     EXPECT_EQ(c.unexpected, std::vector<std::string>()) << "histories that cannot occur";
     EXPECT_EQ(c.classes, 16);
     EXPECT_LT(c.statistic, c.critical(3.09));
+}
+
+// Random command lines of the recursion against the path-by-path reference
+// (a written listing merged by rewrite_stag_listing): the same history file
+// and the same number of listing lines. Probabilities of exactly 0 and 1 and
+// undetectable surveys are mixed in.
+TEST(StagEntry, RecursionMatchesThePathByPathReference) {
+    std::mt19937_64 gen(31);
+    auto prob = [&] {
+        const unsigned r = static_cast<unsigned>(gen() % 1000);
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%.3f", r < 120 ? 0.0 : r < 240 ? 1.0 : (r % 997) / 997.0);
+        return std::string(buf);
+    };
+    auto list = [&](int n) {
+        std::string v;
+        for (int k = 0; k < n; k++) v += (k ? "," : "") + prob();
+        return v;
+    };
+    int turnover = 0;
+    for (int trial = 0; trial < 1000; trial++) {
+        const int T = 1 + trial % 6;
+        Args args{"T=" + std::to_string(T), "N=" + std::to_string(1 + gen() % 5000),
+                  "psi=" + prob(),          "p=" + list(T),
+                  "Ent=" + list(T),         "Dep=" + list(T)};
+        if (gen() % 2) args.push_back("SPS=" + std::to_string(1 + gen() % T));
+        if (gen() % 3 == 0) {
+            args.push_back("eps=" + list(T));
+            args.push_back("gam=" + list(T));
+            turnover++;
+        }
+        if (gen() % 4 == 0) args.push_back("P0MISS");
+        args.push_back("QUIET");
+        args.push_back("STAG");
+
+        auto r = run_cli(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        Prepared ref_run(args);
+        occusim::Context &ctx = ref_run.ctx;
+        TempDir d;
+        std::FILE *f = std::fopen((d.path + "/ref.pao").c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        StagPaths ref(ctx, f);
+        ref.run();
+        std::fclose(f);
+        int L = ctx.SRVYPERSEASN[0];
+        if (L <= 1 || L > T) L = T;
+        ctx.workdir = d.path;
+        ctx.nout = ref.lines;
+        occusim::rewrite_stag_listing(ctx, "ref.pao", T, L);
+        ASSERT_EQ(r.pao(), read_file(d.path + "/ref.pao")) << "trial " << trial;
+        EXPECT_NE(r.out.find("NSITES=" + std::to_string(ref.lines) + " NSRVYS"), std::string::npos)
+            << "trial " << trial;
+    }
+    EXPECT_GT(turnover, 250);
 }
 
 } // namespace
