@@ -132,6 +132,11 @@ struct Context {
     bool DESIGN = false;      // report the design's asymptotic precision
     bool FIT = false;         // fit every replicate of a batch
     HistorySink *sink = nullptr; // sees every history written (not owned)
+    // Set by a batch on the context of each replicate it runs: the replicate
+    // number (0: not a replicate) and its history file name in its scratch
+    // directory. Such a run neither seeds its generator nor starts a batch.
+    long replicate = 0;
+    std::string replicate_outfile;
 
     // ---- random numbers and count table ----
     Rngs rng;
