@@ -30,12 +30,8 @@ void Rngs::fill_block(std::uint64_t j) {
     philox4x32_ctr_t c = {{static_cast<std::uint32_t>(j), static_cast<std::uint32_t>(j >> 32), replicate_,
                            static_cast<std::uint32_t>(stream_)}};
     philox4x32_ctr_t x = philox4x32(c, key_);
-    constexpr double kHalf = 0.5;
-    constexpr double kScale = 1.0 / 4503599627370496.0; // 2^-52
-    std::uint64_t a = (std::uint64_t{x.v[1]} << 32 | x.v[0]) >> 12;
-    std::uint64_t b = (std::uint64_t{x.v[3]} << 32 | x.v[2]) >> 12;
-    block_[0] = (static_cast<double>(a) + kHalf) * kScale;
-    block_[1] = (static_cast<double>(b) + kHalf) * kScale;
+    constexpr double kScale = 1.0 / 4294967296.0; // 2^-32
+    for (int i = 0; i < 4; i++) block_[i] = (static_cast<double>(x.v[i]) + 0.5) * kScale;
     block_valid_ = true;
 }
 

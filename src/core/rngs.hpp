@@ -10,12 +10,11 @@
 // Philox mapping (this is what makes a replicate reproducible elsewhere):
 //   key      = the 64-bit seed s, word 0 = low 32 bits, word 1 = high 32 bits
 //   counter  = (block j low 32 bits, block j high 32 bits, replicate r, stream k)
-//   block j  -> four 32-bit words x0..x3 -> uniforms 2j and 2j+1 of the stream
-//   uniform  = (m + 0.5) / 2^52, m = top 52 bits of the 64-bit word
-//              (x1 << 32 | x0) for uniform 2j, (x3 << 32 | x2) for 2j+1.
-// Every value (m + 0.5) / 2^52 is exact in a double, so uniforms lie strictly
-// inside (0, 1): the smallest is 2^-53, the largest 1 - 2^-53. (With 53 bits
-// plus a half the top value would round up to 1.)
+//   block j  -> four 32-bit words x0..x3 -> uniforms 4j .. 4j+3 of the stream
+//   uniform  = (x + 0.5) / 2^32
+// Every such value is exact in a double, so uniforms lie strictly inside
+// (0, 1): the smallest is 2^-33, the largest 1 - 2^-33. Their spacing, 2^-32,
+// is finer than the Lehmer generator's 1/(2^31-1); one block gives four draws.
 // Each stream keeps its own draw position; a single run is replicate 1.
 // Every random decision of every model draws from the current stream.
 #pragma once
@@ -43,8 +42,8 @@ class Rngs {
         draws++;
         if (!philox_) return lehmer_next();
         std::uint64_t j = pos_[stream_]++;
-        if ((j & 1) == 0 || !block_valid_) fill_block(j >> 1);
-        return block_[j & 1];
+        if ((j & 3) == 0 || !block_valid_) fill_block(j >> 2);
+        return block_[j & 3];
     }
     void PlantSeeds(long x);
     void PutSeed(long x);
@@ -88,14 +87,14 @@ class Rngs {
     int initialized_ = 0;
     long planted_ = DEFAULT;
 
-    // Philox state: key, replicate, each stream's next uniform, and the two
+    // Philox state: key, replicate, each stream's next uniform, and the four
     // uniforms of the block last drawn on the current stream.
     bool philox_ = false;
     bool block_valid_ = false;
     std::uint32_t replicate_ = 1;
     philox4x32_key_t key_{};
     std::uint64_t pos_[STREAMS] = {};
-    double block_[2] = {};
+    double block_[4] = {};
 };
 
 } // namespace occusim

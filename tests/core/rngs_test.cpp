@@ -136,9 +136,8 @@ const Kat kPhiloxKat[] = {
      {0xd16cfe09, 0x94fdcceb, 0x5001e420, 0x24126ea1}},
 };
 
-double uniform_of(std::uint32_t lo, std::uint32_t hi) {
-    std::uint64_t m = (std::uint64_t{hi} << 32 | lo) >> 12;
-    return (static_cast<double>(m) + 0.5) / 4503599627370496.0;
+double uniform_of(std::uint32_t x) {
+    return (static_cast<double>(x) + 0.5) / 4294967296.0;
 }
 
 TEST(Philox, KnownAnswersOfTheLibrary) {
@@ -152,7 +151,7 @@ TEST(Philox, KnownAnswersOfTheLibrary) {
 
 // The generator follows the mapping its header documents: key = the seed's
 // two 32-bit halves, counter = (block low, block high, replicate, stream),
-// uniforms 2j and 2j+1 from words (x0, x1) and (x2, x3) of block j.
+// uniforms 4j .. 4j+3 from words x0 .. x3 of block j.
 TEST(Philox, UniformsFollowTheDocumentedMapping) {
     const std::uint64_t seed = 0x299f31d0a4093822u;
     Rngs r;
@@ -164,18 +163,17 @@ TEST(Philox, UniformsFollowTheDocumentedMapping) {
     philox4x32_ctr_t w0 = philox4x32(c, key);
     c.v[0] = 1;
     philox4x32_ctr_t w1 = philox4x32(c, key);
-    EXPECT_EQ(r.Random(), uniform_of(w0.v[0], w0.v[1]));
-    EXPECT_EQ(r.Random(), uniform_of(w0.v[2], w0.v[3]));
-    EXPECT_EQ(r.Random(), uniform_of(w1.v[0], w1.v[1]));
+    for (int i = 0; i < 4; i++) EXPECT_EQ(r.Random(), uniform_of(w0.v[i])) << i;
+    EXPECT_EQ(r.Random(), uniform_of(w1.v[0]));
     long got = 0;
     r.GetSeed(&got);
     EXPECT_EQ(static_cast<std::uint64_t>(got), seed);
 }
 
 TEST(Philox, UniformsStayStrictlyInsideTheUnitInterval) {
-    EXPECT_EQ(uniform_of(0, 0), std::ldexp(1.0, -53));
-    EXPECT_EQ(uniform_of(0xffffffff, 0xffffffff), 1.0 - std::ldexp(1.0, -53));
-    EXPECT_LT(uniform_of(0xffffffff, 0xffffffff), 1.0);
+    EXPECT_EQ(uniform_of(0), std::ldexp(1.0, -33));
+    EXPECT_EQ(uniform_of(0xffffffff), 1.0 - std::ldexp(1.0, -33));
+    EXPECT_LT(uniform_of(0xffffffff), 1.0);
     Rngs r;
     r.UsePhilox(1);
     r.PlantSeeds(99);
@@ -209,12 +207,15 @@ TEST(Philox, StreamsKeepTheirPositionsAndReplicatesDiffer) {
     mixed.SelectStream(7);
     double on7 = mixed.Random();
     mixed.SelectStream(0);
-    EXPECT_EQ(mixed.Random(), s0[1]); // second half of block 0
+    EXPECT_EQ(mixed.Random(), s0[1]); // block 0 taken up again
     EXPECT_EQ(mixed.Random(), s0[2]);
     mixed.SelectStream(7);
     mixed.Random();
     mixed.SelectStream(0);
     EXPECT_EQ(mixed.Random(), s0[3]);
+    mixed.SelectStream(7);
+    mixed.SelectStream(0);
+    EXPECT_EQ(mixed.Random(), s0[4]); // first of block 1
     EXPECT_NE(on7, s0[0]);
 
     Rngs other_rep, other_seed;
