@@ -342,22 +342,21 @@ struct Batch::Done {
     long r = 0;
     bool ok = false;
     std::string error;
-    std::string scratch;            // the replicate's private directory
+    std::string history;            // its history file, in its worker's scratch directory
     std::vector<std::string> chunks; // one per hook
 };
 
 Batch::Batch(Context &ctx, const Args &args, const BatchPlan &plan) : ctx_(ctx), args_(args), plan_(plan) {}
 
-Batch::Done Batch::run_one(long r) {
+// Runs replicate r in the worker's scratch directory. Files a run writes
+// under fixed names stay there for the worker's next replicate, which
+// rewrites them (creating them anew for every replicate costs more than the
+// replicate itself); the error file is removed first, so that only this
+// replicate's can explain its failure.
+Batch::Done Batch::run_one(long r, const std::string &scratch) {
     Done d;
     d.r = r;
-    std::string tmpl = ctx_.path(plan_.dir + ".occusim-" + plan_.file_name(r) + "-XXXXXX");
-    if (!mkdtemp(tmpl.data())) {
-        d.error = "cannot create a scratch directory beside " + ctx_.path(plan_.dir + plan_.file_name(r)) + ": " +
-                  std::strerror(errno);
-        return d;
-    }
-    d.scratch = tmpl;
+    std::remove((scratch + "/occusim.err").c_str());
     std::FILE *null_out = std::fopen("/dev/null", "w");
     std::FILE *null_in = std::fopen("/dev/null", "r");
     char *err_text = nullptr;
@@ -370,7 +369,7 @@ Batch::Done Batch::run_one(long r) {
         rc.out = null_out;
         rc.err = err;
         rc.in = null_in;
-        rc.workdir = d.scratch;
+        rc.workdir = scratch;
         rc.replicate = r;
         rc.replicate_outfile = plan_.file_name(r);
         rc.rng.UsePhilox(static_cast<std::uint32_t>(r));
@@ -380,11 +379,12 @@ Batch::Done Batch::run_one(long r) {
             for (BatchHook *h : hooks_) tasks.push_back(h->before(r, rc));
             int status = execute(rc, args_);
             std::fflush(err);
-            const std::string history = d.scratch + "/" + rc.replicate_outfile;
+            const std::string history = scratch + "/" + rc.replicate_outfile;
+            if (status == 0) d.history = history;
             if (status != 0) {
                 std::string msg = last_line(std::string(err_text, err_len));
                 if (msg.rfind("occusim8: ", 0) == 0) msg.erase(0, 10);
-                if (msg.empty()) msg = last_line(read_text(d.scratch + "/occusim.err"));
+                if (msg.empty()) msg = last_line(read_text(scratch + "/occusim.err"));
                 if (msg.empty()) msg = "exit status " + std::to_string(status);
                 d.error = msg;
             } else if (!std::filesystem::exists(history)) {
@@ -408,23 +408,22 @@ Batch::Done Batch::run_one(long r) {
 }
 
 void Batch::discard(Done &d) {
-    if (d.scratch.empty()) return;
-    std::error_code ec;
-    std::filesystem::remove_all(d.scratch, ec);
-    d.scratch.clear();
+    if (d.history.empty()) return;
+    std::remove(d.history.c_str());
+    d.history.clear();
 }
 
 // Gives the replicate's history file its final name and hands its chunks to
 // the hooks; false when the file cannot be moved.
 bool Batch::commit(Done &d) {
     if (publish_) {
-        const std::string from = d.scratch + "/" + plan_.file_name(d.r);
         const std::string to = ctx_.path(plan_.dir + plan_.file_name(d.r));
-        if (std::rename(from.c_str(), to.c_str()) != 0) {
+        if (std::rename(d.history.c_str(), to.c_str()) != 0) {
             d.error = "cannot move its history file to " + to + ": " + std::strerror(errno);
             discard(d);
             return false;
         }
+        d.history.clear();
     }
     discard(d);
     for (std::size_t h = 0; h < hooks_.size(); h++) hooks_[h]->commit(d.r, std::move(d.chunks[h]));
@@ -437,6 +436,23 @@ BatchReport Batch::run() {
     rep.plan = &plan_;
     rep.batch = &ctx_;
     rep.args = &args_;
+    // One scratch directory per worker, beside the output so that a history
+    // file reaches its final name by rename.
+    std::vector<std::string> scratch;
+    struct Cleanup {
+        std::vector<std::string> &dirs;
+        ~Cleanup() {
+            std::error_code ec;
+            for (const auto &d : dirs) std::filesystem::remove_all(d, ec);
+        }
+    } cleanup{scratch};
+    for (int t = 0; t < plan_.threads; t++) {
+        std::string tmpl = ctx_.path(plan_.dir + ".occusim-" + plan_.stem + "-XXXXXX");
+        if (!mkdtemp(tmpl.data()))
+            input_error("cannot create a scratch directory beside %s: %s",
+                        ctx_.path(plan_.dir + plan_.file_name(plan_.first)).c_str(), std::strerror(errno));
+        scratch.push_back(tmpl);
+    }
     for (BatchHook *h : hooks_) h->begin(plan_);
     Progress progress(ctx_.err, plan_.count());
 
@@ -447,7 +463,7 @@ BatchReport Batch::run() {
 
     if (plan_.threads <= 1) {
         for (long r = plan_.first; r <= plan_.last; r++) {
-            Done d = run_one(r);
+            Done d = run_one(r, scratch[0]);
             if (!d.ok || !commit(d)) {
                 discard(d);
                 fail(d);
@@ -469,7 +485,7 @@ BatchReport Batch::run() {
         long next = plan_.first;
         long committed_to = plan_.first; // next replicate to commit
         bool stop = false;
-        auto worker = [&] {
+        auto worker = [&](const std::string &dir) {
             for (;;) {
                 long r;
                 {
@@ -478,7 +494,7 @@ BatchReport Batch::run() {
                     if (stop || next > plan_.last) return;
                     r = next++;
                 }
-                Done d = run_one(r);
+                Done d = run_one(r, dir);
                 std::lock_guard lk(m);
                 if (!d.ok) stop = true;
                 finished.emplace(r, std::move(d));
@@ -486,7 +502,7 @@ BatchReport Batch::run() {
             }
         };
         std::vector<std::thread> pool;
-        for (int t = 0; t < plan_.threads; t++) pool.emplace_back(worker);
+        for (int t = 0; t < plan_.threads; t++) pool.emplace_back(worker, scratch[t]);
         for (long r = plan_.first; r <= plan_.last; r++) {
             Done d;
             {

@@ -6,9 +6,10 @@
 // runs the i-th of k contiguous blocks; files are byte-identical either way.
 //
 // Each replicate runs a fresh context on the same arguments, its console
-// discarded, in a private scratch directory beside the output, so that files
-// a run writes under fixed names never meet. Its history file reaches its
-// final name by rename, on the calling thread, strictly in replicate order.
+// discarded, in its worker's private scratch directory beside the output, so
+// that files a run writes under fixed names never meet. Its history file
+// reaches its final name by rename, on the calling thread, strictly in
+// replicate order; the scratch directories are removed at the end.
 //
 // Other outputs plug in as hooks (BatchHook): per-replicate work on the worker
 // thread, an ordered commit on the calling thread, and the batch's end.
@@ -97,7 +98,7 @@ class Batch {
   public:
     Batch(Context &ctx, const Args &args, const BatchPlan &plan);
     void add(BatchHook &hook) { hooks_.push_back(&hook); }
-    // false: history files stay in the scratch directories and are removed
+    // false: history files are removed instead of given their final names
     // (for hooks that gather every replicate into one file instead).
     void publish_history_files(bool publish) { publish_ = publish; }
     // Runs the replicates and returns the report; on failure report.failed is
@@ -106,7 +107,7 @@ class Batch {
 
   private:
     struct Done;
-    Done run_one(long r);
+    Done run_one(long r, const std::string &scratch);
     bool commit(Done &done);
     void discard(Done &done);
 
