@@ -387,7 +387,7 @@ Batch::Done Batch::run_one(long r, const std::string &scratch) {
                 if (msg.empty()) msg = last_line(read_text(scratch + "/occusim.err"));
                 if (msg.empty()) msg = "exit status " + std::to_string(status);
                 d.error = msg;
-            } else if (!std::filesystem::exists(history)) {
+            } else if (std::error_code ec; !std::filesystem::exists(history, ec)) {
                 d.error = "it wrote no history file";
             } else {
                 for (auto &t : tasks) d.chunks.push_back(t ? t->after(rc, history) : std::string());
@@ -397,6 +397,10 @@ Batch::Done Batch::run_one(long r, const std::string &scratch) {
             d.error = e.what();
         } catch (const std::bad_alloc &) {
             d.error = "out of memory";
+        } catch (const std::exception &e) {
+            d.error = e.what();
+        } catch (...) {
+            d.error = "unexpected error";
         }
         rc.sink = nullptr;
     }
@@ -426,7 +430,12 @@ bool Batch::commit(Done &d) {
         d.history.clear();
     }
     discard(d);
-    for (std::size_t h = 0; h < hooks_.size(); h++) hooks_[h]->commit(d.r, std::move(d.chunks[h]));
+    try {
+        for (std::size_t h = 0; h < hooks_.size(); h++) hooks_[h]->commit(d.r, std::move(d.chunks[h]));
+    } catch (const std::exception &e) {
+        d.error = e.what();
+        return false;
+    }
     return true;
 }
 

@@ -254,6 +254,7 @@ TEST(Batch, RefusesBadSettingsWithoutWritingAnything) {
         {{"T=3", "N=40", "psi=.5", "p=.4", "STOCH", "REPS=4", "SHARD=1/2"}, "must share a seed; give SEED=s"},
         {with(kCohort, {"RNG=mt"}), "RNG=mt: unknown generator"},
         {with(kCohort, {"REPS=2", "RNG=lehmer"}), "RNG=lehmer: replicate batches draw from philox"},
+        {with(kCohort, {"REPS=2", "outfile=missing/x.pao"}), "cannot create a scratch directory beside"},
     };
     for (const Case &c : cases) {
         auto r = run_cli(c.args);
