@@ -92,10 +92,7 @@ Json run_metadata(const Context &ctx, const Args &args) {
     // The seed the generator was planted with (a clock or prompted seed as
     // drawn); a run that never planted it but drew from it used the default.
     Json seed = nullptr;
-    if (ctx.rng.planted_seed() != 0)
-        seed = ctx.rng.planted_seed();
-    else if (ctx.rng.draws > 0)
-        seed = static_cast<long>(Rngs::DEFAULT);
+    if (ctx.determ == 0 || ctx.rng.draws > 0) seed = ctx.rng.planted_seed();
     meta["seed"] = seed;
     meta["seed_given"] = ctx.seed_value;
 

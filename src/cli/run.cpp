@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <new>
 
+#include "cli/batch.hpp"
 #include "cli/dispatch.hpp"
 #include "core/count_setup.hpp"
 #include "core/errors.hpp"
@@ -92,13 +93,19 @@ namespace {
     read_command_line(ctx, args);
     if (ctx.SIMTYPE > 1) ctx.determ = 0;
     if (ctx.DESIGN || ctx.FIT) refuse_study(ctx);
-    if (ctx.determ == 0) {
+    check_batch(ctx, args);
+    // A replicate of a batch has its generator seeded by the batch.
+    if (ctx.determ == 0 && ctx.replicate == 0) {
         ctx.rng.SelectStream(0);
         ctx.rng.PlantSeeds(ctx.seed_value);
         if (!ctx.QUIET) std::fprintf(ctx.err, "seed=%ld\n", ctx.seed_value);
+        if (!ctx.QUIET && ctx.seed_value < 0 && draws_random_numbers(ctx))
+            std::fprintf(ctx.err, "occusim8: seed %ld (give SEED=%ld to repeat this run)\n", ctx.rng.planted_seed(),
+                         ctx.rng.planted_seed());
     }
     echo_parameters(ctx);
     ctx.ilmt = shifted_size(1, ctx.nper).value32;
+    if (ctx.REPS > 0 && ctx.replicate == 0) finish(run_batch(ctx, args));
     if (ctx.FORMAT == "csv") csv.start(ctx);
     dispatch(ctx, args);
 }

@@ -168,6 +168,11 @@ struct Context {
     // its own) instead of the forward pass over history prefixes: the slow
     // reference the tests compare the pass with.
     bool walk_paths = false;
+    // Set by a batch on the context of each replicate it runs: the replicate
+    // number (0: not a replicate) and its history file name in its scratch
+    // directory. Such a run neither seeds its generator nor starts a batch.
+    long replicate = 0;
+    std::string replicate_outfile;
 
     // ---- random numbers and count table ----
     Rngs rng;

@@ -1,6 +1,7 @@
 #include "core/rngs.hpp"
 
 #include <cctype>
+#include <chrono>
 #include <ctime>
 
 #include "core/errors.hpp"
@@ -8,8 +9,6 @@
 namespace occusim {
 
 namespace {
-constexpr std::int64_t Q = Rngs::MODULUS / Rngs::MULTIPLIER; // 44488
-constexpr std::int64_t R = Rngs::MODULUS % Rngs::MULTIPLIER; // 3399
 constexpr std::int64_t Q256 = Rngs::MODULUS / Rngs::A256;    // 93674
 constexpr std::int64_t R256 = Rngs::MODULUS % Rngs::A256;    // 7197
 } // namespace
@@ -19,20 +18,32 @@ Rngs::Rngs() {
     for (int j = 1; j < STREAMS; j++) seed_[j] = 0;
 }
 
-double Rngs::Random() {
-    std::int64_t x = seed_[stream_];
-    std::int64_t t = MULTIPLIER * (x % Q) - R * (x / Q);
-    seed_[stream_] = t > 0 ? t : t + MODULUS;
-    draws++;
-    return static_cast<double>(seed_[stream_]) / static_cast<double>(MODULUS);
+void Rngs::UsePhilox(std::uint32_t replicate) {
+    philox_ = true;
+    replicate_ = replicate;
+    key_ = {{static_cast<std::uint32_t>(DEFAULT), 0}};
+    for (auto &p : pos_) p = 0;
+    block_valid_ = false;
+}
+
+void Rngs::fill_block(std::uint64_t j) {
+    philox4x32_ctr_t c = {{static_cast<std::uint32_t>(j), static_cast<std::uint32_t>(j >> 32), replicate_,
+                           static_cast<std::uint32_t>(stream_)}};
+    philox4x32_ctr_t x = philox4x32(c, key_);
+    constexpr double kScale = 1.0 / 4294967296.0; // 2^-32
+    for (int i = 0; i < 4; i++) block_[i] = (static_cast<double>(x.v[i]) + 0.5) * kScale;
+    block_valid_ = true;
 }
 
 void Rngs::PlantSeeds(long x) {
+    if (philox_) {
+        PutSeed(x);
+        return;
+    }
     initialized_ = 1;
     int s = stream_;
     SelectStream(0);
     PutSeed(x);
-    planted_ = static_cast<long>(seed_[0]);
     stream_ = s;
     for (int j = 1; j < STREAMS; j++) {
         std::int64_t t = A256 * (seed_[j - 1] % Q256) - R256 * (seed_[j - 1] / Q256);
@@ -61,16 +72,46 @@ long Rngs::prompt_for_seed() {
     }
 }
 
+// A seed from the clock. The Lehmer generator takes the seconds reduced to
+// its modulus; Philox takes the nanoseconds, so that batches started within
+// the same second still get different seeds.
+long Rngs::clock_seed() const {
+    if (!philox_) return static_cast<long>(static_cast<unsigned long>(std::time(nullptr)) % MODULUS);
+    auto ns = std::chrono::system_clock::now().time_since_epoch() / std::chrono::nanoseconds(1);
+    // Scrambled so that neighbouring start times give unrelated-looking keys.
+    std::uint64_t z = static_cast<std::uint64_t>(ns) + 0x9e3779b97f4a7c15u;
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9u;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebu;
+    z ^= z >> 31;
+    long s = static_cast<long>(z >> 1);
+    return s > 0 ? s : 1;
+}
+
+// A positive seed is used as it is (the Lehmer generator reduces it to its
+// modulus), a negative one asks the clock and 0 asks the terminal.
 void Rngs::PutSeed(long x) {
-    if (x > 0) x = static_cast<long>(x % MODULUS);
-    if (x < 0) x = static_cast<long>(static_cast<unsigned long>(std::time(nullptr)) % MODULUS);
+    if (x > 0 && !philox_) x = static_cast<long>(x % MODULUS);
+    if (x < 0) x = clock_seed();
     if (x == 0) x = prompt_for_seed();
+    if (stream_ == 0 || philox_) planted_ = x;
+    if (philox_) {
+        std::uint64_t k = static_cast<std::uint64_t>(x);
+        key_ = {{static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(k >> 32)}};
+        for (auto &p : pos_) p = 0;
+        block_valid_ = false;
+        return;
+    }
     seed_[stream_] = x;
+}
+
+void Rngs::GetSeed(long *x) const {
+    *x = philox_ ? planted_ : static_cast<long>(seed_[stream_]);
 }
 
 void Rngs::SelectStream(int index) {
     stream_ = static_cast<int>(static_cast<unsigned>(index) % STREAMS);
-    if (initialized_ == 0 && stream_ != 0) PlantSeeds(DEFAULT);
+    block_valid_ = false;
+    if (initialized_ == 0 && stream_ != 0 && !philox_) PlantSeeds(DEFAULT);
 }
 
 void Rngs::TestRandom() {

@@ -1,10 +1,28 @@
-// Multiplicative (Lehmer) uniform generator, modulus 2^31-1 and multiplier
-// 48271, run as 256 streams whose start states are 22925-fold jumps apart.
+// Uniform random numbers for the models, from one of two generators.
+//
+// The Lehmer generator (modulus 2^31-1, multiplier 48271) runs as 256
+// streams whose start states are 22925-fold jumps apart; it is the generator
+// of every ordinary run. The counter-based generator Philox4x32-10 serves
+// replicate batches and runs that ask for it: its output for a given seed,
+// replicate and stream depends on nothing else, so replicates can be drawn in
+// any order, on any thread or machine, and still give the same numbers.
+//
+// Philox mapping (this is what makes a replicate reproducible elsewhere):
+//   key      = the 64-bit seed s, word 0 = low 32 bits, word 1 = high 32 bits
+//   counter  = (block j low 32 bits, block j high 32 bits, replicate r, stream k)
+//   block j  -> four 32-bit words x0..x3 -> uniforms 4j .. 4j+3 of the stream
+//   uniform  = (x + 0.5) / 2^32
+// Every such value is exact in a double, so uniforms lie strictly inside
+// (0, 1): the smallest is 2^-33, the largest 1 - 2^-33. Their spacing, 2^-32,
+// is finer than the Lehmer generator's 1/(2^31-1); one block gives four draws.
+// Each stream keeps its own draw position; a single run is replicate 1.
 // Every random decision of every model draws from the current stream.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+
+#include <Random123/philox.h>
 
 namespace occusim {
 
@@ -20,16 +38,29 @@ class Rngs {
     Rngs();
 
     // Uniform on the open interval (0, 1); advances the current stream.
-    double Random();
+    double Random() {
+        draws++;
+        if (!philox_) return lehmer_next();
+        std::uint64_t j = pos_[stream_]++;
+        if ((j & 3) == 0 || !block_valid_) fill_block(j >> 2);
+        return block_[j & 3];
+    }
     void PlantSeeds(long x);
     void PutSeed(long x);
-    void GetSeed(long *x) const { *x = static_cast<long>(seed_[stream_]); }
+    void GetSeed(long *x) const;
     void SelectStream(int index);
-    // The seed stream 0 was last planted with, as used (a clock or prompted
-    // seed resolved, a large one reduced); 0 before any planting.
-    long planted_seed() const { return planted_; }
     // Self-check; prints its verdict on the prompt stream.
     void TestRandom();
+
+    // Switches to Philox4x32-10 for replicate `replicate` (counter word 2),
+    // keyed with the default seed until seeds are planted. All stream
+    // positions start at 0.
+    void UsePhilox(std::uint32_t replicate);
+    bool philox() const { return philox_; }
+    // The seed the last PlantSeeds/PutSeed on stream 0 actually used: the
+    // clock value or the typed value when the given seed asked for one. A run
+    // given this seed draws the same numbers.
+    long planted_seed() const { return planted_; }
 
     // Streams for the interactive seed prompt (a seed of 0).
     std::FILE *prompt_out = stdout;
@@ -38,11 +69,32 @@ class Rngs {
     std::uint64_t draws = 0;
 
   private:
+    double lehmer_next() {
+        std::int64_t x = seed_[stream_];
+        std::int64_t t = MULTIPLIER * (x % LQ) - LR * (x / LQ);
+        seed_[stream_] = t > 0 ? t : t + MODULUS;
+        return static_cast<double>(seed_[stream_]) / static_cast<double>(MODULUS);
+    }
+    void fill_block(std::uint64_t j);
     long prompt_for_seed();
+    long clock_seed() const;
+
+    static constexpr std::int64_t LQ = MODULUS / MULTIPLIER; // 44488
+    static constexpr std::int64_t LR = MODULUS % MULTIPLIER; // 3399
+
     std::int64_t seed_[STREAMS];
     int stream_ = 0;
     int initialized_ = 0;
-    long planted_ = 0;
+    long planted_ = DEFAULT;
+
+    // Philox state: key, replicate, each stream's next uniform, and the four
+    // uniforms of the block last drawn on the current stream.
+    bool philox_ = false;
+    bool block_valid_ = false;
+    std::uint32_t replicate_ = 1;
+    philox4x32_key_t key_{};
+    std::uint64_t pos_[STREAMS] = {};
+    double block_[4] = {};
 };
 
 } // namespace occusim

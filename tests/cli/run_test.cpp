@@ -2,6 +2,9 @@
 // output, the history file and the exit status.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+
 #include "cli/run.hpp"
 #include "support/cli.hpp"
 
@@ -167,7 +170,32 @@ TEST(DriverConsole, QuietAnywhereInAnArgumentSilencesEchoAndSeedLine) {
     EXPECT_NE(r.out.find("asdf\n"), std::string::npos);
 
     auto loud = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "STOCHASTIC"});
-    EXPECT_EQ(loud.err, "seed=-1\n"); // the clock seed shows as -1
+    // The clock seed shows as -1, followed by the value actually drawn.
+    EXPECT_EQ(loud.err.rfind("seed=-1\noccusim8: seed ", 0), 0u) << loud.err;
+}
+
+// The clock seed is printed so that the run can be repeated: the same bytes
+// with either generator. Under QUIET nothing is printed; an expected-value
+// run draws nothing and prints nothing either.
+TEST(DriverConsole, ClockSeedLineRepeatsTheRun) {
+    for (const char *rng : {"RNG=lehmer", "RNG=philox"}) {
+        auto clock = run_cli({"T=4", "N=300", "psi=.5", "p=.4", "STOCH", rng});
+        ASSERT_EQ(clock.status, 0);
+        long seed = 0;
+        char again[64] = "";
+        ASSERT_EQ(std::sscanf(clock.err.c_str(), "seed=-1\noccusim8: seed %ld (give SEED=%63[0-9]", &seed, again), 2)
+            << clock.err;
+        EXPECT_GT(seed, 0);
+        EXPECT_EQ(std::to_string(seed), again);
+        EXPECT_EQ(clock.err, "seed=-1\noccusim8: seed " + std::to_string(seed) + " (give SEED=" +
+                                 std::to_string(seed) + " to repeat this run)\n");
+        auto rerun = run_cli({"T=4", "N=300", "psi=.5", "p=.4", "STOCH", rng, "SEED=" + std::to_string(seed)});
+        EXPECT_EQ(rerun.err, "seed=" + std::to_string(seed) + "\n");
+        EXPECT_EQ(rerun.pao(), clock.pao()) << rng;
+    }
+    EXPECT_EQ(run_cli({"T=4", "N=300", "psi=.5", "p=.4", "STOCH", "QUIET"}).err, "");
+    // Two surveys without a seed take the abundance model's expected form.
+    EXPECT_EQ(run_cli({"T=2", "N=50", "Lambda=1", "r=.5", "STOCH"}).err, "seed=-1\n");
 }
 
 TEST(DriverInput, OverlongArgumentsAndListsAreRefusedBeforeAnyFile) {

@@ -1,6 +1,12 @@
-// The Lehmer generator: check values, stream layout and the seed prompt.
+// The Lehmer generator: check values, stream layout and the seed prompt; the
+// Philox generator: known answers, the documented mapping from seed,
+// replicate, stream and draw index to uniforms, and stream positions.
 #include <gtest/gtest.h>
 
+#include <Random123/philox.h>
+
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -109,6 +115,156 @@ TEST(Rngs, SeedPromptAtEndOfInputStopsTheRun) {
     Prompt p("");
     p.attach(r);
     EXPECT_THROW(r.PutSeed(0), occusim::InputError);
+}
+
+} // namespace
+
+namespace {
+
+// Random123's published known answers for Philox4x32 with 10 rounds:
+// counter, key -> output.
+struct Kat {
+    std::uint32_t ctr[4], key[2], out[4];
+};
+const Kat kPhiloxKat[] = {
+    {{0, 0, 0, 0}, {0, 0}, {0x6627e8d5, 0xe169c58d, 0xbc57ac4c, 0x9b00dbd8}},
+    {{0xffffffff, 0xffffffff, 0xffffffff, 0xffffffff},
+     {0xffffffff, 0xffffffff},
+     {0x408f276d, 0x41c83b0e, 0xa20bc7c6, 0x6d5451fd}},
+    {{0x243f6a88, 0x85a308d3, 0x13198a2e, 0x03707344},
+     {0xa4093822, 0x299f31d0},
+     {0xd16cfe09, 0x94fdcceb, 0x5001e420, 0x24126ea1}},
+};
+
+double uniform_of(std::uint32_t x) {
+    return (static_cast<double>(x) + 0.5) / 4294967296.0;
+}
+
+TEST(Philox, KnownAnswersOfTheLibrary) {
+    for (const Kat &k : kPhiloxKat) {
+        philox4x32_ctr_t c = {{k.ctr[0], k.ctr[1], k.ctr[2], k.ctr[3]}};
+        philox4x32_key_t key = {{k.key[0], k.key[1]}};
+        philox4x32_ctr_t r = philox4x32(c, key);
+        for (int i = 0; i < 4; i++) EXPECT_EQ(r.v[i], k.out[i]) << i;
+    }
+}
+
+// The generator follows the mapping its header documents: key = the seed's
+// two 32-bit halves, counter = (block low, block high, replicate, stream),
+// uniforms 4j .. 4j+3 from words x0 .. x3 of block j.
+TEST(Philox, UniformsFollowTheDocumentedMapping) {
+    const std::uint64_t seed = 0x299f31d0a4093822u;
+    Rngs r;
+    r.UsePhilox(5);
+    r.PlantSeeds(static_cast<long>(seed));
+    r.SelectStream(9);
+    philox4x32_key_t key = {{0xa4093822, 0x299f31d0}};
+    philox4x32_ctr_t c = {{0, 0, 5, 9}};
+    philox4x32_ctr_t w0 = philox4x32(c, key);
+    c.v[0] = 1;
+    philox4x32_ctr_t w1 = philox4x32(c, key);
+    for (int i = 0; i < 4; i++) EXPECT_EQ(r.Random(), uniform_of(w0.v[i])) << i;
+    EXPECT_EQ(r.Random(), uniform_of(w1.v[0]));
+    long got = 0;
+    r.GetSeed(&got);
+    EXPECT_EQ(static_cast<std::uint64_t>(got), seed);
+}
+
+TEST(Philox, UniformsStayStrictlyInsideTheUnitInterval) {
+    EXPECT_EQ(uniform_of(0), std::ldexp(1.0, -33));
+    EXPECT_EQ(uniform_of(0xffffffff), 1.0 - std::ldexp(1.0, -33));
+    EXPECT_LT(uniform_of(0xffffffff), 1.0);
+    Rngs r;
+    r.UsePhilox(1);
+    r.PlantSeeds(99);
+    double lo = 1, hi = 0, sum = 0;
+    const int n = 200000;
+    for (int i = 0; i < n; i++) {
+        double u = r.Random();
+        lo = std::min(lo, u);
+        hi = std::max(hi, u);
+        sum += u;
+    }
+    EXPECT_GT(lo, 0.0);
+    EXPECT_LT(hi, 1.0);
+    EXPECT_NEAR(sum / n, 0.5, 4 * std::sqrt(1.0 / 12 / n));
+    EXPECT_EQ(r.draws, static_cast<std::uint64_t>(n));
+}
+
+// Each stream keeps its own position, also across a half-used block; the
+// replicate number and the seed each change every number.
+TEST(Philox, StreamsKeepTheirPositionsAndReplicatesDiffer) {
+    Rngs plain;
+    plain.UsePhilox(3);
+    plain.PlantSeeds(42);
+    double s0[5];
+    for (double &u : s0) u = plain.Random();
+
+    Rngs mixed;
+    mixed.UsePhilox(3);
+    mixed.PlantSeeds(42);
+    EXPECT_EQ(mixed.Random(), s0[0]);
+    mixed.SelectStream(7);
+    double on7 = mixed.Random();
+    mixed.SelectStream(0);
+    EXPECT_EQ(mixed.Random(), s0[1]); // block 0 taken up again
+    EXPECT_EQ(mixed.Random(), s0[2]);
+    mixed.SelectStream(7);
+    mixed.Random();
+    mixed.SelectStream(0);
+    EXPECT_EQ(mixed.Random(), s0[3]);
+    mixed.SelectStream(7);
+    mixed.SelectStream(0);
+    EXPECT_EQ(mixed.Random(), s0[4]); // first of block 1
+    EXPECT_NE(on7, s0[0]);
+
+    Rngs other_rep, other_seed;
+    other_rep.UsePhilox(4);
+    other_rep.PlantSeeds(42);
+    other_seed.UsePhilox(3);
+    other_seed.PlantSeeds(43);
+    EXPECT_NE(other_rep.Random(), s0[0]);
+    EXPECT_NE(other_seed.Random(), s0[0]);
+
+    // Planting again starts every stream over.
+    plain.PlantSeeds(42);
+    EXPECT_EQ(plain.Random(), s0[0]);
+}
+
+// Seeds: positive ones are used whole (no reduction to 31 bits), a negative
+// one reads the clock and reports what it used, 0 asks the terminal.
+TEST(Philox, SeedsAreUsedWholeAndClockSeedsReported) {
+    Rngs big, reduced;
+    big.UsePhilox(1);
+    reduced.UsePhilox(1);
+    big.PlantSeeds(Rngs::MODULUS + 5);
+    reduced.PlantSeeds(5);
+    EXPECT_NE(big.Random(), reduced.Random());
+    EXPECT_EQ(big.planted_seed(), Rngs::MODULUS + 5);
+
+    Rngs clock, again;
+    clock.UsePhilox(1);
+    clock.PlantSeeds(-1);
+    EXPECT_GT(clock.planted_seed(), 0);
+    again.UsePhilox(1);
+    again.PlantSeeds(clock.planted_seed());
+    EXPECT_EQ(clock.Random(), again.Random());
+
+    Rngs typed;
+    typed.UsePhilox(1);
+    Prompt p("77\n");
+    p.attach(typed);
+    typed.PlantSeeds(0);
+    EXPECT_EQ(typed.planted_seed(), 77);
+}
+
+TEST(Rngs, ClockSeedOfTheLehmerGeneratorIsReportedAndRepeats) {
+    Rngs clock, again;
+    clock.PlantSeeds(-1);
+    EXPECT_GT(clock.planted_seed(), 0);
+    EXPECT_LT(clock.planted_seed(), Rngs::MODULUS);
+    again.PlantSeeds(clock.planted_seed());
+    for (int i = 0; i < 3; i++) EXPECT_EQ(clock.Random(), again.Random());
 }
 
 } // namespace

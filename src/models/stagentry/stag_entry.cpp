@@ -122,6 +122,7 @@ void write_merged(StagRun &run, int L) {
     for (double s : m.sums)
         if (s > 0) distinct++;
     std::fprintf(ctx.fp2, "%d\t%d\n", distinct, run.T);
+    if (ctx.sink) ctx.sink->begin(HistoryShape{false, run.T, 0, 0});
     char *buf = run.line.data();
     for (std::size_t j = 0; j < m.codes.size(); j++) {
         if (!(m.sums[j] > 0)) continue;
@@ -131,6 +132,7 @@ void write_merged(StagRun &run, int L) {
             buf[len++] = run.text[k];
             buf[len++] = '\t';
         }
+        if (ctx.sink) ctx.sink->history(std::string_view(buf, static_cast<std::size_t>(len)), m.sums[j]);
         buf[len++] = '\t';
         len += format_count(buf + len, run.line.size() - len - 1, m.sums[j]);
         buf[len++] = '\n';

@@ -1,0 +1,128 @@
+// Replicate batches: REPS=n runs the configured random model n times, each
+// replicate on its own Philox counter (replicate r of seed s draws the same
+// numbers on any thread, in any shard, on any machine), and writes replicate
+// r's history file as <stem>_<r>.<ext> beside the outfile, with a manifest
+// <stem>_replicates.csv. THREADS=k runs them on k worker threads, SHARD=i/k
+// runs the i-th of k contiguous blocks; files are byte-identical either way.
+//
+// Each replicate runs a fresh context on the same arguments, its console
+// discarded, in its worker's private scratch directory beside the output, so
+// that files a run writes under fixed names never meet. Its history file
+// reaches its final name by rename, on the calling thread, strictly in
+// replicate order; the scratch directories are removed at the end.
+//
+// Other outputs plug in as hooks (BatchHook): per-replicate work on the worker
+// thread, an ordered commit on the calling thread, and the batch's end.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/context.hpp"
+
+namespace occusim {
+
+// Whether a run configured like ctx draws random numbers at all (an
+// expected-value run gives the same data set every time).
+bool draws_random_numbers(const Context &ctx);
+
+// Validates the batch and generator options (REPS, THREADS, SHARD, RNG) once
+// the run's settings are final, refuses a batch of an expected-value run, and
+// selects the generator; on a replicate's context it points the history file
+// into the replicate's scratch directory. Refusals end the run (InputError).
+void check_batch(Context &ctx, const Args &args);
+
+// What a batch will do, fixed before its first replicate.
+struct BatchPlan {
+    long n = 0;           // replicates of the whole batch (REPS)
+    long first = 1;       // this shard's first and last replicate
+    long last = 0;
+    long shard_i = 0;     // SHARD=i/k (0: the whole batch)
+    long shard_k = 0;
+    long seed = 0;        // key of every replicate's generator
+    int threads = 1;      // worker threads actually used
+    std::string dir;      // directory part of outfile ("" or ending in '/'), relative to the batch
+    std::string stem;     // outfile's base name without its extension
+    std::string ext;      // ".pao", or "" when outfile has none
+    // "<stem>_<r><ext>", r zero-padded to the digits of n.
+    std::string file_name(long r) const;
+    // "<stem>_replicates.csv", or "<stem>_replicates_<i>of<k>.csv" for a shard.
+    std::string manifest_name() const;
+    long count() const { return last - first + 1; }
+};
+
+// How a batch ended, for the hooks' end().
+struct BatchReport {
+    const BatchPlan *plan = nullptr;
+    const Context *batch = nullptr; // the batch's own context (settings after its parse)
+    const Args *args = nullptr;     // the command line
+    long completed = 0;             // replicates committed (plan->first .. first+completed-1)
+    long failed = 0;                // the replicate that stopped the batch (0: none)
+    std::string error;              // its error message
+    double elapsed = 0;             // seconds since the batch started
+};
+
+// A hook's work on one replicate, living on the worker thread that runs it
+// from before() to after(); it owns whatever it attached to the context.
+class ReplicateTask {
+  public:
+    virtual ~ReplicateTask() = default;
+    // The replicate ran successfully; its history file is complete at
+    // `history` (still in the scratch directory). Returns the chunk that
+    // BatchHook::commit receives. May throw InputError to fail the replicate.
+    virtual std::string after(Context &ctx, const std::string &history) = 0;
+};
+
+class BatchHook {
+  public:
+    virtual ~BatchHook() = default;
+    // Calling thread, once, before any replicate runs. May throw InputError
+    // to refuse the batch (nothing has been written yet).
+    virtual void begin(const BatchPlan &) {}
+    // Worker thread, replicate r about to run on its fresh context (the
+    // arguments not yet read; ctx.sink may be attached here, owned by the
+    // task). Several workers call this at once. Null: nothing per replicate.
+    virtual std::unique_ptr<ReplicateTask> before(long /*r*/, Context & /*ctx*/) { return nullptr; }
+    // Calling thread, strictly in increasing replicate order without gaps,
+    // once per successful replicate, after its history file has its final
+    // name: the chunk its task returned ("" without a task).
+    virtual void commit(long /*r*/, std::string /*chunk*/) {}
+    // Calling thread, once at the end, whether the batch succeeded or not.
+    virtual void end(const BatchReport &) {}
+};
+
+// Runs a batch from its context after the parse pass. Hooks run in the order
+// added; the manifest is added first by run_batch.
+class Batch {
+  public:
+    Batch(Context &ctx, const Args &args, const BatchPlan &plan);
+    void add(BatchHook &hook) { hooks_.push_back(&hook); }
+    // false: history files are removed instead of given their final names
+    // (for hooks that gather every replicate into one file instead).
+    void publish_history_files(bool publish) { publish_ = publish; }
+    // Runs the replicates and returns the report; on failure report.failed is
+    // set and every replicate before it is committed.
+    BatchReport run();
+
+  private:
+    struct Done;
+    Done run_one(long r, const std::string &scratch);
+    bool commit(Done &done);
+    void discard(Done &done);
+
+    Context &ctx_;
+    const Args &args_;
+    BatchPlan plan_;
+    std::vector<BatchHook *> hooks_;
+    bool publish_ = true;
+};
+
+// The plan of the batch configured in ctx (seed resolved by the caller).
+BatchPlan plan_batch(const Context &ctx, long seed);
+
+// Runs the batch configured in ctx (called by the run driver after the
+// parse pass and the echo) and returns the exit status.
+int run_batch(Context &ctx, const Args &args);
+
+} // namespace occusim
