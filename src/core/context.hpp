@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -61,6 +62,25 @@ struct HistorySink {
         (void)pcovs;
     }
     virtual void history(std::string_view fields, double count) = 0;
+};
+
+// Hands every history on to several sinks, in the order they were added
+// (a batch that writes CSV and fits each replicate needs both to see it).
+class HistoryTee final : public HistorySink {
+  public:
+    void add(HistorySink *s) { sinks_.push_back(s); }
+    void begin(const HistoryShape &shape) override {
+        for (HistorySink *s : sinks_) s->begin(shape);
+    }
+    void site(std::span<const double> covs, std::span<const double> pcovs) override {
+        for (HistorySink *s : sinks_) s->site(covs, pcovs);
+    }
+    void history(std::string_view fields, double count) override {
+        for (HistorySink *s : sinks_) s->history(fields, count);
+    }
+
+  private:
+    std::vector<HistorySink *> sinks_;
 };
 
 // Files kept in memory instead of on disk: a run whose context points at one
@@ -164,6 +184,20 @@ struct Context {
     bool DESIGN = false;      // report the design's asymptotic precision
     bool FIT = false;         // fit every replicate of a batch
     HistorySink *sink = nullptr; // sees every history written (not owned)
+    // Adds a sink beside any already attached (through a tee the context owns).
+    void attach_sink(HistorySink *s) {
+        if (!sink) {
+            sink = s;
+            return;
+        }
+        if (sink != tee.get()) {
+            tee = std::make_unique<HistoryTee>();
+            tee->add(sink);
+            sink = tee.get();
+        }
+        tee->add(s);
+    }
+    std::unique_ptr<HistoryTee> tee;
     // Expected values path by path (every sequence of hidden states a call of
     // its own) instead of the forward pass over history prefixes: the slow
     // reference the tests compare the pass with.

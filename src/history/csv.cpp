@@ -202,7 +202,7 @@ void CsvRun::start(Context &ctx) {
     file_ = ctx.open(part_name_, "wb");
     if (!file_) input_error("cannot create the data file %s", csv_name_.c_str());
     writer_ = std::make_unique<CsvWriter>(file_);
-    ctx.sink = writer_.get();
+    ctx.attach_sink(writer_.get());
     ctx.outfile = scratch_name_;
 }
 
