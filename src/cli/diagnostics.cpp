@@ -162,7 +162,8 @@ std::string closest_option(const std::string &name) {
             if (!n) continue;
             if (row.prefix && n[std::char_traits<char>::length(n) - 1] == '(') continue;
             int d = edit_distance(name, n);
-            if (d < best_d) {
+            // A name that would have to change entirely is no near miss.
+            if (d < best_d && d < static_cast<int>(name.size())) {
                 best_d = d;
                 best = n;
             }

@@ -28,7 +28,8 @@ void report_diagnostics(Context &ctx, const Args &args);
 int edit_distance(std::string_view a, std::string_view b);
 
 // The known option name closest to `name` within edit distance 2 ("" when
-// none is that close); ties go to the row that applies first.
+// none is that close, or only by changing every character); ties go to the
+// row that applies first.
 std::string closest_option(const std::string &name);
 
 } // namespace occusim

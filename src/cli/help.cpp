@@ -13,21 +13,15 @@ namespace occusim {
 
 namespace {
 
-// "p, r, c=a,b,..." / "STOCH..." / "phi(i,j)=a,b,...": how a row is written.
+// "p=a,b,... (also r, c)" / "STOCH..." / "phi(i,j)=a,b,...": how a row is written.
 std::string synopsis(const OptionRow &row) {
-    std::string s;
-    if (row.prefix) {
-        s = row.names[0];
-        if (s.back() == '(') s += "i,j)";
-        else s += "...";
-    } else {
-        for (const char *n : row.names) {
-            if (!n) continue;
-            if (!s.empty()) s += ", ";
-            s += n;
-        }
-    }
+    std::string s = row.names[0];
+    if (row.prefix) s += s.back() == '(' ? "i,j)" : "...";
     if (row.kind != ValueKind::None) s += std::string("=") + row.value_help;
+    std::string also;
+    for (const char *n : row.names)
+        if (n && n != row.names[0]) also += (also.empty() ? "" : ", ") + std::string(n);
+    if (!also.empty()) s += " (also " + also + ")";
     return s;
 }
 

@@ -43,10 +43,18 @@ TEST(FuzzHarness, CapsTheWorkOfARunAndKeepsTextWithinTheCaps) {
 }
 
 TEST(FuzzHarness, FrontBlockNumbersAreCappedLikeTAndN) {
-    Args a = fz::bounded({"occusim8", "4000", "1e9", ".5", "MSCD"});
+    Args a = fz::bounded({"occusim8", "4000", "1e9", ".5", "SPADMS"});
     EXPECT_EQ(a[1], "8");
     EXPECT_EQ(a[2], "10000");
     EXPECT_EQ(fz::bounded({"occusim8", "STOCH", "MSCD"})[1], "STOCH");
+}
+
+TEST(FuzzHarness, FamiliesWhoseHistoriesGrowFastestGetFewerSurveys) {
+    EXPECT_EQ(fz::bounded({"occusim8", "9", "100", "MSCD"})[1], "5");
+    EXPECT_EQ(fz::bounded({"occusim8", "T=9", "p(1,1)=.5"})[1], "T=5");
+    EXPECT_EQ(fz::bounded({"occusim8", "T=9", "eta0AA=.5"})[1], "T=4");
+    EXPECT_EQ(fz::bounded({"occusim8", "SPS=9,2", "INTEGRATED"})[1], "SPS=4,2");
+    EXPECT_EQ(fz::bounded({"occusim8", "T=9", "psi=.5"})[1], "T=8");
 }
 
 TEST(FuzzHarness, ClockAndPromptSeedsAndPathsOutOfTheScratchDirectoryAreReplaced) {

@@ -7,6 +7,7 @@
 // nothing process-wide is touched.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/option_table.hpp"
 #include "cli/options.hpp"
 #include "cli/run.hpp"
 #include "core/context.hpp"
@@ -22,6 +24,8 @@ namespace occusim::fuzzing {
 
 // Bounds on the work of one input.
 inline constexpr long kSurveyCap = 8;     // T, and the positional T of the front-block models
+inline constexpr long kMultistateSurveyCap = 5; // several states per survey multiply the histories
+inline constexpr long kIntegratedSurveyCap = 4; // area and occupancy per survey: eight outcomes each
 inline constexpr double kSiteCap = 10000; // N, and the positional N
 inline constexpr long kCopyCap = 50;     // NOBS, REPS
 inline constexpr long kMethodCap = 3;     // METH
@@ -83,23 +87,40 @@ inline std::string capped_list(const std::string &value, long cap) {
     return out;
 }
 
+// The survey cap of a command line: lower where a model family's histories
+// grow fastest with the number of surveys.
+inline long survey_cap(const Args &args) {
+    long cap = kSurveyCap;
+    for (std::size_t i = 1; i < args.size(); i++) {
+        std::string name, value;
+        split_argument(args[i], name, value);
+        for (const OptionRow &row : option_table()) {
+            if (!row.matches(name)) continue;
+            if (row.family == Family::Integrated) cap = std::min(cap, kIntegratedSurveyCap);
+            if (row.family == Family::Multistate) cap = std::min(cap, kMultistateSurveyCap);
+        }
+    }
+    return cap;
+}
+
 // The command line with the work of the run bounded (see above).
 inline Args bounded(Args args) {
+    const long surveys = survey_cap(args);
     bool seeded = false;
     for (std::size_t i = 1; i < args.size(); i++) {
         std::string &a = args[i];
         std::string name, value;
         split_argument(a, name, value);
         const bool named = a.find('=') != std::string::npos;
-        if (!named && i == 1) a = capped_int(a, kSurveyCap);
+        if (!named && i == 1) a = capped_int(a, surveys);
         else if (!named && i == 2) a = capped_sites(a);
-        else if (name == "T") a = "T=" + capped_int(value, kSurveyCap);
+        else if (name == "T") a = "T=" + capped_int(value, surveys);
         else if (name == "N") a = "N=" + capped_sites(value);
         else if (name == "NOBS" || name == "REPS") a = name + "=" + capped_int(value, kCopyCap);
         else if (name == "METH") a = "METH=" + capped_int(value, kMethodCap);
         else if (name == "NCOVS" || name == "NPCOVS") a = name + "=" + capped_int(value, kCovariateCap);
         else if (name == "THREADS") a = "THREADS=1";
-        else if (name == "SRVYPERSEASN" || name == "SPS") a = name + "=" + capped_list(value, kSurveyCap);
+        else if (name == "SRVYPERSEASN" || name == "SPS") a = name + "=" + capped_list(value, surveys);
         else if (name == "SEED" || name == "seed") {
             // Negative seeds come from the clock; 0 asks on standard input.
             if (std::strtol(value.c_str(), nullptr, 10) < 0) a = "SEED=1";
