@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <map>
+#include <vector>
 #include <string>
 
 #include "cli/option_table.hpp"
@@ -78,6 +79,36 @@ TEST(OptionTable, EveryRowEchoesWhatItsEchoColumnSays) {
             }
             EXPECT_EQ(row.kind == ValueKind::None, row.value_help[0] == '\0');
             EXPECT_NE(row.help[0], '\0');
+        }
+    }
+}
+
+// The switches and flags a switch row may raise, as one comparable value.
+std::vector<int> switches(const Context &c) {
+    return {c.determ, c.QUIET,   c.REMOVAL,     c.HET,    c.LIST,   c.P0MISS, c.SPADEP, c.MULTISTATE, c.MSCD,
+            c.STAG,   c.INTEGRATED, c.new_pao_opt, c.ROYLE, c.NICHOLS, c.STRICT, c.DESIGN, c.FIT};
+}
+
+TEST(OptionTable, EverySwitchRowRaisesAndOnlyItsOwnSwitch) {
+    std::map<std::vector<int>, std::string> seen;
+    for (const OptionRow &row : occusim::option_table()) {
+        if (row.kind != ValueKind::None) continue;
+        Context ctx;
+        std::FILE *out = std::tmpfile();
+        ctx.out = out;
+        const std::vector<int> before = switches(ctx);
+        row.apply(ctx, sample_name(row, row.names[0]), "");
+        const std::vector<int> after = switches(ctx);
+        ctx.out = stdout;
+        std::fclose(out);
+        EXPECT_NE(after, before) << row.names[0];
+        int changed = 0;
+        for (std::size_t i = 0; i < before.size(); i++) changed += before[i] != after[i];
+        EXPECT_EQ(changed, 1) << row.names[0];
+        // Two rows with the same effect are one option under two names (ROYLE and r).
+        auto [it, fresh] = seen.emplace(after, row.names[0]);
+        if (!fresh) {
+            EXPECT_TRUE(it->second == "r" && std::string(row.names[0]) == "ROYLE") << row.names[0];
         }
     }
 }
