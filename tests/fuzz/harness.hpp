@@ -23,9 +23,10 @@
 namespace occusim::fuzzing {
 
 // Bounds on the work of one input.
-inline constexpr long kSurveyCap = 8;     // T, and the positional T of the front-block models
-inline constexpr long kMultistateSurveyCap = 5; // several states per survey multiply the histories
-inline constexpr long kIntegratedSurveyCap = 4; // area and occupancy per survey: eight outcomes each
+inline constexpr long kSurveyCap = 6; // T, and the positional T of the front-block models
+// Families whose histories multiply fastest with the surveys (several
+// states, species or areas per survey) get fewer.
+inline constexpr long kManyOutcomeSurveyCap = 4;
 inline constexpr double kSiteCap = 10000; // N, and the positional N
 inline constexpr long kCopyCap = 50;     // NOBS, REPS
 inline constexpr long kMethodCap = 3;     // METH
@@ -96,8 +97,9 @@ inline long survey_cap(const Args &args) {
         split_argument(args[i], name, value);
         for (const OptionRow &row : option_table()) {
             if (!row.matches(name)) continue;
-            if (row.family == Family::Integrated) cap = std::min(cap, kIntegratedSurveyCap);
-            if (row.family == Family::Multistate) cap = std::min(cap, kMultistateSurveyCap);
+            if (row.family == Family::Integrated || row.family == Family::Multistate ||
+                row.family == Family::TwoSpecies)
+                cap = std::min(cap, kManyOutcomeSurveyCap);
         }
     }
     return cap;
