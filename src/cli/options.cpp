@@ -1,8 +1,10 @@
+// The list syntaxes the option rows read their values with, the splitting of
+// an argument into name and value, the walk of one argument over the option
+// table, and the covariate set-up after all arguments.
 #include "cli/options.hpp"
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "cli/diagnostics.hpp"
 #include "cli/option_table.hpp"
