@@ -26,7 +26,7 @@ constexpr int kMsCorrPositional = 40; // numbers the correlated-detection multis
 
 std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char *fmt, ...) {
-    char buf[kArgBufLen + 256];
+    char buf[2 * kArgBufLen + 256]; // an argument and a value of it, with the text around them
     va_list ap;
     va_start(ap, fmt);
     std::vsnprintf(buf, sizeof buf, fmt, ap);
