@@ -38,6 +38,12 @@ TEST(Diagnostics, UnknownNamesWithAndWithoutTheClosestKnownName) {
     EXPECT_EQ(warnings({"--hepl"}), Lines{"unknown option '--hepl' is ignored"});
     EXPECT_EQ(warnings({"=5"}), Lines{"unknown option '5' is ignored"}); // the name as the table sees it
     EXPECT_EQ(warnings({"="}), Lines{"unknown option '=' is ignored"});
+    // The longest argument a run takes is named in full.
+    const std::string longest(510, 'x');
+    EXPECT_EQ(warnings({longest}), Lines{"unknown option '" + longest + "' is ignored"});
+    const std::string value(500, '7');
+    EXPECT_EQ(warnings({"N=" + value + "x"}),
+              Lines{"argument 'N=" + value + "x': '" + value + "x' is not a number (read as inf)"});
 }
 
 TEST(Diagnostics, EditDistanceAndTiesGoToTheRowThatAppliesFirst) {
