@@ -31,6 +31,28 @@ std::string description(const OptionRow &row) {
     return d;
 }
 
+// Words of `text` in lines of at most `width` characters, every line after
+// the first led by `indent`.
+std::string wrapped(const std::string &text, std::size_t width, const std::string &indent) {
+    std::string out, line;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t j = text.find(' ', i);
+        if (j == std::string::npos) j = text.size();
+        std::string word = text.substr(i, j - i);
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            out += line + "\n" + indent;
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+        i = j + 1;
+    }
+    return out + line;
+}
+
+constexpr std::size_t kSynopsisColumn = 24;
+constexpr std::size_t kHelpWidth = 100;
+
 } // namespace
 
 const char *program_version() {
@@ -50,10 +72,11 @@ std::string help_text() {
             if (static_cast<int>(row.family) != f) continue;
             if (!any) s += std::string("\n") + family_title(row.family) + ":\n";
             any = true;
+            const std::string indent(kSynopsisColumn, ' ');
             std::string left = "  " + synopsis(row);
-            if (left.size() < 24) left.resize(24, ' ');
-            else left += "\n" + std::string(24, ' ');
-            s += left + description(row) + "\n";
+            if (left.size() < kSynopsisColumn) left.resize(kSynopsisColumn, ' ');
+            else left += "\n" + indent;
+            s += left + wrapped(description(row), kHelpWidth - kSynopsisColumn, indent) + "\n";
         }
     }
     return s;

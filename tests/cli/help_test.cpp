@@ -26,7 +26,13 @@ TEST(Help, ListsEveryRowUnderItsFamilyOnStandardOutput) {
         EXPECT_EQ(r.out, occusim::help_text());
         EXPECT_TRUE(std::filesystem::is_empty(r.dir));
     }
-    const std::string help = occusim::help_text();
+    // Every line fits 100 columns; a row's text may go on over several lines.
+    std::string help = occusim::help_text();
+    std::size_t start = 0;
+    for (std::size_t nl; (nl = help.find('\n', start)) != std::string::npos; start = nl + 1)
+        EXPECT_LE(nl - start, 100u) << help.substr(start, nl - start);
+    const std::string continuation = "\n" + std::string(24, ' ');
+    for (std::size_t at; (at = help.find(continuation)) != std::string::npos;) help.replace(at, 25, " ");
     for (const occusim::OptionRow &row : occusim::option_table()) {
         // The row's line: under its family heading, with every name, the help
         // and the probability mark.
