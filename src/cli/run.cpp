@@ -7,7 +7,9 @@
 #include <new>
 
 #include "cli/batch.hpp"
+#include "cli/diagnostics.hpp"
 #include "cli/dispatch.hpp"
+#include "cli/help.hpp"
 #include "core/count_setup.hpp"
 #include "core/errors.hpp"
 #include "core/seasons.hpp"
@@ -56,6 +58,7 @@ void read_command_line(Context &ctx, const Args &args) {
     ctx.determ = 1;
     ctx.nseasns = 1;
     ctx.outfile = "occusim.pao";
+    if (answer_help_or_version(ctx, args)) finish(0);
     std::fprintf(ctx.out, "OCCUSIM ver8 %s\n", kBuildStamp);
     int argc = static_cast<int>(args.size());
     if (argc <= 4) {
@@ -66,6 +69,7 @@ void read_command_line(Context &ctx, const Args &args) {
         if (args[i].size() >= static_cast<std::size_t>(kArgBufLen))
             input_error("argument %d (\"%.20s...\") is longer than %d characters", i, args[i].c_str(),
                         kArgBufLen - 1);
+    report_diagnostics(ctx, args);
     ctx.set_vector_defaults();
     for (int i = 1; i < argc; i++)
         if (args[i].find("quiet") != std::string::npos || args[i].find("QUIET") != std::string::npos)

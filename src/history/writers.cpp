@@ -1,5 +1,6 @@
 #include "history/writers.hpp"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -43,7 +44,10 @@ void write_history_header(Context &ctx, int n, int expected, double threshold) {
     long long total = 0;
     int distinct = 0;
     ctx.nx.for_each([&](std::int64_t, double v) {
-        total += rounded(v);
+        // Counts far beyond any number of sites (probabilities given out of
+        // range) saturate rather than overflow.
+        const long long r = rounded(v);
+        if (__builtin_add_overflow(total, r, &total)) total = r > 0 ? LLONG_MAX : LLONG_MIN;
         if (v > threshold) distinct++;
     });
     std::fprintf(ctx.fp2, "%lld\t%d\n", expected ? static_cast<long long>(distinct) : total, n);

@@ -106,7 +106,8 @@ TEST(TwoSpecies, ImpossibleOccupancyGoesToTheErrorFileOnly) {
     EXPECT_TRUE(r.exists("occusim.pao"));
     EXPECT_EQ(r.pao(), "");
     EXPECT_EQ(from_marker(r.out, "2-species"), "2-species simulation:\n");
-    EXPECT_EQ(r.err, "nsites:100 nsurveys:2 psiA=0.500000 psiBA=1.200000 psiBa=0.200000\n");
+    EXPECT_EQ(r.err, "occusim8: warning: argument 'psiBA=1.2': 1.2 is not a probability (outside 0..1)\n"
+                     "nsites:100 nsurveys:2 psiA=0.500000 psiBA=1.200000 psiBa=0.200000\n");
 }
 
 TEST(TwoSpecies, ImpossibleDetectionIsReportedAfterTheDetectionEcho) {

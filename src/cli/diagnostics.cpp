@@ -1,0 +1,230 @@
+// Argument diagnostics. Every argument is looked at against the option
+// table: a name no row answers to is reported (with the closest known name),
+// unless it is a switch-like word the program reads in another way (anything
+// containing quiet/QUIET, and the plain numbers at the front of the command
+// line that the correlated-detection multistate model and the SPADMS
+// generator read by position); the numbers of a value row must read as
+// numbers in full; the values of a probability row must lie in 0..1.
+#include "cli/diagnostics.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+#include "cli/option_table.hpp"
+#include "cli/options.hpp"
+#include "core/errors.hpp"
+
+namespace occusim {
+
+namespace {
+
+constexpr int kMsCorrPositional = 40; // numbers the correlated-detection multistate model reads
+
+std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char *fmt, ...) {
+    char buf[2 * kArgBufLen + 256]; // an argument and a value of it, with the text around them
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    return buf;
+}
+
+bool whole_text_is_real(const std::string &t) {
+    if (t.empty()) return false;
+    char *end = nullptr;
+    std::strtod(t.c_str(), &end);
+    return end && *end == '\0' && end != t.c_str();
+}
+
+bool whole_text_is_integer(const std::string &t, bool fits_int) {
+    if (t.empty()) return false;
+    char *end = nullptr;
+    errno = 0;
+    long x = std::strtol(t.c_str(), &end, 10);
+    if (!end || *end != '\0' || end == t.c_str() || errno == ERANGE) return false;
+    return !fits_int || (x >= INT_MIN && x <= INT_MAX);
+}
+
+std::string name_of(const std::string &arg) {
+    std::string name, value;
+    split_argument(arg, name, value);
+    return name;
+}
+
+// Positions (1-based) that a front-block model reads as plain numbers.
+std::vector<bool> positional_slots(const Args &args) {
+    std::vector<bool> slot(args.size(), false);
+    long count = 0;
+    for (std::size_t i = 1; i < args.size(); i++) {
+        std::string n = name_of(args[i]);
+        if (n == "MSCD") count = std::max<long>(count, kMsCorrPositional);
+        if (n == "SPADMS" && args.size() > 1) {
+            long T = std::strtol(args[1].c_str(), nullptr, 10);
+            if (T >= 1 && T <= kVecLen) count = std::max(count, 6 * T + 1);
+            else count = std::max(count, 1L);
+        }
+    }
+    if (count == 0) return slot;
+    for (std::size_t i = 1; i < args.size() && static_cast<long>(i) <= count; i++) slot[i] = true;
+    // A block shorter than the model needs is refused by the model; its
+    // leading plain numbers are positional all the same.
+    for (std::size_t i = 1; i < args.size() && whole_text_is_real(args[i]); i++) slot[i] = true;
+    return slot;
+}
+
+// The first value of a row's text that does not read as a number in full,
+// as a warning; "" when all do.
+std::string number_problem(const OptionRow &row, const std::string &arg, const std::string &value) {
+    auto bad_number = [&](const std::string &t, bool integer) -> std::string {
+        if (integer) {
+            bool fits = row.kind != ValueKind::Long;
+            if (whole_text_is_integer(t, fits)) return "";
+            long x = std::strtol(t.c_str(), nullptr, 10);
+            long read = fits ? static_cast<int>(x) : x;
+            const char *what = whole_text_is_real(t) ? (fits && whole_text_is_integer(t, false)
+                                                            ? "is out of range for a whole number"
+                                                            : "is not a whole number")
+                                                     : "is not a number";
+            return format("argument '%s': '%s' %s (read as %ld)", arg.c_str(), t.c_str(), what, read);
+        }
+        if (whole_text_is_real(t)) return "";
+        return format("argument '%s': '%s' is not a number (read as %g)", arg.c_str(), t.c_str(),
+                      std::strtod(t.c_str(), nullptr));
+    };
+    switch (row.kind) {
+    case ValueKind::Integer:
+    case ValueKind::Long:
+    case ValueKind::Real:
+        if (value.empty()) return format("argument '%s' has no value (read as 0)", arg.c_str());
+        return bad_number(value, row.kind != ValueKind::Real);
+    case ValueKind::List:
+    case ValueKind::IntList:
+    case ValueKind::TwoRows:
+    case ValueKind::Indexed: {
+        auto toks = list_tokens(value);
+        if (toks.empty()) return format("argument '%s' has no values", arg.c_str());
+        for (const auto &t : toks) {
+            std::string p = bad_number(t, row.kind == ValueKind::IntList);
+            if (!p.empty()) return p;
+        }
+        return "";
+    }
+    case ValueKind::Fraction: {
+        std::size_t slash = value.find('/');
+        if (slash == std::string::npos) return bad_number(value, true);
+        std::string p = bad_number(value.substr(0, slash), true);
+        return p.empty() ? bad_number(value.substr(slash + 1), true) : p;
+    }
+    case ValueKind::None:
+    case ValueKind::Text:
+        return "";
+    }
+    return "";
+}
+
+// The first value of a probability row outside 0..1, as a warning.
+std::string range_problem(const std::string &arg, const std::string &value) {
+    for (const auto &t : list_tokens(value)) {
+        double x = to_double(t);
+        if (!(x >= 0 && x <= 1))
+            return format("argument '%s': %g is not a probability (outside 0..1)", arg.c_str(), x);
+    }
+    return "";
+}
+
+} // namespace
+
+int edit_distance(std::string_view a, std::string_view b) {
+    std::vector<int> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); j++) row[j] = static_cast<int>(j);
+    for (std::size_t i = 1; i <= a.size(); i++) {
+        int diag = row[0];
+        row[0] = static_cast<int>(i);
+        for (std::size_t j = 1; j <= b.size(); j++) {
+            int up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diag + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diag = up;
+        }
+    }
+    return row[b.size()];
+}
+
+std::string closest_option(const std::string &name) {
+    std::string best;
+    int best_d = 3;
+    for (const OptionRow &row : option_table()) {
+        for (const char *n : row.names) {
+            if (!n) continue;
+            if (row.prefix && n[std::char_traits<char>::length(n) - 1] == '(') continue;
+            int d = edit_distance(name, n);
+            // A name that would have to change entirely is no near miss.
+            if (d < best_d && d < static_cast<int>(name.size())) {
+                best_d = d;
+                best = n;
+            }
+        }
+    }
+    return best;
+}
+
+std::vector<std::string> diagnose(const Args &args) {
+    std::vector<std::string> out;
+    std::vector<bool> slot = positional_slots(args);
+    for (std::size_t i = 1; i < args.size(); i++) {
+        const std::string &arg = args[i];
+        std::string name, value;
+        split_argument(arg, name, value);
+        const bool quiet = arg.find("quiet") != std::string::npos || arg.find("QUIET") != std::string::npos;
+        const bool has_value = arg.find('=') != std::string::npos;
+        const OptionRow *value_row = nullptr;
+        bool switch_row = false;
+        for (const OptionRow &row : option_table()) {
+            if (!row.matches(name)) continue;
+            if (row.kind == ValueKind::None) switch_row = true;
+            else if (!value_row) value_row = &row;
+        }
+        if (!value_row && !switch_row) {
+            if (quiet) continue;
+            if (slot[i]) {
+                if (!whole_text_is_real(arg))
+                    out.push_back(format("argument %zu ('%s') is read by position and is not a number (read as %g)",
+                                         i, arg.c_str(), to_double(arg)));
+                continue;
+            }
+            const std::string &shown = name.empty() ? arg : name;
+            std::string near = closest_option(name);
+            if (near.empty())
+                out.push_back(format("unknown option '%s' is ignored", shown.c_str()));
+            else
+                out.push_back(format("unknown option '%s' is ignored (did you mean '%s'?)", shown.c_str(),
+                                     near.c_str()));
+            continue;
+        }
+        // A bare name that is also a switch (r, c) reads no value.
+        if (!value_row || (switch_row && !has_value)) continue;
+        std::string p = number_problem(*value_row, arg, value);
+        if (p.empty() && value_row->probability) p = range_problem(arg, value);
+        if (!p.empty()) out.push_back(p);
+    }
+    return out;
+}
+
+void stop_strict(Context &ctx, std::size_t count) {
+    std::fprintf(ctx.err, "occusim8: STRICT: %zu warning%s, nothing written\n", count, count == 1 ? "" : "s");
+    finish(1);
+}
+
+void report_diagnostics(Context &ctx, const Args &args) {
+    std::vector<std::string> warnings = diagnose(args);
+    for (const auto &w : warnings) std::fprintf(ctx.err, "occusim8: warning: %s\n", w.c_str());
+    if (warnings.empty()) return;
+    for (std::size_t i = 1; i < args.size(); i++)
+        if (name_of(args[i]) == "STRICT") stop_strict(ctx, warnings.size());
+}
+
+} // namespace occusim
