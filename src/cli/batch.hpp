@@ -99,7 +99,7 @@ class BatchHook {
 };
 
 // Runs a batch from its context after the parse pass. Hooks run in the order
-// added; the manifest is added first by run_batch.
+// added (run_batch: the batch CSV, the manifest, then the metadata last).
 class Batch {
   public:
     Batch(Context &ctx, const Args &args, const BatchPlan &plan);
