@@ -15,6 +15,7 @@
 #include <mutex>
 #include <thread>
 
+#include "cli/batch_outputs.hpp"
 #include "cli/options.hpp"
 #include "cli/run.hpp"
 #include "core/errors.hpp"
@@ -209,7 +210,7 @@ class Manifest final : public BatchHook {
     }
 
     std::unique_ptr<ReplicateTask> before(long r, Context &) override {
-        return std::make_unique<Row>(r, plan_->file_name(r), area_coded_);
+        return std::make_unique<Row>(r, plan_->data_file(r), area_coded_);
     }
 
     void commit(long, std::string chunk) override { std::fputs(chunk.c_str(), f_); }
@@ -316,6 +317,13 @@ std::string BatchPlan::manifest_name() const {
     return stem + part;
 }
 
+std::string BatchPlan::batch_file(const std::string &suffix) const {
+    if (shard_k == 0) return stem + suffix;
+    char part[64];
+    std::snprintf(part, sizeof part, "_%ldof%ld", shard_i, shard_k);
+    return stem + part + suffix;
+}
+
 BatchPlan plan_batch(const Context &ctx, long seed) {
     BatchPlan p;
     p.n = ctx.REPS;
@@ -333,6 +341,7 @@ BatchPlan plan_batch(const Context &ctx, long seed) {
     if (dot == std::string::npos || dot == 0) dot = base.size();
     p.stem = base.substr(0, dot);
     p.ext = base.substr(dot);
+    p.csv = ctx.FORMAT == "csv";
     return p;
 }
 
@@ -564,22 +573,35 @@ int run_batch(Context &ctx, const Args &args) {
     std::fflush(ctx.out);
 
     Batch batch(ctx, args, plan);
+    // The batch CSV commits ahead of the manifest: a row it cannot write fails
+    // its replicate before the manifest lists it.
+    BatchCsv csv(ctx);
+    if (plan.csv) {
+        batch.add(csv);
+        batch.publish_history_files(false);
+    }
     Manifest manifest(ctx, ctx.INTEGRATED != 0);
     batch.add(manifest);
     // Further outputs of a batch are added here as hooks.
+    BatchMetadata metadata(ctx, args, plan.csv ? &csv : nullptr);
+    batch.add(metadata); // last: it lists what the others wrote
     const BatchReport rep = batch.run();
 
+    const std::string data = plan.csv ? plan.batch_file(".csv")
+                                      : plan.file_name(plan.first) + " to " + plan.file_name(plan.last);
     if (rep.failed > 0) {
+        const std::string where = csv.written() ? " to " + data : "";
         if (rep.completed > 0)
-            input_error("replicate %ld failed: %s (replicates %ld to %ld were written)", rep.failed,
-                        rep.error.c_str(), plan.first, plan.first + rep.completed - 1);
+            input_error("replicate %ld failed: %s (replicates %ld to %ld were written%s)", rep.failed,
+                        rep.error.c_str(), plan.first, plan.first + rep.completed - 1, where.c_str());
         input_error("replicate %ld failed: %s", rep.failed, rep.error.c_str());
     }
     if (manifest.failed()) input_error("cannot write the manifest %s", manifest.name().c_str());
-    std::fprintf(ctx.err, "occusim8: %ld replicate%s written (%s to %s, manifest %s), seed %ld, %d thread%s, %.2f s\n",
-                 rep.completed, rep.completed == 1 ? "" : "s", plan.file_name(plan.first).c_str(),
-                 plan.file_name(plan.last).c_str(), plan.manifest_name().c_str(), plan.seed, plan.threads,
-                 plan.threads == 1 ? "" : "s", rep.elapsed);
+    if (csv.failed()) input_error("cannot write the data file %s", csv.name().c_str());
+    if (metadata.failed()) input_error("cannot write the run metadata %s", metadata.name().c_str());
+    std::fprintf(ctx.err, "occusim8: %ld replicate%s written (%s, manifest %s), seed %ld, %d thread%s, %.2f s\n",
+                 rep.completed, rep.completed == 1 ? "" : "s", data.c_str(), plan.manifest_name().c_str(),
+                 plan.seed, plan.threads, plan.threads == 1 ? "" : "s", rep.elapsed);
     return 0;
 }
 

@@ -45,10 +45,16 @@ struct BatchPlan {
     std::string dir;      // directory part of outfile ("" or ending in '/'), relative to the batch
     std::string stem;     // outfile's base name without its extension
     std::string ext;      // ".pao", or "" when outfile has none
+    bool csv = false;     // FORMAT=csv: the replicates' rows go to one CSV instead of history files
     // "<stem>_<r><ext>", r zero-padded to the digits of n.
     std::string file_name(long r) const;
     // "<stem>_replicates.csv", or "<stem>_replicates_<i>of<k>.csv" for a shard.
     std::string manifest_name() const;
+    // A file of the whole batch: "<stem><suffix>", or "<stem>_<i>of<k><suffix>"
+    // for a shard (".csv", ".json").
+    std::string batch_file(const std::string &suffix) const;
+    // Where replicate r's data set goes: its history file, or the batch CSV.
+    std::string data_file(long r) const { return csv ? batch_file(".csv") : file_name(r); }
     long count() const { return last - first + 1; }
 };
 
@@ -93,7 +99,7 @@ class BatchHook {
 };
 
 // Runs a batch from its context after the parse pass. Hooks run in the order
-// added; the manifest is added first by run_batch.
+// added (run_batch: the batch CSV, the manifest, then the metadata last).
 class Batch {
   public:
     Batch(Context &ctx, const Args &args, const BatchPlan &plan);

@@ -110,7 +110,8 @@ namespace {
     echo_parameters(ctx);
     ctx.ilmt = shifted_size(1, ctx.nper).value32;
     if (ctx.REPS > 0 && ctx.replicate == 0) finish(run_batch(ctx, args));
-    if (ctx.FORMAT == "csv") csv.start(ctx);
+    // A replicate's rows go to its batch's CSV, through the sink the batch attached.
+    if (ctx.FORMAT == "csv" && ctx.replicate == 0) csv.start(ctx);
     dispatch(ctx, args);
 }
 

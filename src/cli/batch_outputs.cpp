@@ -1,0 +1,237 @@
+#include "cli/batch_outputs.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cli/metadata.hpp"
+#include "core/errors.hpp"
+#include "history/csv.hpp"
+
+namespace occusim {
+
+namespace {
+
+constexpr std::size_t kCopyBlock = 1 << 16;
+
+} // namespace
+
+// ---- the batch CSV ----
+
+// One replicate's rows, rendered on its worker into a file of the worker's
+// scratch directory, so that neither the replicate nor the replicates
+// waiting for their turn to be committed hold their rows in memory.
+class BatchCsv::Spool final : public ReplicateTask {
+  public:
+    Spool(BatchCsv &owner, long r, Context &ctx)
+        : owner_(owner), path_(ctx.path(".rows-" + std::to_string(r) + ".csv")) {
+        file_ = std::fopen(path_.c_str(), "wb");
+        if (!file_) input_error("cannot create its rows %s: %s", path_.c_str(), std::strerror(errno));
+        writer_.emplace(file_, std::to_string(r), /*write_header=*/true);
+        ctx.attach_sink(&*writer_);
+    }
+    ~Spool() override {
+        if (file_) {
+            std::fclose(file_);
+            std::remove(path_.c_str());
+        }
+    }
+
+    std::string after(Context &ctx, const std::string &) override {
+        bool ok = writer_->finish(ctx.nper);
+        ok = std::fclose(file_) == 0 && ok;
+        file_ = nullptr;
+        if (!ok) {
+            std::remove(path_.c_str());
+            input_error("cannot write its rows %s", path_.c_str());
+        }
+        owner_.note_shape(writer_->shape());
+        return path_;
+    }
+
+  private:
+    BatchCsv &owner_;
+    std::string path_;
+    std::FILE *file_ = nullptr;
+    std::optional<CsvWriter> writer_;
+};
+
+BatchCsv::~BatchCsv() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        std::remove(part_.c_str());
+    }
+}
+
+void BatchCsv::begin(const BatchPlan &plan) {
+    name_ = plan.dir + plan.batch_file(".csv");
+    final_ = ctx_.path(name_);
+    part_ = ctx_.path(plan.dir + "." + plan.batch_file(".csv") + ".part-" + std::to_string(getpid()));
+    fd_ = ::open(part_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd_ < 0) input_error("cannot write the data file %s: %s", final_.c_str(), std::strerror(errno));
+}
+
+std::unique_ptr<ReplicateTask> BatchCsv::before(long r, Context &ctx) {
+    return std::make_unique<Spool>(*this, r, ctx);
+}
+
+void BatchCsv::note_shape(const HistoryShape &shape) {
+    std::lock_guard lk(shape_mutex_);
+    if (!shape_) shape_ = shape;
+}
+
+HistoryShape BatchCsv::shape() const {
+    std::lock_guard lk(shape_mutex_);
+    return shape_.value_or(HistoryShape{});
+}
+
+// Writes all of data at the end of the part file, or throws with the part
+// file cut back to its replicates before this one.
+void BatchCsv::append(const char *data, std::size_t size) {
+    while (size > 0) {
+        ssize_t put = ::write(fd_, data, size);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            const int e = put < 0 ? errno : ENOSPC;
+            if (::ftruncate(fd_, size_) != 0 || ::lseek(fd_, size_, SEEK_SET) != size_) {
+                // The part file cannot be restored: it is given up.
+                ::close(fd_);
+                fd_ = -1;
+                std::remove(part_.c_str());
+                failed_ = committed_ > 0;
+            }
+            input_error("cannot write the data file %s: %s", final_.c_str(), std::strerror(e));
+        }
+        data += put;
+        size -= static_cast<std::size_t>(put);
+    }
+}
+
+void BatchCsv::commit(long, std::string spool) {
+    if (fd_ < 0) input_error("the data file %s could not be kept", final_.c_str());
+    struct Input {
+        std::FILE *f;
+        const std::string &path;
+        ~Input() {
+            if (f) std::fclose(f);
+            std::remove(path.c_str());
+        }
+    } in{std::fopen(spool.c_str(), "rb"), spool};
+    if (!in.f) input_error("cannot read back its rows: %s", std::strerror(errno));
+
+    // The header: the first replicate's goes into the file, every later
+    // replicate must have the same columns.
+    char *line = nullptr;
+    std::size_t cap = 0;
+    ssize_t len = getline(&line, &cap, in.f);
+    std::string header = len > 0 ? std::string(line, static_cast<std::size_t>(len)) : std::string();
+    std::free(line);
+    if (header.empty() || header.back() != '\n') input_error("its rows have no header");
+    const bool first = header_.empty();
+    if (!first && header != header_) {
+        header.pop_back();
+        input_error("its columns (%s) differ from those of the replicates before it", header.c_str());
+    }
+
+    long long rows = 0, bytes = 0;
+    if (first) {
+        append(header.data(), header.size());
+        bytes += static_cast<long long>(header.size());
+    }
+    char buf[kCopyBlock];
+    std::size_t got;
+    while ((got = std::fread(buf, 1, sizeof buf, in.f)) > 0) {
+        rows += std::count(buf, buf + got, '\n');
+        append(buf, got);
+        bytes += static_cast<long long>(got);
+    }
+    if (std::ferror(in.f)) {
+        // Not one of this replicate's rows may stay.
+        if (::ftruncate(fd_, size_) != 0 || ::lseek(fd_, size_, SEEK_SET) != size_) {
+            ::close(fd_);
+            fd_ = -1;
+            std::remove(part_.c_str());
+            failed_ = committed_ > 0;
+        }
+        input_error("cannot read back its rows");
+    }
+    if (first) header_ = std::move(header);
+    size_ += bytes;
+    rows_ += rows;
+    committed_++;
+}
+
+void BatchCsv::end(const BatchReport &) {
+    if (fd_ < 0) return;
+    const bool closed = ::close(fd_) == 0;
+    fd_ = -1;
+    if (committed_ == 0) {
+        std::remove(part_.c_str());
+        return;
+    }
+    if (!closed || std::rename(part_.c_str(), final_.c_str()) != 0) {
+        std::remove(part_.c_str());
+        failed_ = true;
+        return;
+    }
+    written_ = true;
+}
+
+// ---- the run metadata ----
+
+void BatchMetadata::end(const BatchReport &report) {
+    const BatchPlan &plan = *report.plan;
+    name_ = plan.dir + plan.batch_file(".json");
+
+    Json meta = run_metadata(*report.batch, *report.args);
+    // Every replicate draws from Philox under the batch's seed, whatever the
+    // family's mode in a single run.
+    meta["mode"] = "stochastic";
+    meta["generator"] = "philox";
+    meta["seed"] = plan.seed;
+
+    Json batch;
+    batch["replicates"] = plan.n;
+    batch["shard"] = plan.shard_k > 0 ? Json{{"i", plan.shard_i}, {"k", plan.shard_k}} : Json(nullptr);
+    batch["first"] = plan.first;
+    batch["last"] = plan.last;
+    batch["completed"] = report.completed;
+    batch["status"] = report.failed > 0 ? "failed" : "complete";
+    if (report.failed > 0) {
+        batch["failed_replicate"] = report.failed;
+        batch["error"] = report.error;
+    }
+    batch["streams"] = "Philox4x32-10, key = seed, counter = (block number: 64 bits, replicate number, stream); "
+                       "replicate r of this seed draws the same numbers in any batch, shard or thread";
+    Json files = std::move(meta["files"]);
+    meta.erase("files");
+    meta["batch"] = std::move(batch);
+    meta["files"] = std::move(files);
+
+    const long last_done = plan.first + report.completed - 1;
+    if (csv_) {
+        if (csv_->written()) add_csv_file(meta, csv_->name(), csv_->shape(), csv_->rows(), "rep");
+    } else if (report.completed > 0) {
+        Json f;
+        f["name"] = plan.dir + plan.stem + "_<r>" + plan.ext;
+        f["format"] = "history";
+        f["contents"] = "the history file of replicate r, r zero-padded to the digits of " +
+                        std::to_string(plan.n) + ", as a single run of this model writes it";
+        f["first"] = plan.dir + plan.file_name(plan.first);
+        f["last"] = plan.dir + plan.file_name(last_done);
+        meta["files"].push_back(f);
+    }
+    add_file(meta, plan.dir + plan.manifest_name(), "csv",
+             "one row per replicate written, in replicate order: replicate, file (" +
+                 std::string(csv_ ? "the batch CSV" : "its history file") +
+                 "), history_lines, sites (frequencies added up), detected_sites (at least one detection), "
+                 "naive_occupancy (detected_sites / sites)");
+    failed_ = !write_metadata(ctx_, plan.dir + plan.batch_file(""), meta);
+}
+
+} // namespace occusim

@@ -1,0 +1,93 @@
+// Outputs a replicate batch writes for the batch as a whole, beside its
+// manifest:
+//
+//   the batch CSV (FORMAT=csv)  every replicate's rows in one file,
+//       "<stem>.csv" ("<stem>_<i>of<k>.csv" for a shard), behind a leading
+//       "rep" column, in replicate order, in place of the per-replicate
+//       history files;
+//   the run metadata            "<stem>.json" ("<stem>_<i>of<k>.json" for a
+//       shard): how the batch was made, the seed of its generator, how far
+//       it got, and the files it wrote.
+//
+// Both are written under a hidden or part name and take their final names
+// when the batch ends. A batch that stops at a failed replicate still gives
+// them their names: the CSV then holds exactly the rows of the replicates
+// completed before it (the ones its manifest lists), and the metadata says
+// which replicate failed and why.
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "cli/batch.hpp"
+
+namespace occusim {
+
+class BatchCsv final : public BatchHook {
+  public:
+    explicit BatchCsv(const Context &ctx) : ctx_(ctx) {}
+    BatchCsv(const BatchCsv &) = delete;
+    BatchCsv &operator=(const BatchCsv &) = delete;
+    ~BatchCsv() override;
+
+    // Creates the hidden part file; a file that cannot be created refuses
+    // the batch.
+    void begin(const BatchPlan &plan) override;
+    // Renders replicate r's histories into a spool file in its scratch
+    // directory ("rep,..." header, then rows "r,...").
+    std::unique_ptr<ReplicateTask> before(long r, Context &ctx) override;
+    // Appends the spooled rows to the part file. A write error leaves the
+    // part file as it was before this replicate and fails the replicate.
+    void commit(long r, std::string spool) override;
+    // Gives the part file its final name when it holds any replicate's rows
+    // and removes it otherwise.
+    void end(const BatchReport &report) override;
+
+    // After end(): whether the file now has its final name, that name (as
+    // the outfile gives it, directory included), its rows and their layout.
+    bool written() const { return written_; }
+    // Rows were committed but the file could not be completed.
+    bool failed() const { return failed_; }
+    const std::string &name() const { return name_; }
+    long long rows() const { return rows_; }
+    HistoryShape shape() const;
+
+  private:
+    class Spool;
+    void note_shape(const HistoryShape &shape);
+    void append(const char *data, std::size_t size);
+
+    const Context &ctx_;
+    std::string name_, final_, part_;
+    int fd_ = -1;
+    std::string header_;   // the header line the first replicate wrote
+    long long size_ = 0;   // bytes of whole replicates in the part file
+    long long rows_ = 0;
+    long committed_ = 0;
+    bool written_ = false;
+    bool failed_ = false;
+    mutable std::mutex shape_mutex_;
+    std::optional<HistoryShape> shape_;
+};
+
+class BatchMetadata final : public BatchHook {
+  public:
+    // csv: the batch CSV hook when the batch writes one (its end() must run
+    // before this hook's).
+    BatchMetadata(const Context &ctx, const Args &args, const BatchCsv *csv) : ctx_(ctx), args_(args), csv_(csv) {}
+
+    void end(const BatchReport &report) override;
+
+    bool failed() const { return failed_; }
+    const std::string &name() const { return name_; }
+
+  private:
+    const Context &ctx_;
+    const Args &args_;
+    const BatchCsv *csv_;
+    std::string name_;
+    bool failed_ = false;
+};
+
+} // namespace occusim
