@@ -32,12 +32,13 @@ Context::Context() {
         vec(gameps[i]);
         for (int j = 0; j < 2; j++) vec(thB[i][j]);
     }
-    for (int i = 0; i < kMaxStates; i++)
-        for (int j = 0; j < kMaxStates; j++) {
-            vec(psiMS[i][j]);
-            vec(pMS[i][j]);
-        }
     coef.assign(1, 1.0);
+}
+
+// Read by const contexts for tables never written; shared, never changed.
+const Vec &StateTables::zeros() {
+    static const Vec z(kStorage, 0.0);
+    return z;
 }
 
 Context::~Context() {
@@ -45,14 +46,12 @@ Context::~Context() {
 }
 
 void Context::set_vector_defaults() {
-    for (int k = 0; k < kVecLen; k++) {
-        newSeason[k] = SRVYPERSEASN[k] = 0;
-        rB[k] = rBa[k] = rBA[k] = rA[k] = pB[k] = pA[k] = b[k] = p10[k] = 0;
-        theta[0][k] = theta[1][k] = gam[k] = eps[k] = 0;
-        thA[0][k] = thA[1][k] = 1;
-        thB[0][0][k] = thB[0][1][k] = thB[1][0][k] = thB[1][1][k] = 1;
-        psiB[k] = dlta[k] = pa[k] = -1;
-    }
+    // The first kVecLen entries of each vector; whole vectors at a time.
+    auto fill = [](auto &v, auto value) { std::fill_n(v.begin(), kVecLen, value); };
+    for (IVec *v : {&newSeason, &SRVYPERSEASN}) fill(*v, 0);
+    for (Vec *v : {&rB, &rBa, &rBA, &rA, &pB, &pA, &b, &p10, &theta[0], &theta[1], &gam, &eps}) fill(*v, 0.0);
+    for (Vec *v : {&thA[0], &thA[1], &thB[0][0], &thB[0][1], &thB[1][0], &thB[1][1]}) fill(*v, 1.0);
+    for (Vec *v : {&psiB, &dlta, &pa}) fill(*v, -1.0);
 }
 
 std::string Context::path(const std::string &name) const {

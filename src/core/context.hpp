@@ -91,6 +91,61 @@ struct MemoryFiles {
     std::map<std::string, std::string> files;
 };
 
+// A square of kMaxStates x kMaxStates survey vectors (the multistate
+// transition and detection tables psiMS and pMS). A run uses a few of the
+// 36 tables or none, so each comes into being, kStorage zeros, the first time
+// it is reached through a non-const context; until then a const context reads
+// it as zeros. Indexing works as on the plain array: t[i][j] is the table,
+// t[i][j][k] its survey k.
+class StateTables {
+  public:
+    using Array = std::array<std::array<Vec, kMaxStates>, kMaxStates>;
+
+    class Row {
+      public:
+        Row(StateTables &t, std::size_t i) : t_(t), i_(i) {}
+        Vec &operator[](std::size_t j) const { return t_.at(i_, j); }
+
+      private:
+        StateTables &t_;
+        std::size_t i_;
+    };
+    class ConstRow {
+      public:
+        ConstRow(const StateTables &t, std::size_t i) : t_(t), i_(i) {}
+        const Vec &operator[](std::size_t j) const { return t_.at(i_, j); }
+
+      private:
+        const StateTables &t_;
+        std::size_t i_;
+    };
+
+    Row operator[](std::size_t i) { return Row(*this, i); }
+    ConstRow operator[](std::size_t i) const { return ConstRow(*this, i); }
+
+    Vec &at(std::size_t i, std::size_t j) {
+        Vec &v = t_[i][j];
+        if (v.empty()) v.assign(kStorage, 0.0);
+        return v;
+    }
+    const Vec &at(std::size_t i, std::size_t j) const {
+        const Vec &v = t_[i][j];
+        return v.empty() ? zeros() : v;
+    }
+    // Whether table (i, j) has been reached for writing.
+    bool allocated(std::size_t i, std::size_t j) const { return !t_[i][j].empty(); }
+    // The whole square, every table in being (for code that takes the array).
+    operator Array &() {
+        for (std::size_t i = 0; i < std::size_t{kMaxStates}; i++)
+            for (std::size_t j = 0; j < std::size_t{kMaxStates}; j++) at(i, j);
+        return t_;
+    }
+
+  private:
+    static const Vec &zeros();
+    Array t_;
+};
+
 // A stream that accepts everything written to it and keeps none of it.
 std::FILE *open_null_stream();
 
@@ -159,7 +214,7 @@ struct Context {
     // ---- heap-held vectors of the model families ----
     std::array<Vec, 2> theta, thA, gameps;
     std::array<std::array<Vec, 2>, 2> thB;
-    std::array<std::array<Vec, kMaxStates>, kMaxStates> psiMS, pMS;
+    StateTables psiMS, pMS;
     Vec pA, pB, rA, rBA, rBa, rB, dlta, psiB;
     // eta[i][j] shares its storage with psiMS[i][j].
     Vec &eta(int i, int j) { return psiMS[i][j]; }

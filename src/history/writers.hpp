@@ -2,6 +2,7 @@
 // run: prnt_caphis for base-2 codes, prnt_caphis2 for base-4 codes.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 namespace occusim {
@@ -18,5 +19,13 @@ struct Context;
 // "0\n0\n" then the surveys-per-season list "%d,%d,..." of the first nseasns
 // seasons, with the first entry clamped to n.
 void write_season_trailer(Context &ctx, std::FILE *f, int n);
+
+// Room format_fixed needs: the longest double in fixed notation with up to 20
+// decimals, a sign and padding to a width of at most 40.
+inline constexpr std::size_t kFixedMax = 400;
+// Writes v into out as printf's "%*.*f" with this width and precision would
+// (precision at most 20, width at most 40), without a terminating NUL;
+// returns the number of characters.
+std::size_t format_fixed(char *out, double v, int width, int precision);
 
 } // namespace occusim
