@@ -12,9 +12,11 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <thread>
 
+#include "cli/batch_fit.hpp"
 #include "cli/options.hpp"
 #include "cli/run.hpp"
 #include "core/errors.hpp"
@@ -567,6 +569,8 @@ int run_batch(Context &ctx, const Args &args) {
     Manifest manifest(ctx, ctx.INTEGRATED != 0);
     batch.add(manifest);
     // Further outputs of a batch are added here as hooks.
+    std::optional<FitHook> fits;
+    if (ctx.FIT) batch.add(fits.emplace(ctx, args));
     const BatchReport rep = batch.run();
 
     if (rep.failed > 0) {
@@ -576,6 +580,7 @@ int run_batch(Context &ctx, const Args &args) {
         input_error("replicate %ld failed: %s", rep.failed, rep.error.c_str());
     }
     if (manifest.failed()) input_error("cannot write the manifest %s", manifest.name().c_str());
+    if (fits && !fits->ok()) input_error("cannot write %s", fits->failed_name().c_str());
     std::fprintf(ctx.err, "occusim8: %ld replicate%s written (%s to %s, manifest %s), seed %ld, %d thread%s, %.2f s\n",
                  rep.completed, rep.completed == 1 ? "" : "s", plan.file_name(plan.first).c_str(),
                  plan.file_name(plan.last).c_str(), plan.manifest_name().c_str(), plan.seed, plan.threads,
