@@ -11,6 +11,7 @@
 
 #include "cli/run.hpp"
 #include "core/context.hpp"
+#include "study/fit.hpp"
 
 namespace {
 
@@ -42,6 +43,18 @@ void run_study(benchmark::State &state, bool fit) {
 void BM_StudyFit(benchmark::State &state) { run_study(state, true); }
 void BM_StudyNoFit(benchmark::State &state) { run_study(state, false); }
 
+// What a fitter costs to build (prepared model, probabilities at the true
+// values): the reason each worker keeps one for all its replicates.
+void BM_BuildFitter(benchmark::State &state) {
+    const occusim::Args args = {"occusim8", "T=5", "N=100", "psi=.6", "p=.3", "STOCH", "SEED=1", "QUIET"};
+    const auto params = occusim::study_parameters(occusim::read_command_line, args);
+    for (auto _ : state) {
+        occusim::ReplicateFitter fitter(occusim::read_command_line, args, params);
+        benchmark::DoNotOptimize(fitter.model().histories());
+    }
+}
+
+BENCHMARK(BM_BuildFitter)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StudyFit)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_StudyNoFit)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 

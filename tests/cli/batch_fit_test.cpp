@@ -123,6 +123,14 @@ TEST(BatchFit, SiteBySiteAndAbundanceDataAreFittedAsSimulated) {
     ASSERT_EQ(bysite.status, 0) << bysite.err;
     expect_accurate(study_table(bysite.file("occusim_study.csv")), 250, "site by site");
 
+    // A survey never made shows as a miss in site lines and as '.' in the
+    // model's histories; read wrongly, no history would be found and no fit
+    // made.
+    auto unsurveyed = run_cli({"T=4", "N=200", "psi=.6", "p=.3,0,.4,.5", "P0MISS", "SIMTYPE=2", "SEED=3",
+                               "REPS=60", "FIT", "QUIET"});
+    ASSERT_EQ(unsurveyed.status, 0) << unsurveyed.err;
+    expect_accurate(study_table(unsurveyed.file("occusim_study.csv")), 60, "survey not made");
+
     // Each fit of this model costs a full expected-value computation per
     // likelihood evaluation: fewer replicates, enough to tell r[1] from r[2].
     auto royle = run_cli({"T=2", "N=300", "Lambda=1.5", "r=.2,.6", "ROYLE", "SEED=9", "REPS=40", "FIT", "QUIET"});
