@@ -12,9 +12,11 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <thread>
 
+#include "cli/batch_fit.hpp"
 #include "cli/batch_outputs.hpp"
 #include "cli/options.hpp"
 #include "cli/run.hpp"
@@ -583,6 +585,8 @@ int run_batch(Context &ctx, const Args &args) {
     Manifest manifest(ctx, ctx.INTEGRATED != 0);
     batch.add(manifest);
     // Further outputs of a batch are added here as hooks.
+    std::optional<FitHook> fits;
+    if (ctx.FIT) batch.add(fits.emplace(ctx, args));
     BatchMetadata metadata(ctx, args, plan.csv ? &csv : nullptr);
     batch.add(metadata); // last: it lists what the others wrote
     const BatchReport rep = batch.run();
@@ -598,6 +602,7 @@ int run_batch(Context &ctx, const Args &args) {
     }
     if (manifest.failed()) input_error("cannot write the manifest %s", manifest.name().c_str());
     if (csv.failed()) input_error("cannot write the data file %s", csv.name().c_str());
+    if (fits && !fits->ok()) input_error("cannot write %s", fits->failed_name().c_str());
     if (metadata.failed()) input_error("cannot write the run metadata %s", metadata.name().c_str());
     std::fprintf(ctx.err, "occusim8: %ld replicate%s written (%s, manifest %s), seed %ld, %d thread%s, %.2f s\n",
                  rep.completed, rep.completed == 1 ? "" : "s", data.c_str(), plan.manifest_name().c_str(),

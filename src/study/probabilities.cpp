@@ -98,11 +98,11 @@ std::string fit_refusal(const Context &ctx) {
     if (f == Family::Other) return std::string("FIT is not available for the ") + family_name(ctx) + " model";
     if (ctx.ncovs > 0 || ctx.NPCOVS > 0 || !ctx.pcoef.empty())
         return "FIT: runs with site or detection covariates cannot be fitted";
-    // Fits read a replicate's histories as its writers report them; the
-    // site-by-site forms below write their lines without reporting them.
-    if (f == Family::Abundance) return "FIT is not available for the Royle-Nichols model";
-    if (ctx.SIMTYPE > 1 && f != Family::Multistate)
-        return "FIT: site-by-site simulation (SIMTYPE=2) cannot be fitted";
+    // Replicates come from a batch; a single data set has no study to report.
+    if (ctx.REPS < 1) return "FIT fits the replicates of a batch: give REPS=n";
+    // The abundance model has history probabilities for two surveys only.
+    if (f == Family::Abundance && ctx.nper != 2)
+        return "FIT: the Royle-Nichols model can be fitted with two surveys (T=2) only";
     if (too_long(ctx, f))
         return "FIT: at most " + std::to_string(kMaxRecursionSurveys) + " surveys can be fitted";
     return "";

@@ -216,9 +216,9 @@ TEST(FitSwitch, RefusedForCovariatesAndOtherModels) {
     EXPECT_FALSE(spatial.exists("occusim.pao"));
     auto bysite = run_cli({"T=4", "N=100", "psi=.6", "p=.3", "SIMTYPE=2", "SEED=2", "FIT"});
     EXPECT_EQ(bysite.status, 1);
-    EXPECT_EQ(bysite.err, "occusim8: FIT: site-by-site simulation (SIMTYPE=2) cannot be fitted\n");
-    auto royle = run_cli({"T=2", "N=100", "Lambda=2", "r=.3", "STOCH", "SEED=2", "FIT"});
-    EXPECT_EQ(royle.err, "occusim8: FIT is not available for the Royle-Nichols model\n");
+    EXPECT_EQ(bysite.err, "occusim8: FIT fits the replicates of a batch: give REPS=n\n");
+    auto royle = run_cli({"T=3", "N=100", "Lambda=2", "r=.3", "STOCH", "SEED=2", "REPS=2", "FIT"});
+    EXPECT_EQ(royle.err, "occusim8: FIT: the Royle-Nichols model can be fitted with two surveys (T=2) only\n");
 }
 
 } // namespace

@@ -63,10 +63,12 @@ void report_site_line(Context &ctx, const std::string &line) {
                  ctx.psi, nichols, negbin);
     if (negbin > 0) std::fprintf(ctx.out, "a=%f\n", ctx.b[1]);
 
-    std::vector<double> w, m;
+    std::vector<double> w, m, d1, d2;
     try {
         w.assign(kDim, 0.0);
         m.assign(static_cast<std::size_t>(kDim) * kDim, 0.0);
+        d1.assign(static_cast<std::size_t>(kDim) * kDim, 0.0);
+        d2.assign(static_cast<std::size_t>(kDim) * kDim, 0.0);
     } catch (const std::bad_alloc &) {
         input_error("error allocating the %d x %d count-pair matrix", kDim, kDim);
     }
@@ -77,13 +79,20 @@ void report_site_line(Context &ctx, const std::string &line) {
         w[k] = ctx.psi * (negbin == 0 ? dpois(k, lam) : dnegbin(k, lam, lam * lam / ctx.b[1]));
     w[0] = 1 + w[0] - ctx.psi;
 
+    // Binomial probabilities of c detected among k individuals at each
+    // survey, d[k * kDim + c], computed once rather than in the sum below.
     const double r1 = ctx.pa[0], r2 = ctx.pa[1];
+    for (int k = 0; k < kDim; k++)
+        for (int c = 0; c <= k; c++) {
+            d1[k * kDim + c] = dbinom(c, k, r1);
+            d2[k * kDim + c] = dbinom(c, k, r2);
+        }
     int stored = 0;
     for (int i = 0; i < kDim; i++) {
         for (int j = 0; j < kDim; j++) {
             double sum = 0;
             // Sites with fewer individuals than either count contribute nothing.
-            for (int k = i > j ? i : j; k < kDim; k++) sum += dbinom(i, k, r2) * (dbinom(j, k, r1) * w[k]);
+            for (int k = i > j ? i : j; k < kDim; k++) sum += d2[k * kDim + i] * (d1[k * kDim + j] * w[k]);
             if (sum >= kStoreLimit) {
                 m[i * kDim + j] = sum;
                 stored++;
