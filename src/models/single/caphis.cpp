@@ -84,6 +84,8 @@ struct CaphisPass {
 // and probabilities for every survey it reaches.
 bool pass_applies(const Context &ctx, double n, int k, int occ) {
     if (ctx.walk_paths || ctx.determ == 0 || !(n >= 0) || !std::isfinite(n)) return false;
+    // A design without surveys (T not given) is walked as before.
+    if (ctx.nper < 1 || k < 1 || k > ctx.nper) return false;
     if (ctx.nx.size() < (std::int64_t{3} << (2 * ctx.nper))) return false;
     for (int j = k; j <= ctx.nper; j++) {
         const int i = j - 1;

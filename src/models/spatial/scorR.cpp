@@ -227,6 +227,7 @@ struct BlockPass {
 
 bool pass_applies(const Context &ctx, double N) {
     if (ctx.walk_paths || ctx.determ == 0 || !(N >= 0) || !is_probability(ctx.psi)) return false;
+    if (ctx.nper < 1) return false;
     for (int j = 0; j < ctx.nper; j++) {
         if (!is_probability(ctx.pa[j]) || !is_probability(ctx.theta[0][j]) ||
             !is_probability(ctx.theta[1][j]) || !is_probability(ctx.pi[j]) || !is_probability(ctx.gam[j]) ||

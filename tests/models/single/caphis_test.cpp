@@ -214,3 +214,14 @@ TEST(Caphis, RepeatedCallsOnOneContextAgreeWithTheWalk) {
 }
 
 } // namespace
+
+// Without T the design has no surveys: the recursion still writes the cohort
+// split at "survey 0" (found by fuzzing: the prefix pass must not start there).
+TEST(Caphis, DesignWithoutSurveysKeepsItsCohortLines) {
+    auto plain = run_cli({"N=10", "psi=.5", "SPS=4", "p=.5"});
+    EXPECT_EQ(plain.status, 0);
+    EXPECT_EQ(plain.pao(), "2\t0\n7.500000\n2.500000\n0\n0\n0\nsimulated data from occusim8\n");
+    auto fp = run_cli({"N=10", "psi=.5", "b=.5", "p=.5", "p10=.1"});
+    EXPECT_EQ(fp.status, 0);
+    EXPECT_EQ(fp.pao(), "3\t0\n7.000000\n1.750000\n1.250000\n0\n0\n0\nsimulated data from occusim8\n");
+}
