@@ -176,7 +176,9 @@ bool write_metadata(const Context &ctx, const std::string &stem, const Json &met
     const std::string name = stem + ".json", part = name + ".part";
     std::FILE *f = ctx.open(part, "wb");
     if (!f) return false;
-    const std::string text = meta.dump(2) + "\n";
+    // Arguments are bytes from the command line, not always UTF-8: invalid
+    // sequences are written as U+FFFD instead of failing the whole run.
+    const std::string text = meta.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
     bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     ok = (std::fclose(f) == 0) && ok;
     if (ok && std::rename(ctx.path(part).c_str(), ctx.path(name).c_str()) == 0) return true;

@@ -134,6 +134,12 @@ int execute(Context &ctx, const Args &args) {
         std::fflush(ctx.out);
         std::fprintf(ctx.err, "occusim8: out of memory\n");
         status = 1;
+    } catch (const std::exception &e) {
+        // Anything else a library throws ends the run as a failure, never
+        // as an abort that leaves half-written files.
+        std::fflush(ctx.out);
+        std::fprintf(ctx.err, "occusim8: %s\n", e.what());
+        status = 1;
     }
     ctx.close_streams();
     // A run that failed after opening its history file leaves it empty rather

@@ -100,3 +100,12 @@ TEST(RunMetadata, BatchDocumentWithItsOwnFiles) {
 }
 
 } // namespace
+
+// Arguments are raw bytes: one that is not UTF-8 must not abort the run when
+// the metadata is written (found by fuzzing); it is shown as U+FFFD.
+TEST(Metadata, ArgumentsThatAreNotUtf8AreWrittenReplaced) {
+    auto r = run_cli({"T=3", "N=20", "psi=.5", "p=.4", "x\x9f", "STOCH", "SEED=3", "FORMAT=csv"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto meta = nlohmann::json::parse(r.file("occusim.json"));
+    EXPECT_EQ(meta["arguments"][5], "x\xEF\xBF\xBD");
+}
