@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/arguments.hpp"
 #include "core/context.hpp"
 
 namespace occusim {
@@ -16,12 +17,7 @@ int to_int(const std::string &s);
 long to_long(const std::string &s);
 double to_double(const std::string &s);
 
-// Splits a list at commas; empty tokens are skipped.
-std::vector<std::string> list_tokens(const std::string &text);
 
-// Splits an argument at "=" the way the option table sees it: the name is the
-// first run of characters without '=', the value the second (empty when absent).
-void split_argument(const std::string &arg, std::string &name, std::string &value);
 
 // Applies one argument against every row of the option table, in row order
 // (cli/option_table.hpp).

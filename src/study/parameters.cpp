@@ -9,6 +9,8 @@
 #include <memory>
 #include <string_view>
 
+#include "core/arguments.hpp"
+
 namespace occusim {
 
 namespace {
@@ -38,35 +40,6 @@ const ParameterOption *parameter_option(std::string_view name) {
     for (const auto &o : kParameterOptions)
         if (name == o.name) return &o;
     return nullptr;
-}
-
-// NAME=value as the option reader splits it: leading '=' skipped, the value
-// ends at the next '='.
-void split(const std::string &arg, std::string &name, std::string &value) {
-    name.clear();
-    value.clear();
-    std::size_t i = arg.find_first_not_of('=');
-    if (i == std::string::npos) return;
-    std::size_t j = arg.find('=', i);
-    name = arg.substr(i, j == std::string::npos ? std::string::npos : j - i);
-    if (j == std::string::npos) return;
-    std::size_t k = arg.find_first_not_of('=', j);
-    if (k == std::string::npos) return;
-    std::size_t l = arg.find('=', k);
-    value = arg.substr(k, l == std::string::npos ? std::string::npos : l - k);
-}
-
-// The values of a list; empty entries are skipped as the option reader does.
-std::vector<std::string> tokens(const std::string &text) {
-    std::vector<std::string> out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        std::size_t j = text.find(',', i);
-        if (j == std::string::npos) j = text.size();
-        if (j > i) out.push_back(text.substr(i, j - i));
-        i = j + 1;
-    }
-    return out;
 }
 
 // A value no command line gives by chance; whatever takes it in a probe run
@@ -164,10 +137,10 @@ std::vector<Parameter> study_parameters(const Preparer &prepare, const Args &arg
     std::vector<Parameter> params;
     std::string name, value;
     for (std::size_t a = 1; a < args.size(); a++) {
-        split(args[a], name, value);
+        split_argument(args[a], name, value);
         const ParameterOption *option = parameter_option(name);
         if (!option) continue;
-        const std::vector<std::string> values = tokens(value);
+        const std::vector<std::string> values = list_tokens(value);
         for (std::size_t t = 0; t < values.size(); t++) {
             Args probe_args = args;
             std::string text = name + "=";
