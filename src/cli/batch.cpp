@@ -382,6 +382,7 @@ Batch::Done Batch::run_one(long r, const std::string &scratch) {
         rc.in = null_in;
         rc.workdir = scratch;
         rc.replicate = r;
+        rc.advise = false; // the batch's own reading of the command line gave the warnings
         rc.replicate_outfile = plan_.file_name(r);
         rc.rng.UsePhilox(static_cast<std::uint32_t>(r));
         rc.rng.PlantSeeds(plan_.seed);

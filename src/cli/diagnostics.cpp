@@ -139,19 +139,30 @@ std::string range_problem(const std::string &arg, const std::string &value) {
 
 } // namespace
 
-int edit_distance(std::string_view a, std::string_view b) {
-    std::vector<int> row(b.size() + 1);
+int edit_distance(std::string_view a, std::string_view b, int limit) {
+    // One row of the table, on the stack for names of usual length.
+    int small[64];
+    std::vector<int> large;
+    int *row = small;
+    if (b.size() + 1 > std::size(small)) {
+        large.resize(b.size() + 1);
+        row = large.data();
+    }
     for (std::size_t j = 0; j <= b.size(); j++) row[j] = static_cast<int>(j);
     for (std::size_t i = 1; i <= a.size(); i++) {
         int diag = row[0];
         row[0] = static_cast<int>(i);
+        int least = row[0];
         for (std::size_t j = 1; j <= b.size(); j++) {
             int up = row[j];
             row[j] = std::min({row[j] + 1, row[j - 1] + 1, diag + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            least = std::min(least, row[j]);
             diag = up;
         }
+        // No later row has a smaller least entry than this one.
+        if (least >= limit) return limit;
     }
-    return row[b.size()];
+    return std::min(row[b.size()], limit);
 }
 
 std::string closest_option(const std::string &name) {
@@ -160,8 +171,12 @@ std::string closest_option(const std::string &name) {
     for (const OptionRow &row : option_table()) {
         for (const char *n : row.names) {
             if (!n) continue;
-            if (row.prefix && n[std::char_traits<char>::length(n) - 1] == '(') continue;
-            int d = edit_distance(name, n);
+            const std::size_t len = std::char_traits<char>::length(n);
+            if (row.prefix && n[len - 1] == '(') continue;
+            // The distance is at least the difference in length.
+            const std::size_t gap = len > name.size() ? len - name.size() : name.size() - len;
+            if (gap >= static_cast<std::size_t>(best_d)) continue;
+            int d = edit_distance(name, n, best_d);
             // A name that would have to change entirely is no near miss.
             if (d < best_d && d < static_cast<int>(name.size())) {
                 best_d = d;

@@ -4,6 +4,8 @@
 // STRICT turns them into an error.
 #pragma once
 
+#include <climits>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,8 +26,9 @@ void report_diagnostics(Context &ctx, const Args &args);
 // Ends a STRICT run that met `count` warnings.
 [[noreturn]] void stop_strict(Context &ctx, std::size_t count);
 
-// Levenshtein distance between two names.
-int edit_distance(std::string_view a, std::string_view b);
+// Levenshtein distance between two names; `limit` when it is at least
+// `limit` (the work then stops as soon as that is certain).
+int edit_distance(std::string_view a, std::string_view b, int limit = INT_MAX);
 
 // The known option name closest to `name` within edit distance 2 ("" when
 // none is that close, or only by changing every character); ties go to the

@@ -69,7 +69,7 @@ void read_command_line(Context &ctx, const Args &args) {
         if (args[i].size() >= static_cast<std::size_t>(kArgBufLen))
             input_error("argument %d (\"%.20s...\") is longer than %d characters", i, args[i].c_str(),
                         kArgBufLen - 1);
-    report_diagnostics(ctx, args);
+    if (ctx.advise) report_diagnostics(ctx, args);
     ctx.set_vector_defaults();
     for (int i = 1; i < argc; i++)
         if (args[i].find("quiet") != std::string::npos || args[i].find("QUIET") != std::string::npos)

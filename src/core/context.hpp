@@ -161,6 +161,9 @@ struct Context {
     std::FILE *in = stdin;   // seed prompt only
     std::string workdir;     // prefix for relative file names ("" = current directory)
     MemoryFiles *memory = nullptr; // when set, open() works on these instead of disk (not owned)
+    // Whether reading the command line looks for doubtful arguments; off for
+    // the silent re-reads of a command line that was checked once already.
+    bool advise = true;
 
     // Opens a file named relative to the working directory of the run.
     std::FILE *open(const std::string &name, const char *mode) const;

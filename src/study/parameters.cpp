@@ -81,10 +81,13 @@ ContextSlots::ContextSlots(Context &c, int prefix) {
         add_prefix(reals_, c.gameps[i], prefix);
         for (int j = 0; j < 2; j++) add_prefix(reals_, c.thB[i][j], prefix);
     }
+    // Of the multistate tables, those the command line reached: an option
+    // can set no other, and the rest stay unmade (a model writes them only
+    // with values it derives afresh on every run).
     for (int i = 0; i < kMaxStates; i++)
         for (int j = 0; j < kMaxStates; j++) {
-            add_prefix(reals_, c.psiMS[i][j], prefix);
-            add_prefix(reals_, c.pMS[i][j], prefix);
+            if (c.psiMS.allocated(i, j)) add_prefix(reals_, c.psiMS[i][j], prefix);
+            if (c.pMS.allocated(i, j)) add_prefix(reals_, c.pMS[i][j], prefix);
         }
     for (int *n : {&c.determ, &c.nseasns, &c.nper, &c.num_srvys, &c.ncovs, &c.new_pao_opt, &c.nout, &c.iseasn,
                    &c.MSCD, &c.NEGBIN, &c.NICHOLS, &c.ROYLE, &c.SPADEP, &c.P0MISS, &c.MS2, &c.STAG, &c.HET,
@@ -119,6 +122,7 @@ QuietContext::QuietContext() {
     ctx.err = open_null_stream();
     ctx.in = nullptr;
     ctx.memory = &files;
+    ctx.advise = false;
 }
 
 QuietContext::~QuietContext() {

@@ -50,6 +50,11 @@ TEST(Diagnostics, EditDistanceAndTiesGoToTheRowThatAppliesFirst) {
     EXPECT_EQ(occusim::edit_distance("", "abc"), 3);
     EXPECT_EQ(occusim::edit_distance("psi", "pis"), 2);
     EXPECT_EQ(occusim::edit_distance("kitten", "sitting"), 3);
+    // A limit caps the answer and never lowers a distance below it.
+    EXPECT_EQ(occusim::edit_distance("kitten", "sitting", 2), 2);
+    EXPECT_EQ(occusim::edit_distance("kitten", "sitting", 4), 3);
+    EXPECT_EQ(occusim::edit_distance(std::string(100, 'x'), "psi", 3), 3);
+    EXPECT_EQ(occusim::edit_distance(std::string(100, 'p'), std::string(99, 'p')), 1);
     EXPECT_EQ(occusim::closest_option("pp"), "p"); // pi, pA, p1 ... are as close, but later
     EXPECT_EQ(occusim::closest_option("qqqqqq"), "");
 }

@@ -35,8 +35,15 @@ TEST(FuzzHarness, SplitsAtBlanksAndNuls) {
 }
 
 TEST(FuzzHarness, CapsTheWorkOfARunAndKeepsTextWithinTheCaps) {
-    Args a = fz::bounded({"occusim8", "T=-5000", "N=1e12", "psi=.5", "NOBS=99999", "METH=40", "SPS=100,2,x"});
-    EXPECT_EQ(a, (Args{"occusim8", "T=-6", "N=10000", "psi=.5", "NOBS=50", "METH=3", "SPS=6,2,x", "SEED=1"}));
+    Args a = fz::bounded({"occusim8", "T=5000", "N=1e12", "psi=.5", "NOBS=99999", "SPS=100,2,x"});
+    EXPECT_EQ(a, (Args{"occusim8", "T=6", "N=10000", "psi=.5", "NOBS=10", "SPS=6,2,x", "SEED=1"}));
+    // A random run costs work in every site; a fit in every replicate.
+    EXPECT_EQ(fz::bounded({"occusim8", "T=-5000", "N=1e12", "REPS=80"}),
+              (Args{"occusim8", "T=-6", "N=200", "REPS=10", "SEED=1"}));
+    EXPECT_EQ(fz::bounded({"occusim8", "T=9", "N=1e4", "SIMTYPE=2"})[2], "N=200");
+    EXPECT_EQ(fz::bounded({"occusim8", "T=9", "N=1e4", "STOCH"})[2], "N=200");
+    EXPECT_EQ(fz::bounded({"occusim8", "T=9", "N=1e4", "REPS=80", "FIT"}),
+              (Args{"occusim8", "T=3", "N=200", "REPS=2", "FIT", "SEED=1"}));
     // Malformed values within the caps reach the program as they were typed.
     Args kept = fz::bounded({"occusim8", "T=3abc", "N=inf", "==N=5", "SEED=7"});
     EXPECT_EQ(kept, (Args{"occusim8", "T=3abc", "N=inf", "N=5", "SEED=7"}));
@@ -56,6 +63,10 @@ TEST(FuzzHarness, FamiliesWhoseHistoriesGrowFastestGetFewerSurveys) {
     EXPECT_EQ(fz::bounded({"occusim8", "T=9", "thBA=.5"})[1], "T=4");
     EXPECT_EQ(fz::bounded({"occusim8", "SPS=9,2", "INTEGRATED"})[1], "SPS=4,2");
     EXPECT_EQ(fz::bounded({"occusim8", "T=9", "psi=.5"})[1], "T=6");
+    // Methods multiply the detections of a survey; a design evaluation runs
+    // the model once per parameter and side.
+    EXPECT_EQ(fz::bounded({"occusim8", "T=9", "METH=40"}), (Args{"occusim8", "T=4", "METH=2", "SEED=1"}));
+    EXPECT_EQ(fz::bounded({"occusim8", "T=9", "psi=.5", "DESIGN"})[1], "T=4");
 }
 
 TEST(FuzzHarness, ClockAndPromptSeedsAndPathsOutOfTheScratchDirectoryAreReplaced) {

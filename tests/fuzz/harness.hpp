@@ -27,9 +27,16 @@ inline constexpr long kSurveyCap = 6; // T, and the positional T of the front-bl
 // Families whose histories multiply fastest with the surveys (several
 // states, species or areas per survey) get fewer.
 inline constexpr long kManyOutcomeSurveyCap = 4;
-inline constexpr double kSiteCap = 10000; // N, and the positional N
-inline constexpr long kCopyCap = 50;     // NOBS, REPS
-inline constexpr long kMethodCap = 3;     // METH
+// A fit runs the model many times over for every replicate.
+inline constexpr long kFitSurveyCap = 3;
+inline constexpr long kFitCopyCap = 2;
+// Expected values cost the same for any number of sites, so large counts
+// (and the wide numbers they print) stay in reach; a random data set costs
+// work in every site.
+inline constexpr double kSiteCap = 10000;      // N, and the positional N
+inline constexpr double kRandomSiteCap = 200;  // the same in a random run
+inline constexpr long kCopyCap = 10;     // NOBS, REPS
+inline constexpr long kMethodCap = 2;     // METH (with the fewer surveys)
 inline constexpr long kCovariateCap = 8;  // NCOVS, NPCOVS
 inline constexpr std::size_t kMaxArgs = 256;
 
@@ -68,10 +75,12 @@ inline std::string capped_int(const std::string &text, long cap) {
 
 // A number of sites as the program reads it: finite values are capped (an
 // infinite or undefined one is refused by the run before any work).
-inline std::string capped_sites(const std::string &text) {
+inline std::string capped_sites(const std::string &text, double cap) {
     double x = std::strtod(text.c_str(), nullptr);
-    if (!std::isfinite(x) || std::fabs(x) <= kSiteCap) return text;
-    return x > 0 ? "10000" : "-10000";
+    if (!std::isfinite(x) || std::fabs(x) <= cap) return text;
+    char out[32];
+    std::snprintf(out, sizeof out, "%.0f", x > 0 ? cap : -cap);
+    return out;
 }
 
 // Each entry of a comma list capped as a whole number.
@@ -88,26 +97,50 @@ inline std::string capped_list(const std::string &value, long cap) {
     return out;
 }
 
-// The survey cap of a command line: lower where a model family's histories
-// grow fastest with the number of surveys.
-inline long survey_cap(const Args &args) {
-    long cap = kSurveyCap;
+// The caps of one command line.
+struct Caps {
+    long surveys = kSurveyCap;
+    double sites = kSiteCap;
+    long copies = kCopyCap;
+};
+
+// Caps are lower where a model family's histories grow fastest with the
+// number of surveys, where several methods multiply the detections of a
+// survey, where a design evaluation runs the model once for every parameter
+// and both sides of it, where replicates are fitted, and for the sites of a
+// random run (SIMTYPE above 1, STOCH, a negative T, a batch).
+inline Caps caps_of(const Args &args) {
+    Caps caps;
+    bool random = false, fit = false;
     for (std::size_t i = 1; i < args.size(); i++) {
         std::string name, value;
         split_argument(args[i], name, value);
+        const bool named = args[i].find('=') != std::string::npos;
+        if (name == "METH" || name == "DESIGN") caps.surveys = std::min(caps.surveys, kManyOutcomeSurveyCap);
+        if (name == "FIT") fit = true;
+        if (name == "REPS" || name == "FIT" || name.rfind("STOCH", 0) == 0) random = true;
+        if (name == "SIMTYPE" && std::strtol(value.c_str(), nullptr, 10) > 1) random = true;
+        if ((name == "T" || (!named && i == 1)) && (named ? value : args[i]).find('-') != std::string::npos)
+            random = true;
         for (const OptionRow &row : option_table()) {
             if (!row.matches(name)) continue;
             if (row.family == Family::Integrated || row.family == Family::Multistate ||
                 row.family == Family::TwoSpecies)
-                cap = std::min(cap, kManyOutcomeSurveyCap);
+                caps.surveys = std::min(caps.surveys, kManyOutcomeSurveyCap);
         }
     }
-    return cap;
+    if (fit) {
+        caps.surveys = std::min(caps.surveys, kFitSurveyCap);
+        caps.copies = kFitCopyCap;
+    }
+    if (random) caps.sites = kRandomSiteCap;
+    return caps;
 }
 
 // The command line with the work of the run bounded (see above).
 inline Args bounded(Args args) {
-    const long surveys = survey_cap(args);
+    const Caps caps = caps_of(args);
+    const long surveys = caps.surveys;
     bool seeded = false;
     for (std::size_t i = 1; i < args.size(); i++) {
         std::string &a = args[i];
@@ -115,10 +148,10 @@ inline Args bounded(Args args) {
         split_argument(a, name, value);
         const bool named = a.find('=') != std::string::npos;
         if (!named && i == 1) a = capped_int(a, surveys);
-        else if (!named && i == 2) a = capped_sites(a);
+        else if (!named && i == 2) a = capped_sites(a, caps.sites);
         else if (name == "T") a = "T=" + capped_int(value, surveys);
-        else if (name == "N") a = "N=" + capped_sites(value);
-        else if (name == "NOBS" || name == "REPS") a = name + "=" + capped_int(value, kCopyCap);
+        else if (name == "N") a = "N=" + capped_sites(value, caps.sites);
+        else if (name == "NOBS" || name == "REPS") a = name + "=" + capped_int(value, caps.copies);
         else if (name == "METH") a = "METH=" + capped_int(value, kMethodCap);
         else if (name == "NCOVS" || name == "NPCOVS") a = name + "=" + capped_int(value, kCovariateCap);
         else if (name == "THREADS") a = "THREADS=1";

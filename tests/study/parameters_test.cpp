@@ -90,6 +90,21 @@ TEST(StudyParameters, ScalesAndRestoration) {
     slots.restore();
     EXPECT_EQ(q.ctx.nper, 2);
     EXPECT_EQ(q.ctx.b[0], 2);
+    // Multistate tables the command line never reached stay unmade.
+    for (int i = 0; i < kMaxStates; i++)
+        for (int j = 0; j < kMaxStates; j++) EXPECT_FALSE(q.ctx.psiMS.allocated(i, j) || q.ctx.pMS.allocated(i, j));
+}
+
+TEST(StudyParameters, MultistateTablesTheCommandLineSetAreParametersAndRestored) {
+    const Args args = command({"T=3", "N=100", "psi1=.6", "R0=.4", "p(1,1)=.5", "p(1,2)=.3", "p(2,2)=.4"});
+    auto ps = study_parameters(kPrepare, args);
+    EXPECT_FALSE(named(ps, "R0").slots.empty());
+    QuietContext q;
+    kPrepare(q.ctx, args);
+    ContextSlots slots(q.ctx, slot_prefix(q.ctx));
+    q.ctx.psiMS[1][0][0] = .9;
+    slots.restore();
+    EXPECT_EQ(q.ctx.psiMS[1][0][0], .4);
 }
 
 } // namespace
