@@ -1,5 +1,6 @@
 #include "random/variates.hpp"
 
+#include <array>
 #include <cmath>
 
 #include "core/errors.hpp"
@@ -42,8 +43,45 @@ double rand_norm(Rngs &rng) {
     return sum - 6.0;
 }
 
+namespace {
+
+// 0! .. 170! (the largest finite one), each the running product 1 * 2 * ... * i
+// in that order, so that a table entry is exactly the product a loop over i
+// would give.
+constexpr int kFactorials = 171;
+constexpr std::array<double, kFactorials> make_factorials() {
+    std::array<double, kFactorials> f{};
+    f[0] = 1.0;
+    for (int i = 1; i < kFactorials; i++) f[static_cast<std::size_t>(i)] = f[static_cast<std::size_t>(i - 1)] * i;
+    return f;
+}
+constexpr std::array<double, kFactorials> kFactorial = make_factorials();
+
+double factorial(int i) {
+    return kFactorial[static_cast<std::size_t>(i)];
+}
+
+} // namespace
+
+static_assert(BinomialPmf::kMaxTrials < kFactorials);
+
+BinomialPmf::BinomialPmf(double p) {
+    for (int i = 0; i <= kMaxTrials; i++) {
+        success_[static_cast<std::size_t>(i)] = std::pow(p, i);
+        failure_[static_cast<std::size_t>(i)] = std::pow(1 - p, i);
+    }
+}
+
+double BinomialPmf::operator()(int k, int n) const {
+    if (k > n) return 0.0;
+    return success_[static_cast<std::size_t>(k)] * failure_[static_cast<std::size_t>(n - k)] * factorial(n) /
+           factorial(k) / factorial(n - k);
+}
+
 double dbinom(int k, int n, double p) {
     if (k > n) return 0.0;
+    if (k >= 0 && n < kFactorials)
+        return std::pow(p, k) * std::pow(1 - p, n - k) * factorial(n) / factorial(k) / factorial(n - k);
     double fn = 1.0, fk = 1.0, fnk = 1.0;
     for (int i = 1; i <= n; i++) {
         fn *= i;

@@ -3,6 +3,8 @@
 // current stream of the generator.
 #pragma once
 
+#include <array>
+
 #include "core/rngs.hpp"
 
 namespace occusim {
@@ -12,6 +14,20 @@ int negbin(Rngs &rng, double mu, double a);
 int pois(Rngs &rng, double lambda);
 double rand_norm(Rngs &rng);
 double dbinom(int k, int n, double p);
+
+// dbinom(k, n, p) for one p and many 0 <= k <= n <= kMaxTrials, with the
+// powers of p and 1 - p computed once: every value is the one dbinom gives,
+// bit for bit.
+class BinomialPmf {
+  public:
+    static constexpr int kMaxTrials = 170;
+    explicit BinomialPmf(double p);
+    double operator()(int k, int n) const;
+
+  private:
+    std::array<double, kMaxTrials + 1> success_{}; // p^k
+    std::array<double, kMaxTrials + 1> failure_{}; // (1 - p)^m
+};
 double dpois(int k, double lambda);
 double dnegbin(int k, double mu, double a);
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 
 #include "core/errors.hpp"
@@ -133,6 +134,40 @@ TEST(Dbinom, ClosedFormsAndCountsAboveTheTrials) {
     double total = 0;
     for (int k = 0; k <= 100; k++) total += occusim::dbinom(k, 100, 0.37);
     EXPECT_NEAR(total, 1.0, 1e-12);
+}
+
+// The factorials come from a table; every value must be the one the running
+// products give, bit for bit, since expected-value files print them.
+TEST(Dbinom, FactorialTableGivesTheRunningProductsBitForBit) {
+    auto by_loop = [](int k, int n, double p) {
+        if (k > n) return 0.0;
+        double fn = 1.0, fk = 1.0, fnk = 1.0;
+        for (int i = 1; i <= n; i++) {
+            fn *= i;
+            if (i <= k) fk *= i;
+            if (i <= n - k) fnk *= i;
+        }
+        return std::pow(p, k) * std::pow(1 - p, n - k) * fn / fk / fnk;
+    };
+    for (double p : {0.0, 1e-3, 0.37, 0.5, 0.999, 1.0, -0.2, 1.7})
+        for (int n = -3; n <= 200; n++)
+            for (int k = -3; k <= n + 1; k++) {
+                double a = occusim::dbinom(k, n, p), b = by_loop(k, n, p);
+                EXPECT_TRUE(std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b)))
+                    << "k=" << k << " n=" << n << " p=" << p;
+            }
+}
+
+TEST(Dbinom, CachedPowersGiveDbinomBitForBit) {
+    for (double p : {0.0, 1e-3, 0.37, 0.5, 0.999, 1.0, -0.2, 1.7}) {
+        const occusim::BinomialPmf pmf(p);
+        for (int n = 0; n <= occusim::BinomialPmf::kMaxTrials; n++)
+            for (int k = 0; k <= n + 1; k++) {
+                double a = pmf(k, n), b = occusim::dbinom(k, n, p);
+                EXPECT_TRUE(std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b)))
+                    << "k=" << k << " n=" << n << " p=" << p;
+            }
+    }
 }
 
 TEST(Dpois, ClosedFormAndTotalMass) {

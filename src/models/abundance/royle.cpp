@@ -53,6 +53,24 @@ void report_site_line(Context &ctx, const std::string &line) {
     finish(0);
 }
 
+// The least count from which the abundance mass left (individuals at that
+// count and above) is under half kStoreLimit, or kDim when there is none or
+// no bound can be trusted (a detection probability outside 0..1, or an
+// abundance probability that is negative or not a number).
+int first_count_out_of_reach(const std::vector<double> &w, double r1, double r2) {
+    if (!(r1 >= 0 && r1 <= 1 && r2 >= 0 && r2 <= 1)) return kDim;
+    for (int k = 1; k < kDim; k++)
+        if (!(w[k] >= 0 && std::isfinite(w[k]))) return kDim;
+    double tail = 0;
+    int reach = kDim;
+    for (int k = kDim - 1; k >= 1; k--) {
+        tail += w[k];
+        if (!(tail < kStoreLimit / 2)) break;
+        reach = k;
+    }
+    return reach;
+}
+
 // Expected number of sites for every pair (count at survey 2, count at
 // survey 1), from the zero-inflated abundance distribution and independent
 // binomial detection of the individuals at each survey.
@@ -63,12 +81,12 @@ void report_site_line(Context &ctx, const std::string &line) {
                  ctx.psi, nichols, negbin);
     if (negbin > 0) std::fprintf(ctx.out, "a=%f\n", ctx.b[1]);
 
-    std::vector<double> w, m, d1, d2;
+    std::vector<double> w, m, d2, e1;
     try {
         w.assign(kDim, 0.0);
         m.assign(static_cast<std::size_t>(kDim) * kDim, 0.0);
-        d1.assign(static_cast<std::size_t>(kDim) * kDim, 0.0);
         d2.assign(static_cast<std::size_t>(kDim) * kDim, 0.0);
+        e1.assign(static_cast<std::size_t>(kDim) * kDim, 0.0);
     } catch (const std::bad_alloc &) {
         input_error("error allocating the %d x %d count-pair matrix", kDim, kDim);
     }
@@ -79,20 +97,30 @@ void report_site_line(Context &ctx, const std::string &line) {
         w[k] = ctx.psi * (negbin == 0 ? dpois(k, lam) : dnegbin(k, lam, lam * lam / ctx.b[1]));
     w[0] = 1 + w[0] - ctx.psi;
 
-    // Binomial probabilities of c detected among k individuals at each
-    // survey, d[k * kDim + c], computed once rather than in the sum below.
+    // Counts from `reach` up cannot reach kStoreLimit: a pair of counts needs
+    // at least that many individuals, and its probability is at most the
+    // abundance mass there (detection probabilities are at most 1), far
+    // below the limit. Such pairs are left out of the sum, as the limit
+    // would drop them anyway.
     const double r1 = ctx.pa[0], r2 = ctx.pa[1];
+    const int reach = first_count_out_of_reach(w, r1, r2);
+
+    // Computed once rather than in the sum below, count by count along the
+    // abundance k: d2[c * kDim + k], the probability of c detected among k
+    // individuals at survey 2, and e1[c * kDim + k], the same at survey 1
+    // times the abundance probability w[k].
+    const BinomialPmf at1(r1), at2(r2);
     for (int k = 0; k < kDim; k++)
-        for (int c = 0; c <= k; c++) {
-            d1[k * kDim + c] = dbinom(c, k, r1);
-            d2[k * kDim + c] = dbinom(c, k, r2);
+        for (int c = 0; c <= k && c < reach; c++) {
+            e1[c * kDim + k] = at1(c, k) * w[k];
+            d2[c * kDim + k] = at2(c, k);
         }
     int stored = 0;
-    for (int i = 0; i < kDim; i++) {
-        for (int j = 0; j < kDim; j++) {
+    for (int i = 0; i < reach; i++) {
+        for (int j = 0; j < reach; j++) {
             double sum = 0;
             // Sites with fewer individuals than either count contribute nothing.
-            for (int k = i > j ? i : j; k < kDim; k++) sum += d2[k * kDim + i] * (d1[k * kDim + j] * w[k]);
+            for (int k = i > j ? i : j; k < kDim; k++) sum += d2[i * kDim + k] * e1[j * kDim + k];
             if (sum >= kStoreLimit) {
                 m[i * kDim + j] = sum;
                 stored++;

@@ -27,15 +27,17 @@ namespace {
 std::size_t fail_alloc_bytes = 0;
 }
 
-void *operator new(std::size_t n) {
+// Kept out of line, so that the optimiser never pairs an inlined free() with
+// the operator new of a caller and warns of a mismatch.
+[[gnu::noinline]] void *operator new(std::size_t n) {
     if (fail_alloc_bytes != 0 && n == fail_alloc_bytes) throw std::bad_alloc();
     if (void *p = std::malloc(n ? n : 1)) return p;
     throw std::bad_alloc();
 }
-void operator delete(void *p) noexcept {
+[[gnu::noinline]] void operator delete(void *p) noexcept {
     std::free(p);
 }
-void operator delete(void *p, std::size_t) noexcept {
+[[gnu::noinline]] void operator delete(void *p, std::size_t) noexcept {
     std::free(p);
 }
 
