@@ -198,10 +198,9 @@ std::vector<std::string> diagnose(const Args &args) {
         const bool has_value = arg.find('=') != std::string::npos;
         const OptionRow *value_row = nullptr;
         bool switch_row = false;
-        for (const OptionRow &row : option_table()) {
-            if (!row.matches(name)) continue;
-            if (row.kind == ValueKind::None) switch_row = true;
-            else if (!value_row) value_row = &row;
+        for (const OptionRow *row : rows_matching(name)) {
+            if (row->kind == ValueKind::None) switch_row = true;
+            else if (!value_row) value_row = row;
         }
         if (!value_row && !switch_row) {
             if (quiet) continue;

@@ -3,6 +3,10 @@
 #include "cli/option_table.hpp"
 
 #include <cstdio>
+#include <stdexcept>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "cli/options.hpp"
 #include "core/errors.hpp"
@@ -514,10 +518,58 @@ std::span<const OptionRow> option_table() {
     return kRows;
 }
 
+namespace {
+
+// Row numbers by exact name, and the prefix rows; built once, never changed.
+struct NameIndex {
+    std::unordered_map<std::string_view, std::vector<std::size_t>> exact;
+    std::vector<std::size_t> prefixed;
+
+    NameIndex() {
+        for (std::size_t r = 0; r < std::size(kRows); r++) {
+            if (kRows[r].prefix) {
+                prefixed.push_back(r);
+                continue;
+            }
+            for (const char *n : kRows[r].names) {
+                if (!n) continue;
+                auto &rows = exact[n];
+                if (rows.empty() || rows.back() != r) rows.push_back(r);
+            }
+        }
+        // A name answers to at most its exact rows and every prefix row.
+        for (const auto &[n, rows] : exact)
+            if (rows.size() + prefixed.size() > RowMatches::kCapacity)
+                throw std::logic_error("option table: too many rows answer to " + std::string(n));
+    }
+};
+
+const NameIndex &name_index() {
+    static const NameIndex index;
+    return index;
+}
+
+} // namespace
+
+RowMatches rows_matching(const std::string &name) {
+    const NameIndex &index = name_index();
+    static const std::vector<std::size_t> none;
+    auto it = index.exact.find(name);
+    const std::vector<std::size_t> &exact = it == index.exact.end() ? none : it->second;
+    // Merge the exact rows with the prefix rows that match, in table order.
+    RowMatches out;
+    std::size_t e = 0;
+    for (std::size_t p : index.prefixed) {
+        if (!kRows[p].matches(name)) continue;
+        while (e < exact.size() && exact[e] < p) out.add(&kRows[exact[e++]]);
+        out.add(&kRows[p]);
+    }
+    while (e < exact.size()) out.add(&kRows[exact[e++]]);
+    return out;
+}
+
 bool known_option(const std::string &name) {
-    for (const auto &row : kRows)
-        if (row.matches(name)) return true;
-    return false;
+    return !rows_matching(name).empty();
 }
 
 } // namespace occusim

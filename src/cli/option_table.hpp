@@ -8,6 +8,7 @@
 // reference and the argument diagnostics are all read from these rows.
 #pragma once
 
+#include <array>
 #include <span>
 #include <string>
 
@@ -83,6 +84,24 @@ struct OptionRow {
 
 // Every row, in the order in which rows apply.
 std::span<const OptionRow> option_table();
+
+// The rows that answer to one name, in table order.
+class RowMatches {
+  public:
+    static constexpr std::size_t kCapacity = 8;
+    void add(const OptionRow *row) { rows_[size_++] = row; }
+    const OptionRow *const *begin() const { return rows_.data(); }
+    const OptionRow *const *end() const { return rows_.data() + size_; }
+    bool empty() const { return size_ == 0; }
+
+  private:
+    std::array<const OptionRow *, kCapacity> rows_{};
+    std::size_t size_ = 0;
+};
+
+// Every row that answers to `name` (row.matches(name)), in table order,
+// found through an index of the names rather than by trying each row.
+RowMatches rows_matching(const std::string &name);
 
 // True when some row answers to `name`.
 bool known_option(const std::string &name);

@@ -125,8 +125,7 @@ int get_arg_phi(Context &ctx, const std::string &name, const std::string &rest, 
 void apply_argument(Context &ctx, const std::string &arg) {
     std::string name, value;
     split_argument(arg, name, value);
-    for (const OptionRow &row : option_table())
-        if (row.matches(name)) row.apply(ctx, name, value);
+    for (const OptionRow *row : rows_matching(name)) row->apply(ctx, name, value);
 }
 
 void setup_coefficients(Context &ctx) {

@@ -181,3 +181,28 @@ TEST(OptionTable, SimulationStudyRowsStoreTheirValuesSilently) {
 }
 
 } // namespace
+
+namespace {
+
+// The index must give exactly the rows a walk over the table finds.
+TEST(OptionTable, IndexFindsTheRowsAWalkFinds) {
+    std::vector<std::string> names{"", "x", "pp", "phi(", "phi(1,2)", "p(2;1)", "STOCH", "STOCHASTIC", "psi", "p",
+                                   "QUIET", "quiet", "T", "N", "r", "c", "b", "P"};
+    for (const OptionRow &row : occusim::option_table())
+        for (const char *n : row.names)
+            if (n) {
+                names.push_back(n);
+                names.push_back(std::string(n) + "x");
+                names.push_back(std::string(n).substr(0, std::string(n).size() - 1));
+            }
+    for (const std::string &name : names) {
+        std::vector<const OptionRow *> walk, index;
+        for (const OptionRow &row : occusim::option_table())
+            if (row.matches(name)) walk.push_back(&row);
+        for (const OptionRow *row : occusim::rows_matching(name)) index.push_back(row);
+        EXPECT_EQ(index, walk) << name;
+        EXPECT_EQ(occusim::known_option(name), !walk.empty()) << name;
+    }
+}
+
+} // namespace

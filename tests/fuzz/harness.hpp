@@ -122,10 +122,9 @@ inline Caps caps_of(const Args &args) {
         if (name == "SIMTYPE" && std::strtol(value.c_str(), nullptr, 10) > 1) random = true;
         if ((name == "T" || (!named && i == 1)) && (named ? value : args[i]).find('-') != std::string::npos)
             random = true;
-        for (const OptionRow &row : option_table()) {
-            if (!row.matches(name)) continue;
-            if (row.family == Family::Integrated || row.family == Family::Multistate ||
-                row.family == Family::TwoSpecies)
+        for (const OptionRow *row : rows_matching(name)) {
+            if (row->family == Family::Integrated || row->family == Family::Multistate ||
+                row->family == Family::TwoSpecies)
                 caps.surveys = std::min(caps.surveys, kManyOutcomeSurveyCap);
         }
     }
