@@ -1,6 +1,8 @@
 // Cost of fitting one replicate data set (T=5, 100 sites, psi=.6, p=.3) by
 // maximum likelihood, with the number of likelihood evaluations per fit; the
-// data sets are drawn beforehand from the model's history probabilities.
+// data sets are drawn beforehand from the model's history probabilities. Also
+// the cost of one evaluation of those probabilities, for the single-season
+// model and for the Royle-Nichols counts.
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -67,6 +69,23 @@ void BM_HistoryProbabilities(benchmark::State &state) {
     }
 }
 BENCHMARK(BM_HistoryProbabilities)->Unit(benchmark::kMicrosecond);
+
+// One evaluation of the Royle-Nichols count probabilities (two surveys), as a
+// fit or a design evaluation makes them: a light-tailed Poisson abundance and
+// a heavy-tailed negative binomial one (mean 3, dispersion 1.5).
+void BM_RoyleHistoryProbabilities(benchmark::State &state) {
+    const occusim::Args poisson = {"occusim8", "T=2", "N=200", "psi=.8", "Lambda=2", "r=.4,.5"};
+    const occusim::Args negbin = {"occusim8", "T=2", "N=200", "psi=.8", "u=3", "a=1.5", "r=.4,.5"};
+    const occusim::Args &args = state.range(0) == 0 ? poisson : negbin;
+    occusim::HistoryProbabilities model(kPrepare, args, occusim::study_parameters(kPrepare, args));
+    auto values = occusim::given_values(model.parameters());
+    std::vector<double> probs;
+    for (auto _ : state) {
+        model.evaluate(values.data(), probs);
+        benchmark::DoNotOptimize(probs.data());
+    }
+}
+BENCHMARK(BM_RoyleHistoryProbabilities)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
