@@ -53,6 +53,14 @@ void report_site_line(Context &ctx, const std::string &line) {
     finish(0);
 }
 
+// Sum over the abundances k = from .. kDim - 1 of survey2[k] * survey1[k],
+// in that order.
+double pair_sum(const double *survey2, const double *survey1, int from) {
+    double sum = 0;
+    for (int k = from; k < kDim; k++) sum += survey2[k] * survey1[k];
+    return sum;
+}
+
 // The least count from which the abundance mass left (individuals at that
 // count and above) is under half kStoreLimit, or kDim when there is none or
 // no bound can be trusted (a detection probability outside 0..1, or an
@@ -118,9 +126,9 @@ int first_count_out_of_reach(const std::vector<double> &w, double r1, double r2)
     int stored = 0;
     for (int i = 0; i < reach; i++) {
         for (int j = 0; j < reach; j++) {
-            double sum = 0;
             // Sites with fewer individuals than either count contribute nothing.
-            for (int k = i > j ? i : j; k < kDim; k++) sum += d2[i * kDim + k] * e1[j * kDim + k];
+            double sum = pair_sum(&d2[static_cast<std::size_t>(i) * kDim], &e1[static_cast<std::size_t>(j) * kDim],
+                                  i > j ? i : j);
             if (sum >= kStoreLimit) {
                 m[i * kDim + j] = sum;
                 stored++;
