@@ -19,7 +19,7 @@ fi
 launcher=()
 if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
 # The instrumentation ignore lists shape every object; ccache must hash them too.
-export CCACHE_EXTRAFILES=tests/fuzz/coverage_ignore.txt:tests/fuzz/sanitizer_ignore.txt
+export CCACHE_EXTRAFILES=$PWD/tests/fuzz/coverage_ignore.txt:$PWD/tests/fuzz/sanitizer_ignore.txt
 CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOCCUSIM_FUZZ=ON \
     -DOCCUSIM_TESTS=OFF -DOCCUSIM_BENCH=OFF "${launcher[@]}" >/dev/null
 cmake --build build-fuzz -j2 --target occusim_fuzz
