@@ -195,7 +195,7 @@ void HistoryProbabilities::run_model() {
         caphismm(c, 0, 1, 0, 0, c.ns);
         break;
     case Family::Abundance:
-        c.fp2 = open_null_stream();
+        // No history file: the counts reach the sink only.
         do_royle(c, c.nper, -1, c.NICHOLS, c.NEGBIN, c.ns);
     case Family::TwoSpecies:
         for (int k = 0; k < c.nper; k++) c.pa[k] = c.pA[k];

@@ -45,10 +45,12 @@ void report_site_line(Context &ctx, const std::string &line) {
 
 // Writes the closing lines, closes the history file and ends the run.
 [[noreturn]] void close_and_finish(Context &ctx, int T) {
-    std::fprintf(ctx.fp2, "0\n0\n%d\nasdf\n", T);
-    ctx.history_written = true;
-    std::fclose(ctx.fp2);
-    ctx.fp2 = nullptr;
+    if (ctx.fp2) {
+        std::fprintf(ctx.fp2, "0\n0\n%d\nasdf\n", T);
+        ctx.history_written = true;
+        std::fclose(ctx.fp2);
+        ctx.fp2 = nullptr;
+    }
     std::fprintf(ctx.out, "occusim8 exiting...\n");
     finish(0);
 }
@@ -138,7 +140,9 @@ int first_count_out_of_reach(const std::vector<double> &w, double r1, double r2)
 
     // Every stored pair gets its line, so the count on the first line always
     // matches the lines that follow.
-    std::fprintf(ctx.fp2, "%d\t2\n", stored);
+    // Without a history file (the counts computed again and again for a fit
+    // or a design evaluation) only the sink hears of them.
+    if (ctx.fp2) std::fprintf(ctx.fp2, "%d\t2\n", stored);
     announce_histories(ctx, false, 2);
     for (int i = 0; i < kDim; i++) {
         for (int j = 0; j < kDim; j++) {
@@ -154,7 +158,7 @@ int first_count_out_of_reach(const std::vector<double> &w, double r1, double r2)
                 std::snprintf(fields, sizeof fields, "%d\t%d", c2, c1);
                 ctx.sink->history(fields, ctx.ns * v);
             }
-            std::fprintf(ctx.fp2, "%d\t%d\t%f\n", c2, c1, ctx.ns * v);
+            if (ctx.fp2) std::fprintf(ctx.fp2, "%d\t%d\t%f\n", c2, c1, ctx.ns * v);
         }
     }
     close_and_finish(ctx, T);
@@ -175,6 +179,7 @@ int first_count_out_of_reach(const std::vector<double> &w, double r1, double r2)
                 "negative binomial abundance with lam=%f a=%f cannot be drawn (a/(a+lam) must be above 0)",
                 lam, a);
     }
+    if (!ctx.fp2) input_error("the abundance model's site lines need a history file");
     std::fprintf(ctx.out, "Royle-Nichols model (simulation): n=%d t=%d lam=%f psi=%f r=%f %f NEGBIN=%d\n", n,
                  T, lam, ctx.psi, ctx.pa[0], ctx.pa[1], ctx.NEGBIN);
     std::fprintf(ctx.fp2, "%d\t%d\n", n, T);
