@@ -25,7 +25,9 @@ CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOCCUSIM
 cmake --build build-fuzz -j2 --target occusim_fuzz
 mkdir -p build-fuzz/corpus build-fuzz/artifacts build-fuzz/logs
 # A small quarantine and short allocation stacks keep the run contexts (about
-# a megabyte each) in cache; freed memory is still poisoned and checked.
+# a megabyte each) in cache; freed memory is still poisoned and checked. The
+# scheduler favours inputs that run fast (fits and design evaluations can take
+# a second), so that the time goes into many inputs rather than a few slow ones.
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:quarantine_size_mb=4:malloc_context_size=10:max_malloc_fill_size=0:allocator_release_to_os_interval_ms=-1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 until=$(($(date +%s) + minutes * 60))
@@ -40,7 +42,7 @@ worker() {
         build-fuzz/occusim_fuzz build-fuzz/corpus tests/fuzz/corpus \
             -dict=tests/fuzz/options.dict -max_len=1024 -timeout=20 -rss_limit_mb=2048 \
             -artifact_prefix=build-fuzz/artifacts/ -max_total_time=$((left < 900 ? left : 900)) \
-            -seed=$((RANDOM * 100 + w * 10 + i % 10)) -print_final_stats=1 \
+            -seed=$((RANDOM * 100 + w * 10 + i % 10)) -print_final_stats=1 -entropic_scale_per_exec_time=1 \
             >"build-fuzz/logs/$stamp-w$w-$i.log" 2>&1 || true
     done
 }
