@@ -58,8 +58,8 @@ void BM_FitReplicate(benchmark::State &state) {
 }
 BENCHMARK(BM_FitReplicate)->Unit(benchmark::kMicrosecond);
 
-void BM_HistoryProbabilities(benchmark::State &state) {
-    const occusim::Args args = {"occusim8", "T=5", "N=100", "psi=.6", "p=.3", "STOCH"};
+// Evaluates the history probabilities of `args` at the given values, over and over.
+void time_evaluations(benchmark::State &state, const occusim::Args &args) {
     occusim::HistoryProbabilities model(kPrepare, args, occusim::study_parameters(kPrepare, args));
     auto values = occusim::given_values(model.parameters());
     std::vector<double> probs;
@@ -67,6 +67,10 @@ void BM_HistoryProbabilities(benchmark::State &state) {
         model.evaluate(values.data(), probs);
         benchmark::DoNotOptimize(probs.data());
     }
+}
+
+void BM_HistoryProbabilities(benchmark::State &state) {
+    time_evaluations(state, {"occusim8", "T=5", "N=100", "psi=.6", "p=.3", "STOCH"});
 }
 BENCHMARK(BM_HistoryProbabilities)->Unit(benchmark::kMicrosecond);
 
@@ -76,14 +80,7 @@ BENCHMARK(BM_HistoryProbabilities)->Unit(benchmark::kMicrosecond);
 void BM_RoyleHistoryProbabilities(benchmark::State &state) {
     const occusim::Args poisson = {"occusim8", "T=2", "N=200", "psi=.8", "Lambda=2", "r=.4,.5"};
     const occusim::Args negbin = {"occusim8", "T=2", "N=200", "psi=.8", "u=3", "a=1.5", "r=.4,.5"};
-    const occusim::Args &args = state.range(0) == 0 ? poisson : negbin;
-    occusim::HistoryProbabilities model(kPrepare, args, occusim::study_parameters(kPrepare, args));
-    auto values = occusim::given_values(model.parameters());
-    std::vector<double> probs;
-    for (auto _ : state) {
-        model.evaluate(values.data(), probs);
-        benchmark::DoNotOptimize(probs.data());
-    }
+    time_evaluations(state, state.range(0) == 0 ? poisson : negbin);
 }
 BENCHMARK(BM_RoyleHistoryProbabilities)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
