@@ -178,6 +178,12 @@ int first_count_out_of_reach(const std::vector<double> &w, double r1, double r2)
             input_error(
                 "negative binomial abundance with lam=%f a=%f cannot be drawn (a/(a+lam) must be above 0)",
                 lam, a);
+        // Each geometric count averages (1 - s) / s; beyond the range of the
+        // count it would overflow, after a draw that never ends in practice.
+        if (!((1 - s) / s <= INT_MAX))
+            input_error("negative binomial abundance with lam=%f a=%g cannot be drawn (a geometric count would "
+                        "average %g, beyond %d)",
+                        lam, a, (1 - s) / s, INT_MAX);
     }
     if (!ctx.fp2) input_error("the abundance model's site lines need a history file");
     std::fprintf(ctx.out, "Royle-Nichols model (simulation): n=%d t=%d lam=%f psi=%f r=%f %f NEGBIN=%d\n", n,

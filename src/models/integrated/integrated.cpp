@@ -251,6 +251,12 @@ void do_integrated_model_sim(Context &ctx, const Args &, int simtype) {
         input_error("the integrated model by cohort handles at most %d surveys (T=%d); use SIMTYPE=2 for "
                     "longer designs",
                     kMaxCohortSurveys, T);
+    // In a random data set by cohort the areas' shares become numbers of
+    // units: a share outside 0..1 would ask for more units than N (a
+    // binomial split of them never ends) and less than none.
+    if (!by_unit && ctx.determ == 0 && !(ctx.pi[0] >= 0 && ctx.pi[0] <= 1))
+        input_error("pi=%g: the share of units starting in area A must lie in 0..1 for a random data set",
+                    ctx.pi[0]);
     // Site by site the number of units is N rounded to the nearest whole number.
     const double rounded = ctx.ns + 0.5;
     if (by_unit && !(rounded > -2147483648.0 && rounded < 2147483648.0))
