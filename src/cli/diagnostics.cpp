@@ -199,8 +199,10 @@ std::vector<std::string> diagnose(const Args &args) {
         const OptionRow *value_row = nullptr;
         bool switch_row = false;
         for (const OptionRow *row : rows_matching(name)) {
-            if (row->kind == ValueKind::None) switch_row = true;
-            else if (!value_row) value_row = row;
+            if (row->kind == ValueKind::None)
+                switch_row = true;
+            else if (!value_row)
+                value_row = row;
         }
         if (!value_row && !switch_row) {
             if (quiet) continue;

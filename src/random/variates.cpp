@@ -52,7 +52,8 @@ constexpr int kFactorials = 171;
 constexpr std::array<double, kFactorials> make_factorials() {
     std::array<double, kFactorials> f{};
     f[0] = 1.0;
-    for (int i = 1; i < kFactorials; i++) f[static_cast<std::size_t>(i)] = f[static_cast<std::size_t>(i - 1)] * i;
+    for (int i = 1; i < kFactorials; i++)
+        f[static_cast<std::size_t>(i)] = f[static_cast<std::size_t>(i - 1)] * i;
     return f;
 }
 constexpr std::array<double, kFactorials> kFactorial = make_factorials();

@@ -186,8 +186,9 @@ namespace {
 
 // The index must give exactly the rows a walk over the table finds.
 TEST(OptionTable, IndexFindsTheRowsAWalkFinds) {
-    std::vector<std::string> names{"", "x", "pp", "phi(", "phi(1,2)", "p(2;1)", "STOCH", "STOCHASTIC", "psi", "p",
-                                   "QUIET", "quiet", "T", "N", "r", "c", "b", "P"};
+    std::vector<std::string> names{"",      "x",          "pp",  "phi(", "phi(1,2)", "p(2;1)",
+                                   "STOCH", "STOCHASTIC", "psi", "p",    "QUIET",    "quiet",
+                                   "T",     "N",          "r",   "c",    "b",        "P"};
     for (const OptionRow &row : occusim::option_table())
         for (const char *n : row.names)
             if (n) {

@@ -33,10 +33,10 @@ inline constexpr long kFitCopyCap = 2;
 // Expected values cost the same for any number of sites, so large counts
 // (and the wide numbers they print) stay in reach; a random data set costs
 // work in every site.
-inline constexpr double kSiteCap = 10000;      // N, and the positional N
-inline constexpr double kRandomSiteCap = 200;  // the same in a random run
-inline constexpr long kCopyCap = 10;     // NOBS, REPS
-inline constexpr long kMethodCap = 2;     // METH (with the fewer surveys)
+inline constexpr double kSiteCap = 10000;     // N, and the positional N
+inline constexpr double kRandomSiteCap = 200; // the same in a random run
+inline constexpr long kCopyCap = 10;          // NOBS, REPS
+inline constexpr long kMethodCap = 2;         // METH (with the fewer surveys)
 inline constexpr long kCovariateCap = 8;  // NCOVS, NPCOVS
 inline constexpr std::size_t kMaxArgs = 256;
 
@@ -147,10 +147,13 @@ inline Args bounded(Args args) {
         split_argument(a, name, value);
         const bool named = a.find('=') != std::string::npos;
         if (!named && i == 1) a = capped_int(a, surveys);
-        else if (!named && i == 2) a = capped_sites(a, caps.sites);
+        else if (!named && i == 2)
+            a = capped_sites(a, caps.sites);
         else if (name == "T") a = "T=" + capped_int(value, surveys);
-        else if (name == "N") a = "N=" + capped_sites(value, caps.sites);
-        else if (name == "NOBS" || name == "REPS") a = name + "=" + capped_int(value, caps.copies);
+        else if (name == "N")
+            a = "N=" + capped_sites(value, caps.sites);
+        else if (name == "NOBS" || name == "REPS")
+            a = name + "=" + capped_int(value, caps.copies);
         else if (name == "METH") a = "METH=" + capped_int(value, kMethodCap);
         else if (name == "NCOVS" || name == "NPCOVS") a = name + "=" + capped_int(value, kCovariateCap);
         else if (name == "THREADS") a = "THREADS=1";

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 
 #include "core/errors.hpp"
 #include "core/rngs.hpp"

@@ -92,7 +92,8 @@ TEST(StudyParameters, ScalesAndRestoration) {
     EXPECT_EQ(q.ctx.b[0], 2);
     // Multistate tables the command line never reached stay unmade.
     for (int i = 0; i < kMaxStates; i++)
-        for (int j = 0; j < kMaxStates; j++) EXPECT_FALSE(q.ctx.psiMS.allocated(i, j) || q.ctx.pMS.allocated(i, j));
+        for (int j = 0; j < kMaxStates; j++)
+            EXPECT_FALSE(q.ctx.psiMS.allocated(i, j) || q.ctx.pMS.allocated(i, j));
 }
 
 TEST(StudyParameters, MultistateTablesTheCommandLineSetAreParametersAndRestored) {

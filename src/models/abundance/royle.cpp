@@ -129,8 +129,8 @@ int first_count_out_of_reach(const std::vector<double> &w, double r1, double r2)
     for (int i = 0; i < reach; i++) {
         for (int j = 0; j < reach; j++) {
             // Sites with fewer individuals than either count contribute nothing.
-            double sum = pair_sum(&d2[static_cast<std::size_t>(i) * kDim], &e1[static_cast<std::size_t>(j) * kDim],
-                                  i > j ? i : j);
+            double sum = pair_sum(&d2[static_cast<std::size_t>(i) * kDim],
+                                  &e1[static_cast<std::size_t>(j) * kDim], i > j ? i : j);
             if (sum >= kStoreLimit) {
                 m[i * kDim + j] = sum;
                 stored++;
@@ -181,9 +181,10 @@ int first_count_out_of_reach(const std::vector<double> &w, double r1, double r2)
         // Each geometric count averages (1 - s) / s; beyond the range of the
         // count it would overflow, after a draw that never ends in practice.
         if (!((1 - s) / s <= INT_MAX))
-            input_error("negative binomial abundance with lam=%f a=%g cannot be drawn (a geometric count would "
-                        "average %g, beyond %d)",
-                        lam, a, (1 - s) / s, INT_MAX);
+            input_error(
+                "negative binomial abundance with lam=%f a=%g cannot be drawn (a geometric count would "
+                "average %g, beyond %d)",
+                lam, a, (1 - s) / s, INT_MAX);
     }
     if (!ctx.fp2) input_error("the abundance model's site lines need a history file");
     std::fprintf(ctx.out, "Royle-Nichols model (simulation): n=%d t=%d lam=%f psi=%f r=%f %f NEGBIN=%d\n", n,

@@ -358,9 +358,10 @@ TEST(RoyleRefusals, UnsafeRequestsEndWithStatusOneAndNoHistory) {
     {
         auto r = run_cli({"T=3", "N=10", "r=.5", "u=1", "a=1e-300", "QUIET"});
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err,
-                  "occusim8: negative binomial abundance with lam=1.000000 a=1e-300 cannot be drawn (a geometric "
-                  "count would average 1e+300, beyond 2147483647)\n");
+        EXPECT_EQ(
+            r.err,
+            "occusim8: negative binomial abundance with lam=1.000000 a=1e-300 cannot be drawn (a geometric "
+            "count would average 1e+300, beyond 2147483647)\n");
         EXPECT_EQ(r.pao(), "");
     }
     // More sites than the site counter holds.

@@ -196,14 +196,17 @@ TEST(Integrated, RefusesWhatItCannotDo) {
     for (const char *pi : {"pi=5e299", "pi=-.5", "pi=nan"}) {
         auto refused = run_cli({"T=1", "N=10", pi, "psiA=.5", "SIMTYPE=6", "SEED=3", "QUIET", "INTEGRATED"});
         EXPECT_EQ(refused.status, 1) << pi;
-        EXPECT_NE(refused.err.find("the share of units starting in area A must lie in 0..1 for a random data set\n"),
+        EXPECT_NE(refused.err.find(
+                      "the share of units starting in area A must lie in 0..1 for a random data set\n"),
                   std::string::npos)
             << refused.err;
         EXPECT_FALSE(refused.exists("occusim.tmp"));
         EXPECT_FALSE(refused.exists("occusim.pao"));
     }
     EXPECT_EQ(run_cli({"T=1", "N=10", "pi=1.5", "psiA=.5", "QUIET", "INTEGRATED"}).status, 0);
-    EXPECT_EQ(run_cli({"T=1", "N=10", "pi=1.5", "psiA=.5", "SIMTYPE=2", "SEED=3", "QUIET", "INTEGRATED"}).status, 0);
+    EXPECT_EQ(
+        run_cli({"T=1", "N=10", "pi=1.5", "psiA=.5", "SIMTYPE=2", "SEED=3", "QUIET", "INTEGRATED"}).status,
+        0);
 
     // Site by site the design has no such limit.
     auto bysite = run_cli({"T=10", "N=4", "pi=.5", "psiA=.5", "SIMTYPE=2", "SEED=8", "QUIET", "INTEGRATED"});
