@@ -41,6 +41,9 @@ TEST(FuzzHarness, CapsTheWorkOfARunAndKeepsTextWithinTheCaps) {
     EXPECT_EQ(fz::bounded({"occusim8", "T=-5000", "N=1e12", "REPS=80"}),
               (Args{"occusim8", "T=-6", "N=200", "REPS=10", "SEED=1"}));
     EXPECT_EQ(fz::bounded({"occusim8", "T=9", "N=1e4", "SIMTYPE=2"})[2], "N=200");
+    // The abundance dispersion is a number of draws per site.
+    EXPECT_EQ(fz::bounded({"occusim8", "T=2", "u=1", "a=111111117"})[3], "a=1000");
+    EXPECT_EQ(fz::bounded({"occusim8", "T=2", "u=1", "a=.7"})[3], "a=.7");
     EXPECT_EQ(fz::bounded({"occusim8", "T=9", "N=1e4", "STOCH"})[2], "N=200");
     EXPECT_EQ(fz::bounded({"occusim8", "T=9", "N=1e4", "REPS=80", "FIT"}),
               (Args{"occusim8", "T=3", "N=200", "REPS=2", "FIT", "SEED=1"}));

@@ -38,6 +38,9 @@ inline constexpr double kRandomSiteCap = 200; // the same in a random run
 inline constexpr long kCopyCap = 10;          // NOBS, REPS
 inline constexpr long kMethodCap = 2;         // METH (with the fewer surveys)
 inline constexpr long kCovariateCap = 8;  // NCOVS, NPCOVS
+// The negative binomial abundance is drawn as a sum of ceil(a) geometric
+// counts per site.
+inline constexpr double kDispersionCap = 1000; // a
 inline constexpr std::size_t kMaxArgs = 256;
 
 inline bool is_blank(char c) {
@@ -73,9 +76,9 @@ inline std::string capped_int(const std::string &text, long cap) {
     return std::to_string(x > 0 ? cap : -cap);
 }
 
-// A number of sites as the program reads it: finite values are capped (an
+// A real count as the program reads it (sites, dispersion): finite values are capped (an
 // infinite or undefined one is refused by the run before any work).
-inline std::string capped_sites(const std::string &text, double cap) {
+inline std::string capped_real(const std::string &text, double cap) {
     double x = std::strtod(text.c_str(), nullptr);
     if (!std::isfinite(x) || std::fabs(x) <= cap) return text;
     char out[32];
@@ -148,15 +151,16 @@ inline Args bounded(Args args) {
         const bool named = a.find('=') != std::string::npos;
         if (!named && i == 1) a = capped_int(a, surveys);
         else if (!named && i == 2)
-            a = capped_sites(a, caps.sites);
+            a = capped_real(a, caps.sites);
         else if (name == "T") a = "T=" + capped_int(value, surveys);
         else if (name == "N")
-            a = "N=" + capped_sites(value, caps.sites);
+            a = "N=" + capped_real(value, caps.sites);
         else if (name == "NOBS" || name == "REPS")
             a = name + "=" + capped_int(value, caps.copies);
         else if (name == "METH") a = "METH=" + capped_int(value, kMethodCap);
         else if (name == "NCOVS" || name == "NPCOVS") a = name + "=" + capped_int(value, kCovariateCap);
         else if (name == "THREADS") a = "THREADS=1";
+        else if (name == "a") a = "a=" + capped_real(value, kDispersionCap);
         else if (name == "SRVYPERSEASN" || name == "SPS") a = name + "=" + capped_list(value, surveys);
         else if (name == "SEED" || name == "seed") {
             // Negative seeds come from the clock; 0 asks on standard input.
