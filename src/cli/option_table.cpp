@@ -510,7 +510,7 @@ const char *family_title(Family f) {
 bool OptionRow::matches(const std::string &name) const {
     if (prefix) return name.rfind(names[0], 0) == 0;
     for (const char *n : names)
-        if (n && n[0] == name[0] && name == n) return true;
+        if (n && name == n) return true;
     return false;
 }
 
