@@ -7,21 +7,40 @@
 
 namespace occusim {
 
-// Number of failures before the first success (uniform <= p). A success
-// probability of 0 or less would never end the count, so it is refused.
-int geom(Rngs &rng, double p) {
+namespace {
+
+// Adds to `n` the failures before the first success (uniform <= p); false,
+// with the draw left unfinished, once `n` would pass `limit`.
+bool add_failures(Rngs &rng, double p, int limit, int &n) {
+    while (rng.Random() > p) {
+        if (n == limit) return false;
+        n++;
+    }
+    return true;
+}
+
+} // namespace
+
+// Number of failures before the first success. A success probability of 0 or
+// less would never end the count, so it is refused, as is a count that would
+// pass `limit` (by default the range of the count).
+int geom(Rngs &rng, double p, int limit) {
     if (p <= 0) input_error("geometric draw with success probability %g never ends", p);
     int n = 0;
-    while (rng.Random() > p) n++;
+    if (!add_failures(rng, p, limit, n))
+        input_error("geometric draw with success probability %g passes %d failures", p, limit);
     return n;
 }
 
 // Negative binomial as a sum of ceil(a) geometric counts with success
-// probability a / (a + mu).
-int negbin(Rngs &rng, double mu, double a) {
+// probability a / (a + mu); a sum that would pass `limit` is refused.
+int negbin(Rngs &rng, double mu, double a, int limit) {
     double s = a / (a + mu);
+    if (s <= 0 && a > 0) input_error("geometric draw with success probability %g never ends", s);
     int total = 0;
-    for (int i = 0; i < a; i++) total += geom(rng, s);
+    for (int i = 0; i < a; i++)
+        if (!add_failures(rng, s, limit, total))
+            input_error("negative binomial draw with mean %g and dispersion %g passes %d", mu, a, limit);
     return total;
 }
 

@@ -4,13 +4,15 @@
 #pragma once
 
 #include <array>
+#include <climits>
 
 #include "core/rngs.hpp"
 
 namespace occusim {
 
-int geom(Rngs &rng, double p);
-int negbin(Rngs &rng, double mu, double a);
+// Counts that would pass `limit` end the run (see variates.cpp).
+int geom(Rngs &rng, double p, int limit = INT_MAX);
+int negbin(Rngs &rng, double mu, double a, int limit = INT_MAX);
 int pois(Rngs &rng, double lambda);
 double rand_norm(Rngs &rng);
 double dbinom(int k, int n, double p);

@@ -41,6 +41,9 @@ inline constexpr long kCovariateCap = 8;  // NCOVS, NPCOVS
 // The negative binomial abundance is drawn as a sum of ceil(a) geometric
 // counts per site.
 inline constexpr double kDispersionCap = 1000; // a
+// Those geometric counts take one uniform per failure, so a draw costs about
+// the mean abundance, and each animal drawn costs a uniform per survey.
+inline constexpr double kAbundanceCap = 10000; // u, Lambda, b
 inline constexpr std::size_t kMaxArgs = 256;
 
 inline bool is_blank(char c) {
@@ -86,18 +89,28 @@ inline std::string capped_real(const std::string &text, double cap) {
     return out;
 }
 
-// Each entry of a comma list capped as a whole number.
-inline std::string capped_list(const std::string &value, long cap) {
+// Each entry of a comma list capped by `cap_entry`.
+template <class CapEntry> std::string capped_entries(const std::string &value, CapEntry cap_entry) {
     std::string out;
     std::size_t i = 0;
     while (i <= value.size()) {
         std::size_t j = value.find(',', i);
         if (j == std::string::npos) j = value.size();
         if (i > 0) out += ',';
-        if (j > i) out += capped_int(value.substr(i, j - i), cap);
+        if (j > i) out += cap_entry(value.substr(i, j - i));
         i = j + 1;
     }
     return out;
+}
+
+// Each entry of a comma list capped as a whole number.
+inline std::string capped_list(const std::string &value, long cap) {
+    return capped_entries(value, [cap](const std::string &entry) { return capped_int(entry, cap); });
+}
+
+// Each entry of a comma list capped as a real number.
+inline std::string capped_real_list(const std::string &value, double cap) {
+    return capped_entries(value, [cap](const std::string &entry) { return capped_real(entry, cap); });
 }
 
 // The caps of one command line.
@@ -161,6 +174,9 @@ inline Args bounded(Args args) {
         else if (name == "NCOVS" || name == "NPCOVS") a = name + "=" + capped_int(value, kCovariateCap);
         else if (name == "THREADS") a = "THREADS=1";
         else if (name == "a") a = "a=" + capped_real(value, kDispersionCap);
+        else if (name == "u") a = "u=" + capped_real(value, kAbundanceCap);
+        else if (name == "Lambda" || name == "b")
+            a = name + "=" + capped_real_list(value, kAbundanceCap);
         else if (name == "SRVYPERSEASN" || name == "SPS") a = name + "=" + capped_list(value, surveys);
         else if (name == "SEED" || name == "seed") {
             // Negative seeds come from the clock; 0 asks on standard input.

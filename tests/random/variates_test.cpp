@@ -92,6 +92,26 @@ TEST(Negbin, NonIntegerSizeSumsCeilingManyGeometricDraws) {
     EXPECT_EQ(c.draws, 0u);
 }
 
+// A count past the range of int would overflow; the draws refuse to pass a
+// limit instead (the range of int unless given), and counts up to it stand.
+TEST(Negbin, CountsThatWouldPassTheLimitAreRefused) {
+    Rngs r = seeded(77);
+    EXPECT_THROW(occusim::geom(r, 1e-9, 10), occusim::InputError);
+    EXPECT_THROW(occusim::negbin(r, 1e9, 2.0, 10), occusim::InputError);
+    Rngs a = seeded(12), b = seeded(12);
+    for (int rep = 0; rep < 40; rep++) {
+        int n = occusim::negbin(a, 4.0, 2.0);
+        EXPECT_EQ(occusim::negbin(b, 4.0, 2.0, n), n); // exactly at the limit
+    }
+    try {
+        Rngs c = seeded(3);
+        occusim::negbin(c, 1e9, 0.5, 100);
+        ADD_FAILURE() << "no refusal";
+    } catch (const occusim::InputError &e) {
+        EXPECT_STREQ(e.what(), "negative binomial draw with mean 1e+09 and dispersion 0.5 passes 100");
+    }
+}
+
 TEST(RandNorm, IsTwelveUniformsMinusSix) {
     Rngs r = seeded(606);
     Lehmer l{606};
