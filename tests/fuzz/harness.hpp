@@ -43,7 +43,7 @@ inline constexpr long kCovariateCap = 8;  // NCOVS, NPCOVS
 inline constexpr double kDispersionCap = 1000; // a
 // Those geometric counts take one uniform per failure, so a draw costs about
 // the mean abundance, and each animal drawn costs a uniform per survey.
-inline constexpr double kAbundanceCap = 10000; // u, Lambda, b
+inline constexpr double kAbundanceCap = 1000; // u, Lambda, b
 inline constexpr std::size_t kMaxArgs = 256;
 
 inline bool is_blank(char c) {
