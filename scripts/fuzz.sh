@@ -3,8 +3,9 @@
 # cores (default 1): builds the libFuzzer target with clang, AddressSanitizer
 # and UBSan in build-fuzz/, and runs it from the seed corpus in
 # tests/fuzz/corpus. New inputs go to build-fuzz/corpus, shared by the
-# workers; each worker restarts every 15 minutes (picking up the others'
-# finds) and after a crash, whose input stays in build-fuzz/artifacts (copy it
+# workers: each re-reads it every 30 seconds for the others' finds. A worker
+# runs until the time is up and restarts only after a crash (a restart first
+# replays the whole corpus), whose input stays in build-fuzz/artifacts (copy it
 # into tests/fuzz/corpus once mended, so that the corpus replay test keeps it
 # fixed). Logs go to build-fuzz/logs; the last line printed is the number of
 # inputs run in all.
@@ -41,7 +42,7 @@ worker() {
         i=$((i + 1))
         build-fuzz/occusim_fuzz build-fuzz/corpus tests/fuzz/corpus \
             -dict=tests/fuzz/options.dict -max_len=1024 -timeout=20 -rss_limit_mb=2048 \
-            -artifact_prefix=build-fuzz/artifacts/ -max_total_time=$((left < 900 ? left : 900)) \
+            -artifact_prefix=build-fuzz/artifacts/ -max_total_time=$left -reload=30 \
             -seed=$((RANDOM * 100 + w * 10 + i % 10)) -print_final_stats=1 -entropic_scale_per_exec_time=1 \
             >"build-fuzz/logs/$stamp-w$w-$i.log" 2>&1 || true
     done
