@@ -9,6 +9,11 @@ namespace occusim {
 
 namespace {
 
+// A success probability of 0 or less would never end a geometric count.
+void refuse_endless(double p) {
+    if (p <= 0) input_error("geometric draw with success probability %g never ends", p);
+}
+
 // Adds to `n` the failures before the first success (uniform <= p); false,
 // with the draw left unfinished, once `n` would pass `limit`.
 bool add_failures(Rngs &rng, double p, int limit, int &n) {
@@ -21,11 +26,10 @@ bool add_failures(Rngs &rng, double p, int limit, int &n) {
 
 } // namespace
 
-// Number of failures before the first success. A success probability of 0 or
-// less would never end the count, so it is refused, as is a count that would
-// pass `limit` (by default the range of the count).
+// Number of failures before the first success; an endless count is refused,
+// as is one that would pass `limit` (by default the range of the count).
 int geom(Rngs &rng, double p, int limit) {
-    if (p <= 0) input_error("geometric draw with success probability %g never ends", p);
+    refuse_endless(p);
     int n = 0;
     if (!add_failures(rng, p, limit, n))
         input_error("geometric draw with success probability %g passes %d failures", p, limit);
@@ -36,7 +40,7 @@ int geom(Rngs &rng, double p, int limit) {
 // probability a / (a + mu); a sum that would pass `limit` is refused.
 int negbin(Rngs &rng, double mu, double a, int limit) {
     double s = a / (a + mu);
-    if (s <= 0 && a > 0) input_error("geometric draw with success probability %g never ends", s);
+    if (a > 0) refuse_endless(s);
     int total = 0;
     for (int i = 0; i < a; i++)
         if (!add_failures(rng, s, limit, total))

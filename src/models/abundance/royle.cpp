@@ -179,7 +179,7 @@ int first_count_out_of_reach(const std::vector<double> &w, double r1, double r2)
                 "negative binomial abundance with lam=%f a=%f cannot be drawn (a/(a+lam) must be above 0)",
                 lam, a);
         // Each geometric count averages (1 - s) / s; beyond the range of the
-        // count it would overflow, after a draw that never ends in practice.
+        // count the draw would be refused anyway, after hours of drawing.
         if (!((1 - s) / s <= INT_MAX))
             input_error(
                 "negative binomial abundance with lam=%f a=%g cannot be drawn (a geometric count would "
