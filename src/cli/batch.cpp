@@ -44,9 +44,9 @@ constexpr const char *kGenerators[] = {"philox", "lehmer"};
 
 void check_option_values(const Context &ctx, const Args &args) {
     bool shard_given = false;
-    for (std::size_t i = 1; i < args.size(); i++) {
-        std::string name, value;
-        split_argument(args[i], name, value);
+    for (const Argument &arg : read_arguments(args)) {
+        const std::string &name = arg.name;
+        const std::string &value = arg.value;
         long v = 0;
         // The replicate number is one 32-bit word of the generator's counter.
         if (name == "REPS" && !(whole_number(value, v) && v >= 1 && v <= kMaxReplicates))

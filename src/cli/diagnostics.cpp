@@ -50,36 +50,31 @@ bool whole_text_is_integer(const std::string &t, bool fits_int) {
     return !fits_int || (x >= INT_MIN && x <= INT_MAX);
 }
 
-std::string name_of(const std::string &arg) {
-    std::string name, value;
-    split_argument(arg, name, value);
-    return name;
-}
-
-// Positions (1-based) that a front-block model reads as plain numbers.
-std::vector<bool> positional_slots(const Args &args) {
-    std::vector<bool> slot(args.size(), false);
+// Which arguments (by index into the line) a front-block model reads as plain numbers.
+std::vector<bool> positional_slots(const CommandLine &line) {
+    std::vector<bool> slot(line.size(), false);
     long count = 0;
-    for (std::size_t i = 1; i < args.size(); i++) {
-        std::string n = name_of(args[i]);
-        if (n == "MSCD") count = std::max<long>(count, kMsCorrPositional);
-        if (n == "SPADMS" && args.size() > 1) {
-            long T = std::strtol(args[1].c_str(), nullptr, 10);
+    for (const ParsedArgument &p : line) {
+        if (p.arg.name == "MSCD") count = std::max<long>(count, kMsCorrPositional);
+        if (p.arg.name == "SPADMS") {
+            long T = std::strtol(line[0].arg.text.c_str(), nullptr, 10);
             if (T >= 1 && T <= kVecLen) count = std::max(count, 6 * T + 1);
             else count = std::max(count, 1L);
         }
     }
     if (count == 0) return slot;
-    for (std::size_t i = 1; i < args.size() && static_cast<long>(i) <= count; i++) slot[i] = true;
+    for (std::size_t i = 0; i < line.size() && static_cast<long>(i) < count; i++) slot[i] = true;
     // A block shorter than the model needs is refused by the model; its
     // leading plain numbers are positional all the same.
-    for (std::size_t i = 1; i < args.size() && whole_text_is_real(args[i]); i++) slot[i] = true;
+    for (std::size_t i = 0; i < line.size() && whole_text_is_real(line[i].arg.text); i++) slot[i] = true;
     return slot;
 }
 
 // The first value of a row's text that does not read as a number in full,
 // as a warning; "" when all do.
-std::string number_problem(const OptionRow &row, const std::string &arg, const std::string &value) {
+std::string number_problem(const OptionRow &row, const Argument &a) {
+    const std::string &arg = a.text;
+    const std::string &value = a.value;
     auto bad_number = [&](const std::string &t, bool integer) -> std::string {
         if (integer) {
             bool fits = row.kind != ValueKind::Long;
@@ -106,9 +101,8 @@ std::string number_problem(const OptionRow &row, const std::string &arg, const s
     case ValueKind::IntList:
     case ValueKind::TwoRows:
     case ValueKind::Indexed: {
-        auto toks = list_tokens(value);
-        if (toks.empty()) return format("argument '%s' has no values", arg.c_str());
-        for (const auto &t : toks) {
+        if (a.tokens.empty()) return format("argument '%s' has no values", arg.c_str());
+        for (const auto &t : a.tokens) {
             std::string p = bad_number(t, row.kind == ValueKind::IntList);
             if (!p.empty()) return p;
         }
@@ -128,12 +122,10 @@ std::string number_problem(const OptionRow &row, const std::string &arg, const s
 }
 
 // The first value of a probability row outside 0..1, as a warning.
-std::string range_problem(const std::string &arg, const std::string &value) {
-    for (const auto &t : list_tokens(value)) {
-        double x = to_double(t);
+std::string range_problem(const Argument &a) {
+    for (double x : a.numbers)
         if (!(x >= 0 && x <= 1))
-            return format("argument '%s': %g is not a probability (outside 0..1)", arg.c_str(), x);
-    }
+            return format("argument '%s': %g is not a probability (outside 0..1)", a.text.c_str(), x);
     return "";
 }
 
@@ -188,28 +180,22 @@ std::string closest_option(const std::string &name) {
 }
 
 std::vector<std::string> diagnose(const Args &args) {
+    return diagnose(parse_command_line(args));
+}
+
+std::vector<std::string> diagnose(const CommandLine &line) {
     std::vector<std::string> out;
-    std::vector<bool> slot = positional_slots(args);
-    for (std::size_t i = 1; i < args.size(); i++) {
-        const std::string &arg = args[i];
-        std::string name, value;
-        split_argument(arg, name, value);
-        const bool quiet = arg.find("quiet") != std::string::npos || arg.find("QUIET") != std::string::npos;
-        const bool has_value = arg.find('=') != std::string::npos;
-        const OptionRow *value_row = nullptr;
-        bool switch_row = false;
-        for (const OptionRow *row : rows_matching(name)) {
-            if (row->kind == ValueKind::None)
-                switch_row = true;
-            else if (!value_row)
-                value_row = row;
-        }
-        if (!value_row && !switch_row) {
-            if (quiet) continue;
+    std::vector<bool> slot = positional_slots(line);
+    for (std::size_t i = 0; i < line.size(); i++) {
+        const ParsedArgument &p = line[i];
+        const std::string &arg = p.arg.text;
+        const std::string &name = p.arg.name;
+        if (!p.value_row && !p.switch_row) {
+            if (is_quiet_switch(arg)) continue;
             if (slot[i]) {
                 if (!whole_text_is_real(arg))
-                    out.push_back(format("argument %zu ('%s') is read by position and is not a number (read as %g)",
-                                         i, arg.c_str(), to_double(arg)));
+                    out.push_back(format("argument %d ('%s') is read by position and is not a number (read as %g)",
+                                         p.arg.position, arg.c_str(), std::strtod(arg.c_str(), nullptr)));
                 continue;
             }
             const std::string &shown = name.empty() ? arg : name;
@@ -221,11 +207,10 @@ std::vector<std::string> diagnose(const Args &args) {
                                      near.c_str()));
             continue;
         }
-        // A bare name that is also a switch (r, c) reads no value.
-        if (!value_row || (switch_row && !has_value)) continue;
-        std::string p = number_problem(*value_row, arg, value);
-        if (p.empty() && value_row->probability) p = range_problem(arg, value);
-        if (!p.empty()) out.push_back(p);
+        if (!p.reads_value()) continue;
+        std::string problem = number_problem(*p.value_row, p.arg);
+        if (problem.empty() && p.value_row->probability) problem = range_problem(p.arg);
+        if (!problem.empty()) out.push_back(problem);
     }
     return out;
 }
@@ -235,12 +220,12 @@ void stop_strict(Context &ctx, std::size_t count) {
     finish(1);
 }
 
-void report_diagnostics(Context &ctx, const Args &args) {
-    std::vector<std::string> warnings = diagnose(args);
+void report_diagnostics(Context &ctx, const CommandLine &line) {
+    std::vector<std::string> warnings = diagnose(line);
     for (const auto &w : warnings) std::fprintf(ctx.err, "occusim8: warning: %s\n", w.c_str());
     if (warnings.empty()) return;
-    for (std::size_t i = 1; i < args.size(); i++)
-        if (name_of(args[i]) == "STRICT") stop_strict(ctx, warnings.size());
+    for (const ParsedArgument &p : line)
+        if (p.arg.name == "STRICT") stop_strict(ctx, warnings.size());
 }
 
 } // namespace occusim

@@ -14,14 +14,18 @@
 
 namespace occusim {
 
+struct ParsedArgument;
+using CommandLine = std::vector<ParsedArgument>;
+
 // The warnings for a whole command line (entry 0 is the program name), one
 // text each, in argument order, without the "occusim8: warning: " lead.
 std::vector<std::string> diagnose(const Args &args);
+std::vector<std::string> diagnose(const CommandLine &line);
 
 // Prints the warnings of `args` on ctx.err; when the command line asks for
 // STRICT and there is any, ends the run with status 1 before anything is
 // written.
-void report_diagnostics(Context &ctx, const Args &args);
+void report_diagnostics(Context &ctx, const CommandLine &line);
 
 // Ends a STRICT run that met `count` warnings.
 [[noreturn]] void stop_strict(Context &ctx, std::size_t count);

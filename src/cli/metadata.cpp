@@ -47,16 +47,10 @@ Json parsed_token(const std::string &t) {
     return t;
 }
 
-Json parsed_value(const std::string &value) {
-    if (value.find(',') == std::string::npos) return parsed_token(value);
+Json parsed_value(const Argument &a) {
+    if (a.value.find(',') == std::string::npos) return parsed_token(a.value);
     Json list = Json::array();
-    std::size_t i = 0;
-    while (i <= value.size()) {
-        std::size_t j = value.find(',', i);
-        if (j == std::string::npos) j = value.size();
-        if (j > i) list.push_back(parsed_token(value.substr(i, j - i)));
-        i = j + 1;
-    }
+    for (const auto &t : a.tokens) list.push_back(parsed_token(t));
     return list;
 }
 
@@ -117,16 +111,14 @@ Json run_metadata(const Context &ctx, const Args &args) {
 
     // Every argument with the value(s) the option table reads from it.
     Json options = Json::array();
-    for (std::size_t i = 1; i < args.size(); i++) {
-        std::string name, value;
-        split_argument(args[i], name, value);
+    for (const Argument &a : read_arguments(args)) {
         Json o;
-        o["argument"] = args[i];
-        o["name"] = name;
-        if (args[i].find('=') == std::string::npos)
+        o["argument"] = a.text;
+        o["name"] = a.name;
+        if (!a.has_value)
             o["value"] = true;
         else
-            o["value"] = parsed_value(value);
+            o["value"] = parsed_value(a);
         options.push_back(o);
     }
     meta["options"] = options;

@@ -15,7 +15,6 @@ namespace occusim {
 
 namespace {
 
-using Text = const std::string;
 
 // Surveys whose entries a per-survey copy may touch: T can be set larger than
 // the storage before the run refuses it, and a short list does not stop it.
@@ -46,29 +45,29 @@ void count_seasons(Context &ctx, int given) {
 }
 
 // "name=" and the list (syntax A). Returns the count filled.
-int echo_vec(Context &ctx, Text &name, Text &value, Vec &v, int offset = 0, int cap = kVecLen) {
-    std::fprintf(ctx.out, "%s=", name.c_str());
-    return get_arg_vec(ctx, name, value, v, offset, cap);
+int echo_vec(Context &ctx, const Argument &a, Vec &v, int offset = 0, int cap = kVecLen) {
+    std::fprintf(ctx.out, "%s=", a.name.c_str());
+    return get_arg_vec(ctx, a, v, offset, cap);
 }
 
 // "name:" on its own line and the list.
-void echo_block(Context &ctx, Text &name, Text &value, Vec &v) {
-    std::fprintf(ctx.out, "%s:\n", name.c_str());
-    get_arg_vec(ctx, name, value, v, 0, kVecLen);
+void echo_block(Context &ctx, const Argument &a, Vec &v) {
+    std::fprintf(ctx.out, "%s:\n", a.name.c_str());
+    get_arg_vec(ctx, a, v, 0, kVecLen);
 }
 
 // One of the four blocks of gamB / epsB. Each block is its own parameter (the
 // transition for one combination of the other species' states), so a list
 // must fit its block of 1000 entries and never runs on into the next block.
-void echo_in_block(Context &ctx, Text &name, Text &value, Vec &v, int block) {
-    echo_vec(ctx, name, value, v, block * kVecLen, (block + 1) * kVecLen);
+void echo_in_block(Context &ctx, const Argument &a, Vec &v, int block) {
+    echo_vec(ctx, a, v, block * kVecLen, (block + 1) * kVecLen);
 }
 
 // "phi(i,j)=" / "p(i,j)=" and the indexed list (syntax M).
-void echo_indexed(Context &ctx, Text &name, std::size_t prefix, Text &value,
+void echo_indexed(Context &ctx, const Argument &a, std::size_t prefix,
                   std::array<std::array<Vec, kMaxStates>, kMaxStates> &table) {
-    std::fprintf(ctx.out, "%s=", name.c_str());
-    get_arg_phi(ctx, name, name.substr(prefix), value, table);
+    std::fprintf(ctx.out, "%s=", a.name.c_str());
+    get_arg_phi(ctx, a, a.name.substr(prefix), table);
 }
 
 constexpr auto V = ValueKind::None;
@@ -83,406 +82,406 @@ const OptionRow kRows[] = {
     // ---- study design and run ----
     {{"T"}, false, I, Echo::Scalar, F, false, "n",
      "number of surveys (negative: a stochastic run with that many surveys)",
-     [](Context &c, Text &, Text &v) {
-         c.nper = to_int(v);
+     [](Context &c, const Argument &a) {
+         c.nper = static_cast<int>(a.whole);
          c.SRVYPERSEASN[0] = c.nper;
          std::fprintf(c.out, "T=%d\n", c.nper);
      }},
     {{"N"}, false, R, Echo::Scalar, F, false, "x", "number of sites",
-     [](Context &c, Text &, Text &v) {
-         c.ns = to_double(v);
+     [](Context &c, const Argument &a) {
+         c.ns = a.number;
          std::fprintf(c.out, "N=%f\n", c.ns);
      }},
     {{"psi"}, false, R, Echo::Scalar, Family::Single, true, "x", "occupancy probability at the first survey",
-     [](Context &c, Text &, Text &v) {
-         c.psi = to_double(v);
+     [](Context &c, const Argument &a) {
+         c.psi = a.number;
          std::fprintf(c.out, "psi=%4.2f\n", c.psi);
      }},
     {{"psiA", "PsiA"}, false, R, Echo::Scalar, Family::TwoSpecies, true, "x",
      "probability that species A is present",
-     [](Context &c, Text &, Text &v) {
-         c.psiA = to_double(v);
+     [](Context &c, const Argument &a) {
+         c.psiA = a.number;
          std::fprintf(c.out, "psiA=%4.2f\n", c.psiA);
      }},
     {{"psiBA"}, false, R, Echo::Scalar, Family::TwoSpecies, true, "x",
      "probability that B is present where A is present",
-     [](Context &c, Text &, Text &v) {
-         c.psiBA = to_double(v);
+     [](Context &c, const Argument &a) {
+         c.psiBA = a.number;
          std::fprintf(c.out, "psiBA=%4.2f\n", c.psiBA);
      }},
     {{"psiBa"}, false, R, Echo::Scalar, Family::TwoSpecies, true, "x",
      "probability that B is present where A is absent",
-     [](Context &c, Text &, Text &v) {
-         c.psiBa = to_double(v);
+     [](Context &c, const Argument &a) {
+         c.psiBa = a.number;
          std::fprintf(c.out, "psiBa=%4.2f\n", c.psiBa);
      }},
     {{"phi"}, false, R, Echo::Scalar, Family::TwoSpecies, false, "x",
      "species interaction factor (co-occurrence ratio; with psiA and psiB)",
-     [](Context &c, Text &, Text &v) {
-         c.phi = to_double(v);
+     [](Context &c, const Argument &a) {
+         c.phi = a.number;
          c.TWOSP = 1;
          std::fprintf(c.out, "phi=%4.2f\n", c.phi);
      }},
     {{"r"}, false, V, E, Family::Abundance, false, "",
      "Royle-Nichols abundance model (r=a,b,... also sets the individual detection probability)",
-     [](Context &c, Text &, Text &) { c.ROYLE = 1; }},
+     [](Context &c, const Argument &) { c.ROYLE = 1; }},
     {{"c"}, false, V, E, Family::Abundance, false, "",
      "detection/non-detection counts of the abundance model (c=a,b,... as r; needs ROYLE, r, u, a or Lambda)",
-     [](Context &c, Text &, Text &) { c.NICHOLS = 1; }},
+     [](Context &c, const Argument &) { c.NICHOLS = 1; }},
     {{"SIMTYPE"}, false, I, Echo::Scalar, Family::Run, false, "n",
      "1: recursion by cohort; 2 or more: simulate site by site (a random data set)",
-     [](Context &c, Text &, Text &v) {
-         c.SIMTYPE = to_int(v);
+     [](Context &c, const Argument &a) {
+         c.SIMTYPE = static_cast<int>(a.whole);
          std::fprintf(c.out, "SIMTYPE=%d\n", c.SIMTYPE);
      }},
     {{"STOCH"}, true, V, Echo::Marker, Family::Run, false, "",
      "a random data set instead of expected values (any name beginning STOCH)",
-     [](Context &c, Text &, Text &) {
+     [](Context &c, const Argument &) {
          c.determ = 0;
          std::fprintf(c.out, "asdf\n");
      }},
     {{"QUIET"}, false, V, E, Family::Run, false, "", "little console output (any argument containing QUIET or quiet)",
-     [](Context &c, Text &, Text &) { c.QUIET = 1; }},
+     [](Context &c, const Argument &) { c.QUIET = 1; }},
     {{"REMOVAL"}, false, V, E, Family::Single, false, "", "removal design: surveys after the first detection show - (not surveyed)",
-     [](Context &c, Text &, Text &) { c.REMOVAL = 1; }},
+     [](Context &c, const Argument &) { c.REMOVAL = 1; }},
     {{"HET"}, false, V, E, Family::Heterogeneity, false, "", "two-group mixture of detection probabilities",
-     [](Context &c, Text &, Text &) { c.HET = 1; }},
+     [](Context &c, const Argument &) { c.HET = 1; }},
     {{"LIST"}, false, V, E, Family::Run, false, "", "list the histories on the console",
-     [](Context &c, Text &, Text &) { c.LIST = 1; }},
+     [](Context &c, const Argument &) { c.LIST = 1; }},
     {{"P0MISS"}, false, V, E, Family::Run, false, "", "'.' (missing) instead of 0 for surveys with p=0",
-     [](Context &c, Text &, Text &) { c.P0MISS = 1; }},
+     [](Context &c, const Argument &) { c.P0MISS = 1; }},
     {{"METH"}, false, I, Echo::Scalar, Family::MultiMethod, false, "n",
      "detection methods per survey (p1, p2, p3 by method; th0 availability)",
-     [](Context &c, Text &, Text &v) {
-         c.METH = to_int(v);
+     [](Context &c, const Argument &a) {
+         c.METH = static_cast<int>(a.whole);
          std::fprintf(c.out, "METH=%d\n", c.METH);
      }},
     {{"SPADEP"}, false, V, E, Family::Spatial, false, "", "spatially correlated detections (th0, th1)",
-     [](Context &c, Text &, Text &) { c.SPADEP = 1; }},
+     [](Context &c, const Argument &) { c.SPADEP = 1; }},
     {{"SPADMS"}, false, V, E, Family::Spatial, false, "",
      "spatial correlation with site records; parameters as plain numbers at the front: "
      "T N psi p[T] th0[T] th1[T] pi[T] eps[T-1] gam[T-1]",
-     [](Context &c, Text &, Text &) { c.SPADEP = 2; }},
+     [](Context &c, const Argument &) { c.SPADEP = 2; }},
     {{"NOBS"}, false, I, E, Family::Run, false, "n", "copies of each simulated history (site by site)",
-     [](Context &c, Text &, Text &v) { c.NOBS = to_int(v); }},
+     [](Context &c, const Argument &a) { c.NOBS = static_cast<int>(a.whole); }},
     {{"NSTATES"}, false, I, E, Family::Multistate, false, "n",
      "occupancy states of the phi-parameterised multistate model (with Psi, phi(i,j), p(i,j))",
-     [](Context &c, Text &, Text &v) {
-         c.NSTATES = to_int(v);
+     [](Context &c, const Argument &a) {
+         c.NSTATES = static_cast<int>(a.whole);
          c.MS2 = 1;
      }},
     {{"MULTISTATE"}, false, V, E, Family::Multistate, false, "",
      "multistate (breeding) occupancy model with psi0, R0, p1, p2, dlta",
-     [](Context &c, Text &, Text &) { c.MULTISTATE = 1; }},
+     [](Context &c, const Argument &) { c.MULTISTATE = 1; }},
     {{"MSCD"}, false, V, E, Family::Multistate, false, "",
      "multistate model with correlated detection; 40 plain numbers at the front: T N psi1..psi3, "
      "detection by code and level (9), level moves (20), initial levels (6)",
-     [](Context &c, Text &, Text &) { c.MSCD = 1; }},
+     [](Context &c, const Argument &) { c.MSCD = 1; }},
     {{"STAG"}, false, V, E, Family::StaggeredEntry, false, "", "staggered entry and departure model (Ent, Dep)",
-     [](Context &c, Text &, Text &) { c.STAG = 1; }},
+     [](Context &c, const Argument &) { c.STAG = 1; }},
     {{"INTEGRATED"}, false, V, E, Family::Integrated, false, "",
      "integrated occupancy and movement model between two areas A and B",
-     [](Context &c, Text &, Text &) { c.INTEGRATED = 1; }},
+     [](Context &c, const Argument &) { c.INTEGRATED = 1; }},
     {{"PAOF"}, false, V, E, Family::Multistate, false, "",
      "site-by-site multistate run: simulate one site and write it with the count N",
-     [](Context &c, Text &, Text &) { c.new_pao_opt = 1; }},
+     [](Context &c, const Argument &) { c.new_pao_opt = 1; }},
     {{"ROYLE"}, false, V, E, Family::Abundance, false, "", "Royle-Nichols abundance model",
-     [](Context &c, Text &, Text &) { c.ROYLE = 1; }},
+     [](Context &c, const Argument &) { c.ROYLE = 1; }},
     {{"SEED", "seed"}, false, L, E, Family::Run, false, "n",
      "seed of a random run (default: from the clock; 0 asks for one)",
-     [](Context &c, Text &, Text &v) { c.seed_value = to_long(v); }},
+     [](Context &c, const Argument &a) { c.seed_value = a.whole; }},
     {{"outfile"}, false, ValueKind::Text, E, Family::Run, false, "name",
      "name of the history file (default occusim.pao)",
-     [](Context &c, Text &, Text &v) {
-         if (v.size() >= static_cast<std::size_t>(kOutfileLen))
-             input_error("argument 'outfile': a file name of %zu characters is longer than %d", v.size(),
+     [](Context &c, const Argument &a) {
+         if (a.value.size() >= static_cast<std::size_t>(kOutfileLen))
+             input_error("argument 'outfile': a file name of %zu characters is longer than %d", a.value.size(),
                          kOutfileLen - 1);
-         c.outfile = v;
+         c.outfile = a.value;
      }},
     {{"NCOVS"}, false, I, E, Family::Single, false, "n",
      "number of site covariates of a site-by-site run (default: slopes given by coef)",
-     [](Context &c, Text &, Text &v) {
-         c.ncovs = to_int(v);
+     [](Context &c, const Argument &a) {
+         c.ncovs = static_cast<int>(a.whole);
          c.ncovs_seen = true;
      }},
     {{"p", "r", "c"}, false, A, Echo::List, Family::Single, true, "a,b,...",
      "detection probability per survey (r, c: of an individual in the abundance model)",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.pa, 0, kPaLen); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.pa, 0, kPaLen); }},
     {{"pi"}, false, A, Echo::List, Family::Heterogeneity, true, "a,b,...",
      "mixture proportion of the first detection group (raises HET)",
-     [](Context &c, Text &n, Text &v) {
-         echo_vec(c, n, v, c.pi);
+     [](Context &c, const Argument &a) {
+         echo_vec(c, a, c.pi);
          c.HET = 1;
      }},
     {{"eps"}, false, A, Echo::List, Family::Dynamic, true, "a,b,...",
      "extinction probability between surveys (seasons)",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.eps); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.eps); }},
     {{"gam"}, false, A, Echo::List, Family::Dynamic, true, "a,b,...",
      "colonisation probability between surveys (seasons), from the second survey",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.gam, 1); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.gam, 1); }},
     {{"p10"}, false, A, Echo::List, Family::FalsePositive, true, "a,b,...",
      "false-positive detection probability at unoccupied sites",
-     [](Context &c, Text &n, Text &v) {
-         echo_vec(c, n, v, c.p10);
+     [](Context &c, const Argument &a) {
+         echo_vec(c, a, c.p10);
          c.FALSEPOS = 1;
      }},
     {{"b"}, false, A, Echo::List, Family::FalsePositive, false, "a,b,...",
      "probability that a detection is certain (abundance model: mean abundance, as Lambda)",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.b); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.b); }},
     {{"u"}, false, R, E, Family::Abundance, false, "x", "mean abundance of the negative binomial abundance model",
-     [](Context &c, Text &, Text &v) {
-         c.b[0] = to_double(v);
+     [](Context &c, const Argument &a) {
+         c.b[0] = a.number;
          c.NEGBIN = 1;
          c.ROYLE = 1;
      }},
     {{"a"}, false, R, E, Family::Abundance, false, "x",
      "dispersion of the negative binomial abundance model (give it after Lambda or b)",
-     [](Context &c, Text &, Text &v) {
-         c.b[1] = to_double(v);
+     [](Context &c, const Argument &a) {
+         c.b[1] = a.number;
          c.NEGBIN = 1;
          c.ROYLE = 1;
      }},
     {{"Lambda"}, false, A, Echo::Bare, Family::Abundance, false, "x", "mean abundance per site (Poisson)",
-     [](Context &c, Text &n, Text &v) {
-         get_arg_vec(c, n, v, c.b, 0, kVecLen);
+     [](Context &c, const Argument &a) {
+         get_arg_vec(c, a, c.b, 0, kVecLen);
          c.ROYLE = 1;
      }},
     {{"theta"}, false, ValueKind::TwoRows, Echo::After, Family::Spatial, true, "a,b,...",
      "local availability, not available before (T values) then available before (T values)",
-     [](Context &c, Text &n, Text &v) {
-         get_arg_vec2(c, n, v, c.theta);
-         std::fprintf(c.out, "%s:\n", n.c_str());
+     [](Context &c, const Argument &a) {
+         get_arg_vec2(c, a, c.theta);
+         std::fprintf(c.out, "%s:\n", a.name.c_str());
      }},
     {{"thA", "Ent"}, false, A, Echo::Block, Family::TwoSpecies, true, "a,b,...",
      "A available at a survey when not before (staggered entry: entry probability)",
-     [](Context &c, Text &n, Text &v) { echo_block(c, n, v, c.thA[0]); }},
+     [](Context &c, const Argument &a) { echo_block(c, a, c.thA[0]); }},
     {{"thA'", "Dep"}, false, A, Echo::Block, Family::TwoSpecies, true, "a,b,...",
      "A available at a survey when available before (staggered entry: departure probability)",
-     [](Context &c, Text &n, Text &v) { echo_block(c, n, v, c.thA[1]); }},
+     [](Context &c, const Argument &a) { echo_block(c, a, c.thA[1]); }},
     {{"thBA"}, false, A, Echo::Block, Family::TwoSpecies, true, "a,b,...",
      "B available, A available, B not before (correlated detections)",
-     [](Context &c, Text &n, Text &v) {
-         echo_block(c, n, v, c.thB[1][0]);
+     [](Context &c, const Argument &a) {
+         echo_block(c, a, c.thB[1][0]);
          c.TWOSP = 2;
      }},
     {{"thBA'"}, false, A, Echo::Block, Family::TwoSpecies, true, "a,b,...", "B available, A available, B before",
-     [](Context &c, Text &n, Text &v) { echo_block(c, n, v, c.thB[1][1]); }},
+     [](Context &c, const Argument &a) { echo_block(c, a, c.thB[1][1]); }},
     {{"thBa"}, false, A, Echo::Block, Family::TwoSpecies, true, "a,b,...",
      "B available, A not available, B not before",
-     [](Context &c, Text &n, Text &v) { echo_block(c, n, v, c.thB[0][0]); }},
+     [](Context &c, const Argument &a) { echo_block(c, a, c.thB[0][0]); }},
     {{"thBa'"}, false, A, Echo::Block, Family::TwoSpecies, true, "a,b,...",
      "B available, A not available, B before",
-     [](Context &c, Text &n, Text &v) { echo_block(c, n, v, c.thB[0][1]); }},
+     [](Context &c, const Argument &a) { echo_block(c, a, c.thB[0][1]); }},
     {{"epsAb"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...", "extinction of A where B is absent",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.epsAb); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.epsAb); }},
     {{"epsAB"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...",
      "extinction of A where B is present (integrated model: of an A unit moving to B)",
-     [](Context &c, Text &n, Text &v) {
-         int count = echo_vec(c, n, v, c.epsAB);
+     [](Context &c, const Argument &a) {
+         int count = echo_vec(c, a, c.epsAB);
          for (int k = 0; k < count; k++) c.epsB[kVecLen + k] = c.epsAB[k];
      }},
     {{"epsBaA"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...", "extinction of B: A now, B alone before",
-     [](Context &c, Text &n, Text &v) { echo_in_block(c, n, v, c.epsB, 1); }},
+     [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 1); }},
     {{"epsBaa"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...", "extinction of B: A absent throughout",
-     [](Context &c, Text &n, Text &v) { echo_in_block(c, n, v, c.epsB, 0); }},
+     [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 0); }},
     {{"epsBAA"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...", "extinction of B: A present throughout",
-     [](Context &c, Text &n, Text &v) { echo_in_block(c, n, v, c.epsB, 3); }},
+     [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 3); }},
     {{"epsBAa"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...", "extinction of B: A before, not now",
-     [](Context &c, Text &n, Text &v) { echo_in_block(c, n, v, c.epsB, 2); }},
+     [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 2); }},
     {{"gamAb"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...", "colonisation by A where B is absent",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.gamAb); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.gamAb); }},
     {{"gamAB"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...",
      "colonisation by A where B is present (integrated model: of an A unit moving to B)",
-     [](Context &c, Text &n, Text &v) {
-         int count = echo_vec(c, n, v, c.gamAB);
+     [](Context &c, const Argument &a) {
+         int count = echo_vec(c, a, c.gamAB);
          for (int k = 0; k < count; k++) c.gamB[kVecLen + k] = c.gamAB[k];
      }},
     {{"gamBaA"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...", "colonisation by B: A now, not before",
-     [](Context &c, Text &n, Text &v) { echo_in_block(c, n, v, c.gamB, 1); }},
+     [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 1); }},
     {{"gamBaa"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...", "colonisation by B: A absent throughout",
-     [](Context &c, Text &n, Text &v) { echo_in_block(c, n, v, c.gamB, 0); }},
+     [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 0); }},
     {{"gamBAA"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...",
      "colonisation by B: A present throughout",
-     [](Context &c, Text &n, Text &v) { echo_in_block(c, n, v, c.gamB, 3); }},
+     [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 3); }},
     {{"gamBAa"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...", "colonisation by B: A before, not now",
-     [](Context &c, Text &n, Text &v) { echo_in_block(c, n, v, c.gamB, 2); }},
+     [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 2); }},
     {{"th0"}, false, A, Echo::Block, Family::Spatial, true, "a,b,...",
      "local presence when not present at the survey before (multi-method: availability)",
-     [](Context &c, Text &n, Text &v) { echo_block(c, n, v, c.theta[0]); }},
+     [](Context &c, const Argument &a) { echo_block(c, a, c.theta[0]); }},
     {{"th1"}, false, A, Echo::Block, Family::Spatial, true, "a,b,...",
      "local presence when present at the survey before (raises SPADEP)",
-     [](Context &c, Text &n, Text &v) {
-         echo_block(c, n, v, c.theta[1]);
+     [](Context &c, const Argument &a) {
+         echo_block(c, a, c.theta[1]);
          c.SPADEP = 1;
      }},
     {{"th0pi"}, false, A, Echo::List, Family::Spatial, true, "a,b,...",
      "local presence just before the first survey of a season",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.th0pi); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.th0pi); }},
     {{"SRVYPERSEASN", "SPS"}, false, ValueKind::IntList, Echo::Seasons, F, false, "n,m,...",
      "surveys per season (a single value: every season that long)",
-     [](Context &c, Text &n, Text &v) {
-         std::fprintf(c.out, "%s=", n.c_str());
-         count_seasons(c, get_arg_ivec(c, n, v, c.SRVYPERSEASN, kVecLen));
+     [](Context &c, const Argument &a) {
+         std::fprintf(c.out, "%s=", a.name.c_str());
+         count_seasons(c, get_arg_ivec(c, a, c.SRVYPERSEASN, kVecLen));
      }},
     {{"coef"}, false, A, Echo::List, Family::Single, false, "b0,b1,...",
      "logistic coefficients of occupancy: intercept, then one slope per site covariate",
-     [](Context &c, Text &n, Text &v) {
+     [](Context &c, const Argument &a) {
          // The values are kept for the covariate set-up after all arguments.
          Vec shown(kStorage, 0.0);
-         echo_vec(c, n, v, shown);
+         echo_vec(c, a, shown);
          c.coef_given.clear();
-         for (const auto &t : list_tokens(v)) c.coef_given.push_back(to_double(t));
+         c.coef_given = a.numbers;
          c.coef_seen = true;
      }},
     {{"pA"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...",
      "detection of A where A alone is present (integrated model: in area A)",
-     [](Context &c, Text &n, Text &v) {
-         echo_vec(c, n, v, c.pA);
+     [](Context &c, const Argument &a) {
+         echo_vec(c, a, c.pA);
          if (c.TWOSP <= 0) c.TWOSP = 1;
      }},
     {{"pB"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...",
      "detection of B where B alone is present (integrated model: in area B)",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.pB); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.pB); }},
     {{"rA", "r", "c"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...",
      "detection of A where both species are present",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.rA); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.rA); }},
     {{"rBA"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...", "detection of B, both present, A detected",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.rBA); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.rBA); }},
     {{"rBa"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...",
      "detection of B, both present, A not detected",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.rBa); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.rBa); }},
     {{"rB"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...",
      "detection of B where both are present (phi parameterisation)",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.rB); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.rB); }},
     {{"psiB"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...",
      "probability that B is present (phi parameterisation; integrated model: occupancy in area B)",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.psiB); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.psiB); }},
     {{"dlta"}, false, A, Echo::List, Family::Multistate, false, "a,b,...",
      "detection of young at a detected breeding site (two species, phi parameterisation: detection ratio)",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.dlta); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.dlta); }},
     {{"p1"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
      "detection in state 1 (multi-method: by method 1)",
-     [](Context &c, Text &n, Text &v) {
-         echo_vec(c, n, v, c.pA);
+     [](Context &c, const Argument &a) {
+         echo_vec(c, a, c.pA);
          for (int k = 0; k < surveys_in_storage(c); k++) c.pMS[0][1][k] = c.pa[k] = c.pA[k];
      }},
     {{"p2"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
      "detection in state 2 (multi-method: by method 2)",
-     [](Context &c, Text &n, Text &v) {
-         echo_vec(c, n, v, c.pB);
+     [](Context &c, const Argument &a) {
+         echo_vec(c, a, c.pB);
          for (int k = 0; k < surveys_in_storage(c); k++) c.pMS[0][2][k] = c.pB[k];
      }},
     {{"p3"}, false, A, Echo::List, Family::MultiMethod, true, "a,b,...", "detection by method 3",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.pMS[0][3]); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.pMS[0][3]); }},
     {{"Cpsi0"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
      "occupancy after a season unoccupied (from the second season; raises MULTISTATE)",
-     [](Context &c, Text &n, Text &v) {
-         echo_vec(c, n, v, c.psiMS[0][0], 1);
+     [](Context &c, const Argument &a) {
+         echo_vec(c, a, c.psiMS[0][0], 1);
          c.MULTISTATE = 1;
      }},
     {{"Cpsi1"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
      "occupancy after a season with adults (from the second season)",
-     [](Context &c, Text &n, Text &v) {
-         echo_vec(c, n, v, c.psiMS[0][1], 1);
+     [](Context &c, const Argument &a) {
+         echo_vec(c, a, c.psiMS[0][1], 1);
          c.MULTISTATE = 1;
      }},
     {{"Cpsi2"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
      "occupancy after a season with breeders (from the second season)",
-     [](Context &c, Text &n, Text &v) {
-         echo_vec(c, n, v, c.psiMS[0][2], 1);
+     [](Context &c, const Argument &a) {
+         echo_vec(c, a, c.psiMS[0][2], 1);
          c.MULTISTATE = 1;
      }},
     {{"psi1", "psi0"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
      "initial occupancy of the multistate model (raises MULTISTATE)",
-     [](Context &c, Text &n, Text &v) {
-         echo_vec(c, n, v, c.psiMS[0][0]);
+     [](Context &c, const Argument &a) {
+         echo_vec(c, a, c.psiMS[0][0]);
          c.MULTISTATE = 1;
      }},
     {{"psi2"}, false, A, Echo::List, Family::Multistate, true, "a,b,...", "as R0",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.psiMS[1][0]); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.psiMS[1][0]); }},
     {{"R0"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
      "probability that an occupied site is breeding (first season)",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.psiMS[1][0]); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.psiMS[1][0]); }},
     {{"cR0"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
      "breeding after a season unoccupied (from the second season)",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.psiMS[1][0], 1); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.psiMS[1][0], 1); }},
     {{"cR1", "CR1"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
      "breeding after a season with adults (from the second season)",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.psiMS[1][1], 1); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.psiMS[1][1], 1); }},
     {{"cR2", "CR2"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
      "breeding after a season with breeders (from the second season)",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.psiMS[1][2], 1); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.psiMS[1][2], 1); }},
     {{"phi("}, true, ValueKind::Indexed, Echo::Indexed, Family::Multistate, true, "a,b,...",
      "phi(i,j): transition from state i to state j (phi(i;j): from the second survey)",
-     [](Context &c, Text &n, Text &v) { echo_indexed(c, n, 4, v, c.psiMS); }},
+     [](Context &c, const Argument &a) { echo_indexed(c, a, 4, c.psiMS); }},
     {{"p("}, true, ValueKind::Indexed, Echo::Indexed, Family::Multistate, true, "a,b,...",
      "p(i,j): observing state i when the true state is j (p(i;j): from the second survey)",
-     [](Context &c, Text &n, Text &v) { echo_indexed(c, n, 2, v, c.pMS); }},
+     [](Context &c, const Argument &a) { echo_indexed(c, a, 2, c.pMS); }},
     {{"Psi"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
      "initial state probabilities of the phi-parameterised model (states 1, 2, ...)",
-     [](Context &c, Text &n, Text &v) { echo_vec(c, n, v, c.gam, 1); }},
+     [](Context &c, const Argument &a) { echo_vec(c, a, c.gam, 1); }},
     {{"eta0AA"}, false, A, Echo::List, Family::Integrated, true, "a,b,...",
      "unoccupied unit in A moves to (stays in) A; raises INTEGRATED",
-     [](Context &c, Text &n, Text &v) {
-         echo_vec(c, n, v, c.eta(0, 0));
+     [](Context &c, const Argument &a) {
+         echo_vec(c, a, c.eta(0, 0));
          c.INTEGRATED = 1;
      }},
     {{"eta1AA"}, false, A, Echo::List, Family::Integrated, true, "a,b,...", "occupied unit in A stays in A",
-     [](Context &c, Text &n, Text &v) {
-         echo_vec(c, n, v, c.eta(1, 0));
+     [](Context &c, const Argument &a) {
+         echo_vec(c, a, c.eta(1, 0));
          c.INTEGRATED = 1;
      }},
     {{"eta0BA"}, false, A, Echo::List, Family::Integrated, true, "a,b,...", "unoccupied unit in B moves to A",
-     [](Context &c, Text &n, Text &v) {
-         echo_vec(c, n, v, c.eta(0, 1));
+     [](Context &c, const Argument &a) {
+         echo_vec(c, a, c.eta(0, 1));
          c.INTEGRATED = 1;
      }},
     {{"eta1BA"}, false, A, Echo::List, Family::Integrated, true, "a,b,...", "occupied unit in B moves to A",
-     [](Context &c, Text &n, Text &v) {
-         echo_vec(c, n, v, c.eta(1, 1));
+     [](Context &c, const Argument &a) {
+         echo_vec(c, a, c.eta(1, 1));
          c.INTEGRATED = 1;
      }},
     {{"gamAA"}, false, A, Echo::List, Family::Integrated, true, "a,b,...", "colonisation, A to A",
-     [](Context &c, Text &n, Text &v) { echo_in_block(c, n, v, c.gamB, 0); }},
+     [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 0); }},
     {{"gamBA"}, false, A, Echo::List, Family::Integrated, true, "a,b,...", "colonisation, B to A",
-     [](Context &c, Text &n, Text &v) { echo_in_block(c, n, v, c.gamB, 2); }},
+     [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 2); }},
     {{"gamBB"}, false, A, Echo::List, Family::Integrated, true, "a,b,...", "colonisation, B to B",
-     [](Context &c, Text &n, Text &v) { echo_in_block(c, n, v, c.gamB, 3); }},
+     [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 3); }},
     {{"epsAA"}, false, A, Echo::List, Family::Integrated, true, "a,b,...", "extinction, A to A",
-     [](Context &c, Text &n, Text &v) { echo_in_block(c, n, v, c.epsB, 0); }},
+     [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 0); }},
     {{"epsBA"}, false, A, Echo::List, Family::Integrated, true, "a,b,...", "extinction, B to A",
-     [](Context &c, Text &n, Text &v) { echo_in_block(c, n, v, c.epsB, 2); }},
+     [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 2); }},
     {{"epsBB"}, false, A, Echo::List, Family::Integrated, true, "a,b,...", "extinction, B to B",
-     [](Context &c, Text &n, Text &v) { echo_in_block(c, n, v, c.epsB, 3); }},
+     [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 3); }},
 
     // ---- simulation studies (no console echo) ----
     {{"STRICT"}, false, V, E, Family::Run, false, "", "warnings are errors: stop before any file is written",
-     [](Context &c, Text &, Text &) { c.STRICT = true; }},
+     [](Context &c, const Argument &) { c.STRICT = true; }},
     {{"REPS"}, false, L, E, Family::Study, false, "n", "replicate data sets",
-     [](Context &c, Text &, Text &v) { c.REPS = to_long(v); }},
+     [](Context &c, const Argument &a) { c.REPS = a.whole; }},
     {{"THREADS"}, false, I, E, Family::Study, false, "k", "worker threads",
-     [](Context &c, Text &, Text &v) { c.THREADS = to_int(v); }},
+     [](Context &c, const Argument &a) { c.THREADS = static_cast<int>(a.whole); }},
     {{"SHARD"}, false, ValueKind::Fraction, E, Family::Study, false, "i/k", "block i of k of the replicates",
-     [](Context &c, Text &, Text &v) {
-         c.shard_i = to_long(v);
-         std::size_t slash = v.find('/');
-         c.shard_k = slash == std::string::npos ? 0 : to_long(v.substr(slash + 1));
+     [](Context &c, const Argument &a) {
+         c.shard_i = a.whole;
+         std::size_t slash = a.value.find('/');
+         c.shard_k = slash == std::string::npos ? 0 : to_long(a.value.substr(slash + 1));
      }},
     {{"RNG"}, false, ValueKind::Text, E, Family::Study, false, "philox", "counter-based generator",
-     [](Context &c, Text &, Text &v) { c.RNG = v; }},
+     [](Context &c, const Argument &a) { c.RNG = a.value; }},
     {{"FORMAT"}, false, ValueKind::Text, E, Family::Study, false, "pao|csv", "layout of the data written",
-     [](Context &c, Text &, Text &v) { c.FORMAT = v; }},
+     [](Context &c, const Argument &a) { c.FORMAT = a.value; }},
     {{"NPCOVS"}, false, I, E, Family::Study, false, "K", "detection covariates",
-     [](Context &c, Text &, Text &v) { c.NPCOVS = to_int(v); }},
+     [](Context &c, const Argument &a) { c.NPCOVS = static_cast<int>(a.whole); }},
     {{"pcoef"}, false, A, E, Family::Study, false, "a1,..,aK", "their coefficients",
-     [](Context &c, Text &, Text &v) {
+     [](Context &c, const Argument &a) {
          c.pcoef.clear();
-         for (const auto &t : list_tokens(v)) c.pcoef.push_back(to_double(t));
+         c.pcoef = a.numbers;
      }},
     {{"DESIGN"}, false, V, E, Family::Study, false, "", "asymptotic precision of an expected-value design",
-     [](Context &c, Text &, Text &) { c.DESIGN = true; }},
+     [](Context &c, const Argument &) { c.DESIGN = true; }},
     {{"FIT"}, false, V, E, Family::Study, false, "", "fit every replicate",
-     [](Context &c, Text &, Text &) { c.FIT = true; }},
+     [](Context &c, const Argument &) { c.FIT = true; }},
 };
 
 } // namespace
@@ -570,6 +569,24 @@ RowMatches rows_matching(const std::string &name) {
 
 bool known_option(const std::string &name) {
     return !rows_matching(name).empty();
+}
+
+CommandLine parse_command_line(const Args &args) {
+    CommandLine line;
+    line.reserve(args.size());
+    for (std::size_t i = 1; i < args.size(); i++) {
+        ParsedArgument p;
+        p.arg = read_argument(args[i], static_cast<int>(i));
+        p.rows = rows_matching(p.arg.name);
+        for (const OptionRow *row : p.rows) {
+            if (row->kind == ValueKind::None)
+                p.switch_row = true;
+            else if (!p.value_row)
+                p.value_row = row;
+        }
+        line.push_back(std::move(p));
+    }
+    return line;
 }
 
 } // namespace occusim

@@ -11,6 +11,7 @@
 #include <array>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "core/context.hpp"
 
@@ -77,7 +78,7 @@ struct OptionRow {
     bool probability; // every value must lie in 0..1
     const char *value_help; // how the value is written, "" for a switch
     const char *help;
-    void (*apply)(Context &ctx, const std::string &name, const std::string &value);
+    void (*apply)(Context &ctx, const Argument &arg);
 
     bool matches(const std::string &name) const;
 };
@@ -105,5 +106,25 @@ RowMatches rows_matching(const std::string &name);
 
 // True when some row answers to `name`.
 bool known_option(const std::string &name);
+
+// One argument of the command line as read once: its text, name, value and
+// numbers, and the rows that answer to its name.
+struct ParsedArgument {
+    Argument arg;
+    RowMatches rows;
+    const OptionRow *value_row = nullptr; // the first row that reads a value
+    bool switch_row = false;              // some row takes the name as a switch
+    // A bare name that is also a switch (r, c) reads no value.
+    bool reads_value() const { return value_row && !(switch_row && !arg.has_value); }
+};
+using CommandLine = std::vector<ParsedArgument>;
+
+// Any argument containing QUIET or quiet asks for little console output.
+inline bool is_quiet_switch(const std::string &text) {
+    return text.find("quiet") != std::string::npos || text.find("QUIET") != std::string::npos;
+}
+
+// Reads every argument after the program name once, in command-line order.
+CommandLine parse_command_line(const Args &args);
 
 } // namespace occusim

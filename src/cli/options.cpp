@@ -34,11 +34,11 @@ namespace {
                 room);
 }
 
-void parse_entry(const std::string &t, double &x) {
-    x = to_double(t);
+void parse_entry(const Argument &a, std::size_t k, double &x) {
+    x = a.numbers[k];
 }
-void parse_entry(const std::string &t, int &x) {
-    x = to_int(t);
+void parse_entry(const Argument &a, std::size_t k, int &x) {
+    x = static_cast<int>(a.wholes[k]);
 }
 void echo_entry(std::FILE *f, double x) {
     std::fprintf(f, " %4.2f", x);
@@ -47,21 +47,20 @@ void echo_entry(std::FILE *f, int x) {
     std::fprintf(f, " %d", x);
 }
 
-// The comma-list syntaxes: the values of `text` go into v[offset..] within
+// The comma-list syntaxes: the values of `a` go into v[offset..] within
 // the first `capacity` entries, and a single value is replicated over the
 // surveys known so far. Echoes `lead`, then "[", each entry and "]\n".
 // Returns the count filled.
 template <typename V>
-int read_list(Context &ctx, const std::string &name, const std::string &text, V &v, int offset, int capacity,
-              const char *lead = "") {
-    std::vector<std::string> toks = list_tokens(text);
+int read_list(Context &ctx, const Argument &a, V &v, int offset, int capacity, const char *lead = "") {
+    const std::size_t given = a.tokens.size();
     int room = capacity - offset;
-    if (static_cast<long>(toks.size()) > room) too_long_list(name, toks.size(), room);
-    if (toks.size() <= 1 && ctx.nper > room) too_many_surveys(name, ctx.nper, room);
+    if (static_cast<long>(given) > room) too_long_list(a.name, given, room);
+    if (given <= 1 && ctx.nper > room) too_many_surveys(a.name, ctx.nper, room);
     std::fprintf(ctx.out, "%s[", lead);
     int count = 0;
-    for (const auto &t : toks) {
-        parse_entry(t, v[offset + count]);
+    for (std::size_t k = 0; k < given; k++) {
+        parse_entry(a, k, v[offset + count]);
         echo_entry(ctx.out, v[offset + count]);
         count++;
     }
@@ -82,24 +81,23 @@ bool starts_with(const std::string &s, const char *prefix) {
 
 } // namespace
 
-int get_arg_vec(Context &ctx, const std::string &name, const std::string &text, Vec &v, int offset,
-                int capacity) {
-    return read_list(ctx, name, text, v, offset, capacity);
+int get_arg_vec(Context &ctx, const Argument &a, Vec &v, int offset, int capacity) {
+    return read_list(ctx, a, v, offset, capacity);
 }
 
-int get_arg_ivec(Context &ctx, const std::string &name, const std::string &text, IVec &v, int capacity) {
-    return read_list(ctx, name, text, v, 0, capacity);
+int get_arg_ivec(Context &ctx, const Argument &a, IVec &v, int capacity) {
+    return read_list(ctx, a, v, 0, capacity);
 }
 
-int get_arg_vec2(Context &ctx, const std::string &name, const std::string &text, std::array<Vec, 2> &rows) {
-    if (ctx.nper > kVecLen) too_many_surveys(name, ctx.nper, kVecLen);
-    std::vector<std::string> toks = list_tokens(text);
-    if (static_cast<long>(toks.size()) > 2L * kVecLen) too_long_list(name, toks.size(), 2 * kVecLen);
+int get_arg_vec2(Context &ctx, const Argument &a, std::array<Vec, 2> &rows) {
+    if (ctx.nper > kVecLen) too_many_surveys(a.name, ctx.nper, kVecLen);
+    const std::vector<double> &x = a.numbers;
+    if (static_cast<long>(x.size()) > 2L * kVecLen) too_long_list(a.name, x.size(), 2 * kVecLen);
     std::size_t t = 0;
     for (int r = 0; r < 2; r++) {
         for (int j = 0; j < ctx.nper; j++) {
-            if (t < toks.size())
-                rows[r][j] = to_double(toks[t++]);
+            if (t < x.size())
+                rows[r][j] = x[t++];
             else if (j >= 1)
                 rows[r][j] = rows[r][j - 1];
         }
@@ -107,8 +105,9 @@ int get_arg_vec2(Context &ctx, const std::string &name, const std::string &text,
     return ctx.nper;
 }
 
-int get_arg_phi(Context &ctx, const std::string &name, const std::string &rest, const std::string &text,
+int get_arg_phi(Context &ctx, const Argument &a, const std::string &rest,
                 std::array<std::array<Vec, kMaxStates>, kMaxStates> &table) {
+    const std::string &name = a.name;
     auto is_state = [](char c) { return c >= '0' && c <= '5'; };
     if (rest.size() < 3 || !is_state(rest[0]) || !is_state(rest[2]))
         input_error("argument '%s': indices must be two digits from 0 to 5, as in %s(1,2)", name.c_str(),
@@ -119,13 +118,15 @@ int get_arg_phi(Context &ctx, const std::string &name, const std::string &rest, 
     int o = rest[1] == ',' ? 0 : 1;
     char lead[32];
     std::snprintf(lead, sizeof lead, "(%d,%d) ", i, j);
-    return read_list(ctx, name, text, table[i][j], o, kVecLen, lead);
+    return read_list(ctx, a, table[i][j], o, kVecLen, lead);
+}
+
+void apply_argument(Context &ctx, const Argument &arg) {
+    for (const OptionRow *row : rows_matching(arg.name)) row->apply(ctx, arg);
 }
 
 void apply_argument(Context &ctx, const std::string &arg) {
-    std::string name, value;
-    split_argument(arg, name, value);
-    for (const OptionRow *row : rows_matching(name)) row->apply(ctx, name, value);
+    apply_argument(ctx, read_argument(arg));
 }
 
 void setup_coefficients(Context &ctx) {

@@ -21,19 +21,20 @@ double to_double(const std::string &s);
 
 // Applies one argument against every row of the option table, in row order
 // (cli/option_table.hpp).
+void apply_argument(Context &ctx, const Argument &arg);
+// The same for an argument as typed.
 void apply_argument(Context &ctx, const std::string &arg);
 
-// List syntaxes. `name` is the argument name, used in error messages only.
+// List syntaxes over the values of an argument; its name appears in error messages only.
 // Syntax A: comma list into v[offset..]; a single value is replicated over the
 // surveys known so far. Echoes "[ %4.2f ...]\n". Returns the count filled.
-int get_arg_vec(Context &ctx, const std::string &name, const std::string &text, Vec &v, int offset,
-                int capacity);
+int get_arg_vec(Context &ctx, const Argument &a, Vec &v, int offset, int capacity);
 // Syntax I: as syntax A with integers.
-int get_arg_ivec(Context &ctx, const std::string &name, const std::string &text, IVec &v, int capacity);
+int get_arg_ivec(Context &ctx, const Argument &a, IVec &v, int capacity);
 // Syntax T: one list filling row 0 and then row 1 over the nper surveys.
-int get_arg_vec2(Context &ctx, const std::string &name, const std::string &text, std::array<Vec, 2> &rows);
+int get_arg_vec2(Context &ctx, const Argument &a, std::array<Vec, 2> &rows);
 // Syntax M: phi(i,j) / p(i,j) into table[i][j], from entry 0 (',') or 1 (';').
-int get_arg_phi(Context &ctx, const std::string &name, const std::string &rest, const std::string &text,
+int get_arg_phi(Context &ctx, const Argument &a, const std::string &rest,
                 std::array<std::array<Vec, kMaxStates>, kMaxStates> &table);
 
 // Sets up the covariate coefficients once all arguments are read.

@@ -54,43 +54,6 @@ void echo_parameters(Context &ctx) {
 
 } // namespace
 
-void read_command_line(Context &ctx, const Args &args) {
-    ctx.determ = 1;
-    ctx.nseasns = 1;
-    ctx.outfile = "occusim.pao";
-    if (answer_help_or_version(ctx, args)) finish(0);
-    std::fprintf(ctx.out, "OCCUSIM ver8 %s\n", kBuildStamp);
-    int argc = static_cast<int>(args.size());
-    if (argc <= 4) {
-        std::fputs(kUsageText, ctx.err);
-        finish(1);
-    }
-    for (int i = 1; i < argc; i++)
-        if (args[i].size() >= static_cast<std::size_t>(kArgBufLen))
-            input_error("argument %d (\"%.20s...\") is longer than %d characters", i, args[i].c_str(),
-                        kArgBufLen - 1);
-    if (ctx.advise) report_diagnostics(ctx, args);
-    ctx.set_vector_defaults();
-    for (int i = 1; i < argc; i++)
-        if (args[i].find("quiet") != std::string::npos || args[i].find("QUIET") != std::string::npos)
-            ctx.QUIET = 1;
-    for (int i = 1; i < argc; i++) {
-        if (!ctx.QUIET) std::fprintf(ctx.out, "\nARG[%d]:%s\n", i, args[i].c_str());
-        apply_argument(ctx, args[i]);
-    }
-    lay_out_seasons(ctx);
-    setup_coefficients(ctx);
-    check_data_options(ctx);
-    if (ctx.nper > 30 && ctx.SIMTYPE <= 1) {
-        std::fprintf(ctx.err, "\nT must be < 30\n");
-        finish(1);
-    }
-    if (ctx.nper > kMaxSurveys) input_error("T=%d: at most %d surveys are supported", ctx.nper, kMaxSurveys);
-    // An infinite or undefined number of sites cannot be split into cohorts
-    // (a stochastic split of it would never finish).
-    if (!std::isfinite(ctx.ns)) input_error("N=%f: the number of sites must be a finite number", ctx.ns);
-}
-
 namespace {
 
 [[noreturn]] void run(Context &ctx, const Args &args, CsvRun &csv) {

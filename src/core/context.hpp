@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/arguments.hpp"
 #include "core/count_table.hpp"
 #include "core/rngs.hpp"
 
@@ -31,8 +32,6 @@ inline constexpr int kArgBufLen = 512;  // argument work buffer (511 characters 
 inline constexpr int kOutfileLen = 256; // outfile buffer (255 characters + NUL)
 
 using Vec = std::vector<double>;
-// The command line as the program received it; entry 0 is the program name.
-using Args = std::vector<std::string>;
 using IVec = std::vector<int>;
 
 // Receives every history that the run's history file gets, in file order, with

@@ -139,12 +139,12 @@ std::vector<Parameter> study_parameters(const Preparer &prepare, const Args &arg
     ContextSlots base_slots(base->ctx, prefix);
 
     std::vector<Parameter> params;
-    std::string name, value;
-    for (std::size_t a = 1; a < args.size(); a++) {
-        split_argument(args[a], name, value);
+    for (const Argument &arg : read_arguments(args)) {
+        const std::size_t a = static_cast<std::size_t>(arg.position);
+        const std::string &name = arg.name;
         const ParameterOption *option = parameter_option(name);
         if (!option) continue;
-        const std::vector<std::string> values = list_tokens(value);
+        const std::vector<std::string> &values = arg.tokens;
         for (std::size_t t = 0; t < values.size(); t++) {
             Args probe_args = args;
             std::string text = name + "=";
@@ -168,7 +168,7 @@ std::vector<Parameter> study_parameters(const Preparer &prepare, const Args &arg
             // A value a later option overrides everywhere is no parameter.
             if (p.slots.empty()) continue;
             p.name = values.size() == 1 ? name : name + "[" + std::to_string(t + 1) + "]";
-            p.value = std::strtod(values[t].c_str(), nullptr);
+            p.value = arg.numbers[t];
             p.scale = option->scale;
             // In the two-species phi parameterisation dlta is a factor on
             // B's detection (like phi on its occupancy), not a probability.

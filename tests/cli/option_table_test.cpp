@@ -40,6 +40,11 @@ std::string sample_name(const OptionRow &row, const char *name) {
     return n.back() == '(' ? n + "0,1)" : n + "ASTIC";
 }
 
+// Applies a row to the argument name=value (a bare name when value is empty).
+void apply_text(const OptionRow &row, Context &ctx, const std::string &name, const std::string &value) {
+    row.apply(ctx, occusim::read_argument(value.empty() ? name : name + "=" + value));
+}
+
 // What one row prints when it applies, with T=2 known.
 std::string echo_of(const OptionRow &row, const std::string &name, const std::string &value) {
     Context ctx;
@@ -48,7 +53,7 @@ std::string echo_of(const OptionRow &row, const std::string &name, const std::st
     ctx.set_vector_defaults();
     ctx.nper = 2;
     ctx.SRVYPERSEASN[0] = 2;
-    row.apply(ctx, name, value);
+    apply_text(row, ctx, name, value);
     std::string s = read_stream(out);
     ctx.out = stdout;
     std::fclose(out);
@@ -97,7 +102,7 @@ TEST(OptionTable, EverySwitchRowRaisesAndOnlyItsOwnSwitch) {
         std::FILE *out = std::tmpfile();
         ctx.out = out;
         const std::vector<int> before = switches(ctx);
-        row.apply(ctx, sample_name(row, row.names[0]), "");
+        apply_text(row, ctx, sample_name(row, row.names[0]), "");
         const std::vector<int> after = switches(ctx);
         ctx.out = stdout;
         std::fclose(out);
@@ -157,14 +162,14 @@ TEST(OptionTable, SimulationStudyRowsStoreTheirValuesSilently) {
     ctx.out = out;
     for (const OptionRow &row : occusim::option_table()) {
         std::string n = row.names[0];
-        if (n == "REPS") row.apply(ctx, n, "200");
-        if (n == "THREADS") row.apply(ctx, n, "3");
-        if (n == "SHARD") row.apply(ctx, n, "2/5");
-        if (n == "RNG") row.apply(ctx, n, "philox");
-        if (n == "FORMAT") row.apply(ctx, n, "csv");
-        if (n == "NPCOVS") row.apply(ctx, n, "2");
-        if (n == "pcoef") row.apply(ctx, n, ".5,,-1");
-        if (n == "DESIGN" || n == "FIT" || n == "STRICT") row.apply(ctx, n, "");
+        if (n == "REPS") apply_text(row, ctx, n, "200");
+        if (n == "THREADS") apply_text(row, ctx, n, "3");
+        if (n == "SHARD") apply_text(row, ctx, n, "2/5");
+        if (n == "RNG") apply_text(row, ctx, n, "philox");
+        if (n == "FORMAT") apply_text(row, ctx, n, "csv");
+        if (n == "NPCOVS") apply_text(row, ctx, n, "2");
+        if (n == "pcoef") apply_text(row, ctx, n, ".5,,-1");
+        if (n == "DESIGN" || n == "FIT" || n == "STRICT") apply_text(row, ctx, n, "");
     }
     EXPECT_EQ(read_stream(out), "");
     ctx.out = stdout;

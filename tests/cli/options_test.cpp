@@ -375,14 +375,23 @@ TEST_F(Options, TwoSpeciesSwitchTakesTheLaterArgument) {
     EXPECT_EQ(b.TWOSP, 1);
 }
 
-TEST_F(Options, ArgumentSplitting) {
-    std::string name, value;
-    occusim::split_argument("==T==3=9", name, value);
-    EXPECT_EQ(name, "T");
-    EXPECT_EQ(value, "3");
-    occusim::split_argument("REMOVAL", name, value);
-    EXPECT_EQ(name, "REMOVAL");
-    EXPECT_EQ(value, "");
+TEST_F(Options, ArgumentReading) {
+    occusim::Argument a = occusim::read_argument("==T==3=9", 4);
+    EXPECT_EQ(a.name, "T");
+    EXPECT_EQ(a.value, "3");
+    EXPECT_EQ(a.position, 4);
+    EXPECT_TRUE(a.has_value);
+    a = occusim::read_argument("REMOVAL");
+    EXPECT_EQ(a.name, "REMOVAL");
+    EXPECT_EQ(a.value, "");
+    EXPECT_FALSE(a.has_value);
+    // Entries as the C library reads them, empty ones skipped; the whole value
+    // is read once more as a single number.
+    a = occusim::read_argument("p=.5,,2x,3e1");
+    EXPECT_EQ(a.tokens, (std::vector<std::string>{".5", "2x", "3e1"}));
+    EXPECT_EQ(a.numbers, (std::vector<double>{.5, 2, 30}));
+    EXPECT_EQ(a.wholes, (std::vector<long>{0, 2, 3}));
+    EXPECT_EQ(a.number, .5);
 }
 
 TEST_F(Options, SeasonCountEchoesTheCountFilled) {

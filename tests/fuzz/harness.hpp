@@ -129,9 +129,9 @@ inline Caps caps_of(const Args &args) {
     Caps caps;
     bool random = false, fit = false;
     for (std::size_t i = 1; i < args.size(); i++) {
-        std::string name, value;
-        split_argument(args[i], name, value);
-        const bool named = args[i].find('=') != std::string::npos;
+        const Argument parsed = read_argument(args[i]);
+        const std::string &name = parsed.name, &value = parsed.value;
+        const bool named = parsed.has_value;
         if (name == "METH" || name == "DESIGN") caps.surveys = std::min(caps.surveys, kManyOutcomeSurveyCap);
         if (name == "FIT") fit = true;
         if (name == "REPS" || name == "FIT" || name.rfind("STOCH", 0) == 0) random = true;
@@ -159,9 +159,9 @@ inline Args bounded(Args args) {
     bool seeded = false;
     for (std::size_t i = 1; i < args.size(); i++) {
         std::string &a = args[i];
-        std::string name, value;
-        split_argument(a, name, value);
-        const bool named = a.find('=') != std::string::npos;
+        const Argument parsed = read_argument(a);
+        const std::string name = parsed.name, value = parsed.value;
+        const bool named = parsed.has_value;
         if (!named && i == 1) a = capped_int(a, surveys);
         else if (!named && i == 2)
             a = capped_real(a, caps.sites);
