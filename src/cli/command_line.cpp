@@ -8,6 +8,7 @@
 #include "cli/diagnostics.hpp"
 #include "cli/dispatch.hpp"
 #include "cli/help.hpp"
+#include "cli/model_reads.hpp"
 #include "cli/option_table.hpp"
 #include "cli/options.hpp"
 #include "cli/run.hpp"
@@ -45,12 +46,16 @@ void read_command_line(Context &ctx, const Args &args) {
     check_data_options(ctx);
     if (ctx.nper > 30 && ctx.SIMTYPE <= 1) {
         std::fprintf(ctx.err, "\nT must be < 30\n");
+        std::fprintf(ctx.err, "occusim8: error: T=%d: expected values are computed for at most 30 surveys; "
+                              "SIMTYPE=2 simulates longer designs site by site\n",
+                     ctx.nper);
         finish(1);
     }
     if (ctx.nper > kMaxSurveys) input_error("T=%d: at most %d surveys are supported", ctx.nper, kMaxSurveys);
     // An infinite or undefined number of sites cannot be split into cohorts
     // (a stochastic split of it would never finish).
     if (!std::isfinite(ctx.ns)) input_error("N=%f: the number of sites must be a finite number", ctx.ns);
+    if (ctx.advise) check_model_reads(ctx, line);
 }
 
 } // namespace occusim

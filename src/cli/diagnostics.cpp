@@ -4,7 +4,8 @@
 // containing quiet/QUIET, and the plain numbers at the front of the command
 // line that the correlated-detection multistate model and the SPADMS
 // generator read by position); the numbers of a value row must read as
-// numbers in full; the values of a probability row must lie in 0..1.
+// numbers in full. What the chosen model reads is checked once the command
+// line is applied (cli/model_reads.hpp).
 #include "cli/diagnostics.hpp"
 
 #include <algorithm>
@@ -121,14 +122,6 @@ std::string number_problem(const OptionRow &row, const Argument &a) {
     return "";
 }
 
-// The first value of a probability row outside 0..1, as a warning.
-std::string range_problem(const Argument &a) {
-    for (double x : a.numbers)
-        if (!(x >= 0 && x <= 1))
-            return format("argument '%s': %g is not a probability (outside 0..1)", a.text.c_str(), x);
-    return "";
-}
-
 } // namespace
 
 int edit_distance(std::string_view a, std::string_view b, int limit) {
@@ -207,9 +200,9 @@ std::vector<std::string> diagnose(const CommandLine &line) {
                                      near.c_str()));
             continue;
         }
-        if (!p.reads_value()) continue;
+        // The number of sites is checked as an error once the model is known.
+        if (!p.reads_value() || name == "N") continue;
         std::string problem = number_problem(*p.value_row, p.arg);
-        if (problem.empty() && p.value_row->probability) problem = range_problem(p.arg);
         if (!problem.empty()) out.push_back(problem);
     }
     return out;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "cli/model_reads.hpp"
 #include "cli/options.hpp"
 #include "cli/run.hpp"
 #include "history/csv.hpp"
@@ -13,30 +14,6 @@
 namespace occusim {
 
 namespace {
-
-// The families in the order dispatch() tries them; the first whose test holds
-// takes the run.
-struct FamilyRow {
-    bool (*takes)(const Context &);
-    const char *name;
-};
-
-constexpr FamilyRow kFamilies[] = {
-    {[](const Context &c) { return c.MSCD > 0; }, "multistate-correlated-detection"},
-    {[](const Context &c) { return c.STAG > 0; }, "staggered-entry"},
-    {[](const Context &c) { return c.INTEGRATED != 0; }, "integrated"},
-    {[](const Context &c) { return c.MULTISTATE > 0 || c.MS2 > 0; }, "multistate"},
-    {[](const Context &c) { return c.ROYLE > 0; }, "royle-nichols"},
-    {[](const Context &c) { return c.HET > 0; }, "heterogeneity"},
-    {[](const Context &c) { return c.FALSEPOS > 0; }, "false-positive"},
-    {[](const Context &c) { return c.TWOSP > 0 && c.nseasns > 1; }, "two-species-multiseason"},
-    {[](const Context &c) { return c.TWOSP > 1; }, "two-species-correlated-detection"},
-    {[](const Context &c) { return c.TWOSP > 0; }, "two-species"},
-    {[](const Context &c) { return c.SPADEP == 1; }, "spatial"},
-    {[](const Context &c) { return c.SPADEP != 0; }, "spatial-multiseason"},
-    {[](const Context &c) { return c.METH > 1; }, "multi-method"},
-    {[](const Context &) { return true; }, "single-species"},
-};
 
 // A token of an option value as the option table reads it: a number when the
 // whole token is one, the text otherwise.
@@ -67,9 +44,7 @@ Json column(std::string name, std::string meaning) {
 } // namespace
 
 const char *model_family(const Context &ctx) {
-    for (const FamilyRow &row : kFamilies)
-        if (row.takes(ctx)) return row.name;
-    return "single-species";
+    return model_family_of(ctx).name;
 }
 
 Json run_metadata(const Context &ctx, const Args &args) {

@@ -135,7 +135,7 @@ void setup_coefficients(Context &ctx) {
     if (ctx.ncovs > kVecLen)
         input_error("argument 'NCOVS': %d covariates, at most %d are supported", ctx.ncovs, kVecLen);
     if (ctx.ncovs_seen && ctx.ncovs > slopes_given) {
-        std::fprintf(ctx.err, "warning: NCOVS=%d but %d slopes given; missing slopes are 0\n", ctx.ncovs,
+        std::fprintf(ctx.err, "occusim8: warning: NCOVS=%d but %d slopes given; missing slopes are 0\n", ctx.ncovs,
                      slopes_given);
         if (ctx.STRICT) stop_strict(ctx, 1);
     }

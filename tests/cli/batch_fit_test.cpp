@@ -170,7 +170,7 @@ TEST(BatchFit, RefusedBeforeAnythingIsWritten) {
     const std::vector<Case> cases = {
         {{"T=4", "N=100", "psi=.6", "p=.3", "STOCH", "SEED=2", "FIT"},
          "occusim8: FIT fits the replicates of a batch: give REPS=n\n"},
-        {{"T=4", "N=100", "psi=.6", "p=.3", "NCOVS=1", "coef=0,1", "STOCH", "SEED=2", "REPS=3", "FIT"},
+        {{"T=4", "N=100", "p=.3", "NCOVS=1", "coef=0,1", "SIMTYPE=2", "SEED=2", "REPS=3", "FIT"},
          "occusim8: FIT: runs with site or detection covariates cannot be fitted\n"},
         {{"T=4", "N=100", "psi=.6", "p=.3", "NPCOVS=1", "pcoef=.5", "SIMTYPE=2", "SEED=2", "REPS=3", "FIT"},
          "occusim8: FIT: runs with site or detection covariates cannot be fitted\n"},

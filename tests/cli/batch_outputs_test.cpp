@@ -28,7 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const Args kSites = {"T=3", "N=30", "psi=.6", "p=.4", "NCOVS=1", "coef=0,1", "SIMTYPE=2", "SEED=17", "QUIET"};
+const Args kSites = {"T=3", "N=30", "p=.4", "NCOVS=1", "coef=0,1", "SIMTYPE=2", "SEED=17", "QUIET"};
 
 // File name -> contents of every file (at any depth) of a directory.
 std::map<std::string, std::string> files_of(const std::string &dir) {

@@ -188,7 +188,7 @@ TEST(Batch, EveryModelFamilyReplicates) {
     };
     const std::vector<Family> families = {
         {"cohorts", {"T=3", "N=60", "psi=.5", "p=.4", "gam=.2", "eps=.3", "STOCH"}, 60},
-        {"negative T", {"T=-3", "N=60", "psi=.5", "p=.4"}, 60},
+        {"negative T", {"T=-3", "N=60", "psi=.5", "p=.4,.4,.4"}, 60},
         {"site by site", {"T=3", "N=60", "psi=.6", "p=.5", "gam=.2", "eps=.3", "SIMTYPE=2"}, 60},
         {"false positives", {"T=2", "N=60", "psi=.5", "p=.5,0", "p10=.2", "b=.5", "STOCH", "P0MISS"}, 60},
         {"heterogeneity",

@@ -431,14 +431,14 @@ TEST_F(Options, CovariateCountBeyondTheSlopesWarnsAndFillsZeros) {
     apply({"NCOVS=3", "coef=.1,2"});
     occusim::setup_coefficients(ctx);
     EXPECT_EQ(ctx.coef, Vec({0.1, 2.0, 0.0, 0.0}));
-    EXPECT_EQ(errors(), "warning: NCOVS=3 but 1 slopes given; missing slopes are 0\n");
+    EXPECT_EQ(errors(), "occusim8: warning: NCOVS=3 but 1 slopes given; missing slopes are 0\n");
 
     Context bare;
     bare.err = ctx.err;
     occusim::apply_argument(bare, "NCOVS=2");
     occusim::setup_coefficients(bare);
     EXPECT_EQ(bare.coef, Vec({1.0, 0.0, 0.0}));
-    EXPECT_EQ(errors(), "warning: NCOVS=2 but 0 slopes given; missing slopes are 0\n");
+    EXPECT_EQ(errors(), "occusim8: warning: NCOVS=2 but 0 slopes given; missing slopes are 0\n");
 }
 
 TEST_F(Options, SlopesBeyondTheCovariateCountAreIgnored) {
@@ -503,10 +503,12 @@ TEST(OptionRefusals, CovariateWarningPrecedesTheSeedLineAndIgnoresQuiet) {
                                   "SIMTYPE=2", "SEED=3", "NCOVS=2", "coef=1,2"};
     auto r = run_cli(args);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "warning: NCOVS=2 but 1 slopes given; missing slopes are 0\nseed=3\n");
+    const std::string psi_unread = "occusim8: warning: psi is not read: coef sets the occupancy intercept (logit "
+                                   "scale) when there are site covariates\n";
+    EXPECT_EQ(r.err, "occusim8: warning: NCOVS=2 but 1 slopes given; missing slopes are 0\n" + psi_unread + "seed=3\n");
     args.push_back("QUIET");
     auto q = run_cli(args);
-    EXPECT_EQ(q.err, "warning: NCOVS=2 but 1 slopes given; missing slopes are 0\n");
+    EXPECT_EQ(q.err, "occusim8: warning: NCOVS=2 but 1 slopes given; missing slopes are 0\n" + psi_unread);
 }
 
 } // namespace

@@ -78,7 +78,8 @@ TEST(DriverLimits, ThirtySurveysPassTheCheckAndThirtyOneAreRefused) {
 
     auto refused = run_cli({"T=31", "N=10", "psi=.5", "p=.4"});
     EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.err, "\nT must be < 30\n");
+    EXPECT_EQ(refused.err, "\nT must be < 30\noccusim8: error: T=31: expected values are computed for at most 30 "
+                           "surveys; SIMTYPE=2 simulates longer designs site by site\n");
     EXPECT_FALSE(refused.exists("occusim.pao"));
 
     auto by_site = run_cli({"T=31", "N=10", "psi=.5", "SIMTYPE=2"});
@@ -89,7 +90,8 @@ TEST(DriverLimits, ThirtySurveysPassTheCheckAndThirtyOneAreRefused) {
     // positive counterpart) is refused rather than negated.
     auto huge = run_cli({"T=-5000", "N=10", "psi=.5", "p=.4,.4"});
     EXPECT_EQ(huge.status, 1);
-    EXPECT_EQ(huge.err, "\nT must be < 30\n");
+    EXPECT_EQ(huge.err, "\nT must be < 30\noccusim8: error: T=5000: expected values are computed for at most 30 "
+                        "surveys; SIMTYPE=2 simulates longer designs site by site\n");
     auto huge_by_site = run_cli({"T=5000", "N=10", "psi=.5", "SIMTYPE=2", "QUIET"});
     EXPECT_EQ(huge_by_site.status, 1);
     EXPECT_EQ(huge_by_site.err, "occusim8: T=5000: at most 4000 surveys are supported\n");
@@ -106,24 +108,24 @@ TEST(DriverLimits, FifteenAndSixteenSurveysAreRefusedAsAFailedTableAllocation) {
               std::string::npos);
     EXPECT_EQ(r15.pao(), ""); // left empty, not half-written
 
-    auto r16 = run_cli({"T=16", "N=10", "psi=.5", "p10=.1"});
+    auto r16 = run_cli({"T=16", "N=10", "psi=.5", "p=.4", "p10=.1"});
     EXPECT_EQ(r16.status, 1);
     EXPECT_NE(r16.out.find("3)error allocating nx (size=0)\n"), std::string::npos);
 }
 
 TEST(DriverSeasons, ZeroLengthSeasonStopsTheRun) {
-    auto r = run_cli({"T=10", "N=10", "psi=.5", "SPS=3,3,3"});
+    auto r = run_cli({"T=10", "N=10", "psi=.5", "p=.4", "SPS=3,3,3"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("SPS=[ 3 3 3]\nnseasns=3 nper=10\nseason 1  surveys=3\nseason 2  surveys=3\n"
                          "season 3  surveys=0\n\n*** error: surveys per season(3) = 0 ***\n\n"),
               std::string::npos);
     EXPECT_FALSE(r.exists("occusim.pao"));
 
-    auto ok = run_cli({"T=10", "N=10", "psi=.5", "SPS=4,4,4"});
+    auto ok = run_cli({"T=10", "N=10", "psi=.5", "p=.4", "SPS=4,4,4"});
     EXPECT_EQ(ok.status, 0);
     EXPECT_NE(ok.out.find("nseasns=3\nSPS= 4 4 4\n"), std::string::npos);
     // The first season's length is clamped to T in the history file.
-    auto single = run_cli({"T=4", "N=10", "psi=.5", "SPS=10"});
+    auto single = run_cli({"T=4", "N=10", "psi=.5", "p=.4", "SPS=10"});
     EXPECT_NE(single.pao().find("\n0\n0\n4\nsimulated"), std::string::npos);
 }
 

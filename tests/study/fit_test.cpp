@@ -204,7 +204,7 @@ TEST(ReplicateFit, SameRowsOnEveryThread) {
 }
 
 TEST(FitSwitch, RefusedForCovariatesAndOtherModels) {
-    auto covs = run_cli({"T=4", "N=100", "psi=.6", "p=.3", "NCOVS=1", "coef=0,1", "STOCH", "SEED=2", "FIT"});
+    auto covs = run_cli({"T=4", "N=100", "p=.3", "NCOVS=1", "coef=0,1", "SIMTYPE=2", "SEED=2", "FIT"});
     EXPECT_EQ(covs.status, 1);
     EXPECT_EQ(covs.err, "occusim8: FIT: runs with site or detection covariates cannot be fitted\n");
     EXPECT_FALSE(covs.exists("occusim.pao"));

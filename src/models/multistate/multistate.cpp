@@ -216,7 +216,7 @@ void do_multistate_sim(Context &ctx, double N) {
     }
     const int T = ctx.nper;
     require_ms_surveys(T);
-    if (settle_unset_dlta(ctx, T)) std::fprintf(ctx.err, "warning: dlta not given, young never detected\n");
+    if (settle_unset_dlta(ctx, T)) std::fprintf(ctx.err, "occusim8: warning: dlta not given, young never detected\n");
 
     std::fprintf(ctx.out, "\nMultistate (psi/R parm) simulation ...\n");
     ctx.num_srvys = T;

@@ -173,15 +173,11 @@ TEST(Integrated, RefusesWhatItCannotDo) {
     EXPECT_FALSE(r.exists("occusim.tmp"));
     EXPECT_FALSE(r.exists("occusim.pao"));
 
-    // Without surveys the first detection step is out of range: the survey
-    // guard reports it in the error file after both files were created.
+    // A design without surveys is refused before any file is made.
     auto none = run_cli({"T=0", "N=100", "pi=.5", "psiA=.5", "QUIET", "INTEGRATED"});
     EXPECT_EQ(none.status, 1);
-    EXPECT_EQ(none.file("occusim.err"), "\n*** subscript error, i=1\n\n");
-    EXPECT_EQ(none.err, "");
-    EXPECT_EQ(none.file("occusim.inp"), "");
-    EXPECT_EQ(none.file("occusim.tmp"), "");
-    EXPECT_FALSE(none.exists("occusim.pao"));
+    EXPECT_EQ(none.err, "occusim8: T=0: give at least one survey\n");
+    for (const char *f : {"occusim.err", "occusim.inp", "occusim.tmp", "occusim.pao"}) EXPECT_FALSE(none.exists(f));
 
     // A unit count beyond 32 bits is refused before anything is written.
     auto huge = run_cli({"T=2", "N=3e9", "pi=.5", "psiA=.5", "SIMTYPE=2", "SEED=8", "QUIET", "INTEGRATED"});
@@ -190,23 +186,18 @@ TEST(Integrated, RefusesWhatItCannotDo) {
               std::string::npos);
     EXPECT_FALSE(huge.exists("occusim.tmp"));
 
-    // In a random cohort run the share of units in area A is a number of
-    // units: above 1 it asked for more units than N, and the run never ended
-    // while its temporary file grew. Expected values and site by site keep it.
-    for (const char *pi : {"pi=5e299", "pi=-.5", "pi=nan"}) {
-        auto refused = run_cli({"T=1", "N=10", pi, "psiA=.5", "SIMTYPE=6", "SEED=3", "QUIET", "INTEGRATED"});
-        EXPECT_EQ(refused.status, 1) << pi;
-        EXPECT_NE(refused.err.find(
-                      "the share of units starting in area A must lie in 0..1 for a random data set\n"),
-                  std::string::npos)
-            << refused.err;
-        EXPECT_FALSE(refused.exists("occusim.tmp"));
-        EXPECT_FALSE(refused.exists("occusim.pao"));
-    }
-    EXPECT_EQ(run_cli({"T=1", "N=10", "pi=1.5", "psiA=.5", "QUIET", "INTEGRATED"}).status, 0);
-    EXPECT_EQ(
-        run_cli({"T=1", "N=10", "pi=1.5", "psiA=.5", "SIMTYPE=2", "SEED=3", "QUIET", "INTEGRATED"}).status,
-        0);
+    // The share of units starting in area A is a probability in every mode
+    // (in a random cohort run, above 1 it asked for more units than N and the
+    // run never ended while its temporary file grew).
+    for (const char *simtype : {"SIMTYPE=1", "SIMTYPE=2", "SIMTYPE=6"})
+        for (const char *pi : {"pi=5e299", "pi=-.5", "pi=nan", "pi=1.5"}) {
+            auto refused = run_cli({"T=1", "N=10", pi, "psiA=.5", simtype, "SEED=3", "QUIET", "INTEGRATED"});
+            EXPECT_EQ(refused.status, 1) << pi;
+            EXPECT_NE(refused.err.find(std::string(pi) + ": "), std::string::npos) << refused.err;
+            EXPECT_NE(refused.err.find("is not a probability: give a value from 0 to 1\n"), std::string::npos);
+            EXPECT_FALSE(refused.exists("occusim.tmp"));
+            EXPECT_FALSE(refused.exists("occusim.pao"));
+        }
 
     // Site by site the design has no such limit.
     auto bysite = run_cli({"T=10", "N=4", "pi=.5", "psiA=.5", "SIMTYPE=2", "SEED=8", "QUIET", "INTEGRATED"});

@@ -79,7 +79,7 @@ TEST(MultistatePsiR, UnsetDltaMeansYoungNeverSeenWithAWarning) {
     // Without dlta the 16 detected breeding sites are all recorded 1.
     auto r = run_cli({"T=1", "N=100", "MULTISTATE", "psi0=.5", "R0=.4", "p1=.5", "p2=.8", "QUIET"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "warning: dlta not given, young never detected\n");
+    EXPECT_EQ(r.err, "occusim8: warning: dlta not given, young never detected\n");
     EXPECT_EQ(r.pao(), "2\t1\n0\t69.000000\n1\t31.000000\n0\n0\n1" + kTrailer);
 }
 

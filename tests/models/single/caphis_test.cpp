@@ -124,15 +124,20 @@ TEST(Caphis, SeededStochasticRunIsFixedAndCountsEverySite) {
 }
 
 TEST(Caphis, NegativeTAsksForAStochasticRunWithThatManySurveys) {
-    auto r = run_cli({"T=-5", "N=30", "psi=.5", "p=.5", "SEED=11"});
+    auto r = run_cli({"T=-5", "N=30", "psi=.5", "p=.5,0,0,0,0", "SEED=11"});
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(r.pao().substr(0, 6), "30\t5\n0");
-    EXPECT_NE(r.out.find("p=[ 0.50]\n"), std::string::npos); // not replicated while T is negative
-    EXPECT_NE(r.out.find("p  = 0.50 -1.00 -1.00 -1.00 -1.00\n"), std::string::npos);
+    EXPECT_NE(r.out.find("p  = 0.50 0.00 0.00 0.00 0.00\n"), std::string::npos);
     EXPECT_EQ(r.err, "seed=11\n");
-    // Surveys 2 to 5 keep the unset -1, which a stochastic split treats as 0.
     for (const auto &l : history_lines(r.pao())) EXPECT_EQ(l.substr(1), "\t0\t0\t0\t0\t");
     EXPECT_NE(r.pao().find("\n0\n0\n5\nsimulated"), std::string::npos);
+    // One value is not spread over the surveys of a negative T (it would
+    // leave surveys 2 to 5 without a detection probability): refused.
+    auto one = run_cli({"T=-5", "N=30", "psi=.5", "p=.5", "SEED=11"});
+    EXPECT_EQ(one.status, 1);
+    EXPECT_EQ(one.err, "occusim8: p=.5 fills survey 1 only: a negative T (T=-5) does not spread one value over "
+                       "the surveys; give 5 values, or STOCH with T=5\n");
+    EXPECT_FALSE(one.exists("occusim.pao"));
 }
 
 // A large seeded stochastic run agrees with the expected-value run: chi-square
@@ -215,13 +220,13 @@ TEST(Caphis, RepeatedCallsOnOneContextAgreeWithTheWalk) {
 
 } // namespace
 
-// Without T the design has no surveys: the recursion still writes the cohort
-// split at "survey 0" (found by fuzzing: the prefix pass must not start there).
-TEST(Caphis, DesignWithoutSurveysKeepsItsCohortLines) {
-    auto plain = run_cli({"N=10", "psi=.5", "SPS=4", "p=.5"});
-    EXPECT_EQ(plain.status, 0);
-    EXPECT_EQ(plain.pao(), "2\t0\n7.500000\n2.500000\n0\n0\n0\nsimulated data from occusim8\n");
-    auto fp = run_cli({"N=10", "psi=.5", "b=.5", "p=.5", "p10=.1"});
-    EXPECT_EQ(fp.status, 0);
-    EXPECT_EQ(fp.pao(), "3\t0\n7.000000\n1.750000\n1.250000\n0\n0\n0\nsimulated data from occusim8\n");
+// Without T the design has no surveys (once found by fuzzing to reach the
+// recursion at "survey 0"): refused before any file is written.
+TEST(Caphis, DesignWithoutSurveysIsRefused) {
+    for (const Args &args : {Args{"N=10", "psi=.5", "SPS=4", "p=.5"}, Args{"N=10", "psi=.5", "b=.5", "p=.5", "p10=.1"}}) {
+        auto r = run_cli(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "occusim8: T is not set: give T=n, the number of surveys\n");
+        EXPECT_FALSE(r.exists("occusim.pao"));
+    }
 }

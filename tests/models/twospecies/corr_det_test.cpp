@@ -95,7 +95,9 @@ TEST(CorrelatedDetections, PhiBeforeTheAvailabilityOptionsIsNotApplied) {
     auto r = run_cli(with({"T=2", "N=100", "psiB=.9", "phi=2"}, kModel));
     EXPECT_EQ(r.status, 0);
     EXPECT_FALSE(r.exists("occusim.err"));
-    EXPECT_EQ(r.err, "nsites:100 nsurveys:2\npsiA=0.600000 psiBA=0.500000 psiBa=0.250000\n");
+    EXPECT_EQ(r.err, "occusim8: warning: option psiB is not read by the correlated-detection two-species model\n"
+                     "occusim8: warning: option phi is not read by the correlated-detection two-species model\n"
+                     "nsites:100 nsurveys:2\npsiA=0.600000 psiBA=0.500000 psiBa=0.250000\n");
     EXPECT_EQ(r.pao(), run_cli(with({"T=2", "N=100"}, kModel)).pao());
 }
 
