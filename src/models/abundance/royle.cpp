@@ -169,6 +169,17 @@ int first_count_out_of_reach(const std::vector<double> &w, double r1, double r2)
 // then detections survey by survey and individual by individual.
 [[noreturn]] void royle_simulate(Context &ctx, int T, int nichols, int n) {
     const double lam = ctx.b[0], a = ctx.b[1];
+    // A site's abundance draw costs about Lambda uniforms (Poisson) or at
+    // least one per unit of a (negative binomial); beyond 10^8 a run would
+    // go on for hours.
+    if (ctx.NEGBIN == 0 && lam > kMaxPoissonMean)
+        input_error("Lambda=%g: a site's Poisson abundance would take about that many uniforms to draw; "
+                    "Lambda can be at most %g",
+                    lam, kMaxPoissonMean);
+    if (ctx.NEGBIN != 0 && a > kMaxNegbinSize)
+        input_error("a=%g: a site's negative binomial abundance would take at least that many uniforms to "
+                    "draw; the dispersion a can be at most %g",
+                    a, kMaxNegbinSize);
     if (ctx.NEGBIN != 0 && a > 0) {
         // The negative binomial is a sum of ceil(a) geometric counts with
         // success probability a / (a + lam); without a positive success

@@ -364,6 +364,20 @@ TEST(RoyleRefusals, UnsafeRequestsEndWithStatusOneAndNoHistory) {
             "count would average 1e+300, beyond 2147483647)\n");
         EXPECT_EQ(r.pao(), "");
     }
+    // A mean or dispersion that would take a site more than 10^8 uniforms to
+    // draw (the run went on for hours).
+    {
+        auto r = run_cli({"T=11", "N=10", "c=.5", "a=2147483647", "QUIET"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "occusim8: a=2.14748e+09: a site's negative binomial abundance would take at least that "
+                         "many uniforms to draw; the dispersion a can be at most 1e+08\n");
+        EXPECT_EQ(r.pao(), "");
+        auto l = run_cli({"T=3", "N=10", "Lambda=2e8", "r=.5", "SEED=1", "QUIET"});
+        EXPECT_EQ(l.status, 1);
+        EXPECT_EQ(l.err, "occusim8: Lambda=2e+08: a site's Poisson abundance would take about that many uniforms "
+                         "to draw; Lambda can be at most 1e+08\n");
+        EXPECT_EQ(l.pao(), "");
+    }
     // More sites than the site counter holds.
     {
         auto r = run_cli({"T=3", "N=1e12", "Lambda=1", "r=.5", "QUIET"});
@@ -409,6 +423,23 @@ void cross_check(const Args &model, int n) {
     ASSERT_GE(c.df(), 5);
     // Well above the 99.9% point of chi-square for these degrees of freedom.
     EXPECT_LT(c.statistic, c.df() + 4.5 * std::sqrt(2.0 * c.df())) << "df=" << c.df();
+}
+
+// Abundances far beyond where exp(-Lambda) underflows (where the draws once
+// stalled near 745 individuals): each individual is seen with r = .001, so a
+// survey sees Lambda * r = 5 on average.
+TEST(RoyleSimulation, LargeMeanAbundanceIsDrawnInFull) {
+    auto r = run_cli({"T=3", "N=500", "Lambda=5000", "r=.001", "STOCH", "SEED=77", "QUIET"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto lines = lines_of(r.pao());
+    ASSERT_EQ(lines.size(), 1u + 500 + 4);
+    double total = 0;
+    for (int s = 1; s <= 500; s++) {
+        int y[3];
+        ASSERT_EQ(std::sscanf(lines[s].c_str(), "%d\t%d\t%d\t", &y[0], &y[1], &y[2]), 3);
+        total += y[0] + y[1] + y[2];
+    }
+    EXPECT_NEAR(total / 1500, 5.0, 0.25);
 }
 
 TEST(RoyleSimulation, AgreesWithExpectedValuesPoisson) {
