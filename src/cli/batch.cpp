@@ -18,6 +18,7 @@
 
 #include "cli/batch_fit.hpp"
 #include "cli/batch_outputs.hpp"
+#include "cli/dispatch.hpp"
 #include "cli/options.hpp"
 #include "cli/run.hpp"
 #include "core/errors.hpp"
@@ -294,7 +295,8 @@ bool draws_random_numbers(const Context &ctx) {
     if (ctx.MSCD > 0 || ctx.STAG > 0 || ctx.INTEGRATED || ctx.MULTISTATE > 0 || ctx.MS2 > 0)
         return ctx.determ == 0;
     if (ctx.ROYLE > 0) return !(ctx.seed_value < 0 && ctx.nper == 2);
-    return ctx.determ == 0;
+    // Designs too long for the expected recursion are simulated site by site.
+    return ctx.determ == 0 || single_species_by_site(ctx);
 }
 
 void check_batch(Context &ctx, const Args &args) {

@@ -271,6 +271,16 @@ struct Context {
     CountTable nx;
     int ilmt = 0;
 
+    // An expected-value run that a model simulates instead (the abundance
+    // model beyond its expected form, a design too long for the expected
+    // recursion) draws from the seed given, as a stochastic run does: under
+    // Philox that makes it replicate 1 of the seed. Without a seed the
+    // generator keeps its default state, and a warning says so. `by_site`:
+    // the simulation goes site by site, as SIMTYPE=2 would.
+    void simulate_instead(bool by_site);
+    bool simulated_instead = false;
+    bool by_site_instead = false;
+
     // Expected-value mode asks binoml for n*p; stochastic mode draws.
     double binoml(double n, double p);
     double Random() { return rng.Random(); }

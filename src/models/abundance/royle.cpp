@@ -198,6 +198,7 @@ int first_count_out_of_reach(const std::vector<double> &w, double r1, double r2)
                 lam, a, (1 - s) / s, INT_MAX);
     }
     if (!ctx.fp2) input_error("the abundance model's site lines need a history file");
+    ctx.simulate_instead(false);
     std::fprintf(ctx.out, "Royle-Nichols model (simulation): n=%d t=%d lam=%f psi=%f r=%f %f NEGBIN=%d\n", n,
                  T, lam, ctx.psi, ctx.pa[0], ctx.pa[1], ctx.NEGBIN);
     std::fprintf(ctx.fp2, "%d\t%d\n", n, T);

@@ -109,6 +109,7 @@ void caphis(Context &ctx, std::int64_t code, double n, int k, int occ) {
     if (ctx.SIMTYPE > 1) caphis_by_indiv(ctx, n);
     if (ctx.nper > 16) {
         std::fprintf(ctx.out, "\n ERROR per > MXPER - switching to 'simulate by individual'\n");
+        hand_over_to_sites(ctx);
         caphis_by_indiv(ctx, n);
     }
     if (!pass_applies(ctx, n, k, occ)) {

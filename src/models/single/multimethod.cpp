@@ -218,6 +218,7 @@ void caphismm(Context &ctx, std::int64_t code, int k, int occupied, int availabl
     if (k <= 1) echo_and_flip(ctx);
     if (ctx.nper > kMaxPer) {
         std::fprintf(ctx.out, "\n ERROR per > MXPER - switching to 'simulate by individual'");
+        hand_over_to_sites(ctx);
         caphis_by_indiv(ctx, n);
     }
     if (!pass_applies(ctx, code, k, occupied, available, n)) {
