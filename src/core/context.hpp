@@ -256,10 +256,15 @@ struct Context {
         tee->add(s);
     }
     std::unique_ptr<HistoryTee> tee;
-    // Expected values path by path (every sequence of hidden states a call of
-    // its own) instead of the forward pass over history prefixes: the slow
-    // reference the tests compare the pass with.
-    bool walk_paths = false;
+    // How expected values are computed: path by path (every sequence of
+    // hidden states a call of its own, adding the counts in the order the
+    // model was first written in), or by the forward pass over history
+    // prefixes (same terms, other order of addition, far less work). Cheapest
+    // takes the walk where its calls stay within kWalkCallBudget and the pass
+    // above; the tests force either way, and the model evaluations of fits
+    // and design reports take the pass.
+    enum class ExpectedBy { Cheapest, Walk, Pass };
+    ExpectedBy expected_by = ExpectedBy::Cheapest;
     // Set by a batch on the context of each replicate it runs: the replicate
     // number (0: not a replicate) and its history file name in its scratch
     // directory. Such a run neither seeds its generator nor starts a batch.
