@@ -98,14 +98,6 @@ TEST(Pois, LargeMeansHaveTheirMeanAndVariance) {
     }
 }
 
-TEST(Pois, MeansCostingMoreThanTheDrawLimitAreRefused) {
-    for (double lambda : {1.5e8, HUGE_VAL}) {
-        Rngs r = seeded(3);
-        EXPECT_THROW(occusim::pois(r, lambda), occusim::InputError) << lambda;
-        EXPECT_EQ(r.draws, 0u);
-    }
-}
-
 TEST(Geom, CountsFailuresBeforeTheFirstUniformAtOrBelowP) {
     Rngs r = seeded(2024);
     Lehmer l{2024};
@@ -154,10 +146,13 @@ TEST(Negbin, CountsThatWouldPassTheLimitAreRefused) {
         int n = occusim::negbin(a, 4.0, 2.0);
         EXPECT_EQ(occusim::negbin(b, 4.0, 2.0, n), n); // exactly at the limit
     }
-    // Each unit of the size costs a uniform: sizes beyond the draw limit are
-    // refused before any is drawn.
+    // Draws that would cost more than 10^8 uniforms (a Poisson count about
+    // its mean, a negative binomial at least its size) are refused before any
+    // is drawn.
     Rngs big = seeded(9);
     EXPECT_THROW(occusim::negbin(big, 2.0, 2147483647.0), occusim::InputError);
+    EXPECT_THROW(occusim::pois(big, 1.5e8), occusim::InputError);
+    EXPECT_THROW(occusim::pois(big, HUGE_VAL), occusim::InputError);
     EXPECT_EQ(big.draws, 0u);
     try {
         Rngs c = seeded(3);
