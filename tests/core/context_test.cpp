@@ -78,8 +78,9 @@ TEST(SimulatedInstead, DrawsFromTheSeedGivenOrNamesTheDefault) {
     using occusim::testing::with;
     const std::string default_state = "occusim8: warning: this run draws from the generator's default state (seed "
                                       "123456789); give SEED=n to choose another\n";
-    const std::string one_data_set = "occusim8: warning: T=17: expected values are computed for at most 16 "
-                                     "surveys; this run simulates one random data set site by site instead\n";
+    const std::string one_data_set = "occusim8: warning: expected values are computed for at most 16 surveys "
+                                     "(this design has 17); this run simulates one random data set site by "
+                                     "site instead\n";
     struct Path {
         const char *name;
         Args args;

@@ -201,8 +201,8 @@ void write_trailer(Context &ctx, int nsites, const DetectionCovariates &dc) {
 void hand_over_to_sites(Context &ctx) {
     if (ctx.determ != 0 && ctx.replicate == 0 && ctx.advise)
         std::fprintf(ctx.err,
-                     "occusim8: warning: T=%d: expected values are computed for at most 16 surveys; this run "
-                     "simulates one random data set site by site instead\n",
+                     "occusim8: warning: expected values are computed for at most 16 surveys (this design has "
+                     "%d); this run simulates one random data set site by site instead\n",
                      ctx.nper);
     ctx.simulate_instead(true);
 }
