@@ -285,6 +285,17 @@ class Progress {
     Clock::time_point shown_{};
 };
 
+// Whether an expected-value run goes to a single-species recursion with more
+// than 16 surveys (a multi-method design counting METH surveys per visit),
+// which hands it over to site-by-site simulation. Families in dispatch order.
+bool handed_over(const Context &ctx) {
+    if (ctx.HET > 0) return false;
+    if (ctx.FALSEPOS > 0) return ctx.nper > 16;
+    if (ctx.TWOSP > 0 || ctx.SPADEP != 0) return false;
+    if (ctx.METH > 1) return static_cast<long>(ctx.nper) * ctx.METH > 16;
+    return ctx.nper > 16;
+}
+
 } // namespace
 
 bool draws_random_numbers(const Context &ctx) {
@@ -294,7 +305,7 @@ bool draws_random_numbers(const Context &ctx) {
     if (ctx.MSCD > 0 || ctx.STAG > 0 || ctx.INTEGRATED || ctx.MULTISTATE > 0 || ctx.MS2 > 0)
         return ctx.determ == 0;
     if (ctx.ROYLE > 0) return !(ctx.seed_value < 0 && ctx.nper == 2);
-    return ctx.determ == 0;
+    return ctx.determ == 0 || handed_over(ctx);
 }
 
 void check_batch(Context &ctx, const Args &args) {

@@ -55,8 +55,10 @@ Json run_metadata(const Context &ctx, const Args &args) {
     for (const auto &a : args) argv.push_back(a);
     meta["arguments"] = argv;
     meta["model_family"] = model_family(ctx);
-    meta["mode"] = ctx.determ ? "expected" : "stochastic";
-    meta["site_by_site"] = ctx.SIMTYPE > 1;
+    // The mode actually run: an expected-value run that its model simulated
+    // instead is stochastic, and site by site when the model went that way.
+    meta["mode"] = ctx.determ && !ctx.simulated_instead ? "expected" : "stochastic";
+    meta["site_by_site"] = ctx.SIMTYPE > 1 || ctx.by_site_instead;
     meta["generator"] = ctx.RNG.empty() ? "lehmer" : ctx.RNG;
     // The seed the generator was planted with (a clock or prompted seed as
     // drawn); a run that never planted it but drew from it used the default.

@@ -131,6 +131,23 @@ void Context::close_streams() {
     }
 }
 
+void Context::simulate_instead(bool by_site) {
+    // Stochastic runs and the replicates of a batch were seeded before the model began.
+    if (determ == 0 || replicate > 0) return;
+    simulated_instead = true;
+    by_site_instead = by_site;
+    if (seed_value >= 0) {
+        rng.SelectStream(0);
+        rng.PlantSeeds(seed_value);
+        return;
+    }
+    if (advise)
+        std::fprintf(err,
+                     "occusim8: warning: this run draws from the generator's default state (seed %lld); give "
+                     "SEED=n to choose another\n",
+                     static_cast<long long>(Rngs::DEFAULT));
+}
+
 double Context::binoml(double n, double p) {
     return occusim::binoml(rng, determ, n, p);
 }

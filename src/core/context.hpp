@@ -255,10 +255,15 @@ struct Context {
         tee->add(s);
     }
     std::unique_ptr<HistoryTee> tee;
-    // Expected values path by path (every sequence of hidden states a call of
-    // its own) instead of the forward pass over history prefixes: the slow
-    // reference the tests compare the pass with.
-    bool walk_paths = false;
+    // How expected values are computed: path by path (every sequence of
+    // hidden states a call of its own, adding the counts in the order the
+    // model was first written in), or by the forward pass over history
+    // prefixes (same terms, other order of addition, far less work). Cheapest
+    // takes the walk where its calls stay within kWalkCallBudget and the pass
+    // above; the tests force either way, and the model evaluations of fits
+    // and design reports take the pass.
+    enum class ExpectedBy { Cheapest, Walk, Pass };
+    ExpectedBy expected_by = ExpectedBy::Cheapest;
     // Set by a batch on the context of each replicate it runs: the replicate
     // number (0: not a replicate) and its history file name in its scratch
     // directory. Such a run neither seeds its generator nor starts a batch.
@@ -269,6 +274,16 @@ struct Context {
     Rngs rng;
     CountTable nx;
     int ilmt = 0;
+
+    // An expected-value run that a model simulates instead (the abundance
+    // model beyond its expected form, a design too long for the expected
+    // recursion) draws from the seed given, as a stochastic run does: under
+    // Philox that makes it replicate 1 of the seed. Without a seed the
+    // generator keeps its default state, and a warning says so. `by_site`:
+    // the simulation goes site by site, as SIMTYPE=2 would.
+    void simulate_instead(bool by_site);
+    bool simulated_instead = false;
+    bool by_site_instead = false;
 
     // Expected-value mode asks binoml for n*p; stochastic mode draws.
     double binoml(double n, double p);

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "core/context.hpp"
 #include "core/progress.hpp"
 
 namespace occusim {
@@ -64,6 +65,38 @@ template <class Model> class ForwardPass {
 // True when every value lies in [0, 1] (NaN does not).
 inline bool is_probability(double p) {
     return p >= 0.0 && p <= 1.0;
+}
+
+// The cohort walk adds the expected counts in the order the model was first
+// written in, the pass in another: the printed values can differ in their
+// last digit where a count falls on a decimal tie. Expected values therefore
+// go path by path wherever that stays cheap: when the walk makes at most
+// kWalkCallBudget calls (up to about 150 ns a call with its table writes, so
+// ten milliseconds at most), and by the pass above. Each family bounds its
+// walk's calls from the design alone, before it starts; ordinary designs (a
+// dozen surveys in a few seasons) stay well inside.
+inline constexpr double kWalkCallBudget = 1 << 16;
+
+// Whether expected values that the pass could compute go path by path
+// instead; `walk_calls()` bounds the calls of the walk.
+template <class Bound> bool walk_chosen(const Context &ctx, Bound walk_calls) {
+    switch (ctx.expected_by) {
+    case Context::ExpectedBy::Walk: return true;
+    case Context::ExpectedBy::Pass: return false;
+    case Context::ExpectedBy::Cheapest: break;
+    }
+    return walk_calls() <= kWalkCallBudget;
+}
+
+// Calls of a walk that makes every one of `children` calls at each of the
+// surveys from..last (a walk that does not leave out empty cohorts).
+inline double full_tree_calls(int children, int from, int last) {
+    double calls = 0, level = 1;
+    for (int k = from; k <= last && calls <= kWalkCallBudget; k++) {
+        calls += level;
+        level *= children;
+    }
+    return calls;
 }
 
 } // namespace occusim

@@ -1,6 +1,7 @@
 #include "random/variates.hpp"
 
 #include <array>
+#include <cfloat>
 #include <cmath>
 
 #include "core/errors.hpp"
@@ -24,6 +25,18 @@ bool add_failures(Rngs &rng, double p, int limit, int &n) {
     return true;
 }
 
+// Failures before the product of uniforms falls to `limit` (exp of minus the
+// mean): one Poisson count.
+int pois_product(Rngs &rng, double limit) {
+    double product = 1.0;
+    int count = 0;
+    do {
+        product *= rng.Random();
+        count++;
+    } while (product > limit);
+    return count - 1;
+}
+
 } // namespace
 
 // Number of failures before the first success; an endless count is refused,
@@ -39,6 +52,9 @@ int geom(Rngs &rng, double p, int limit) {
 // Negative binomial as a sum of ceil(a) geometric counts with success
 // probability a / (a + mu); a sum that would pass `limit` is refused.
 int negbin(Rngs &rng, double mu, double a, int limit) {
+    if (a > kMaxNegbinSize)
+        input_error("negative binomial draw with dispersion %g would take more than %g uniforms", a,
+                    kMaxNegbinSize);
     double s = a / (a + mu);
     if (a > 0) refuse_endless(s);
     int total = 0;
@@ -48,16 +64,24 @@ int negbin(Rngs &rng, double mu, double a, int limit) {
     return total;
 }
 
-// Poisson count by multiplying uniforms until the product falls to exp(-lambda).
+// Poisson count by multiplying uniforms until the product falls to
+// exp(-lambda). That limit, and every product above it, is a normal double
+// only while lambda is at most -log(DBL_MIN), about 708.4: beyond it the limit
+// loses precision among the subnormals and from about 745.1 it is 0, so that
+// the count stalls near 745 whatever the mean. A larger mean is drawn as the
+// sum of counts of equal parts no larger than kPoissonPart (a sum of
+// independent Poisson counts is Poisson with the summed mean); means up to
+// the point keep their single product and so their draws.
 int pois(Rngs &rng, double lambda) {
-    double limit = std::exp(-lambda);
-    double product = 1.0;
+    const double limit = std::exp(-lambda);
+    if (!(limit < DBL_MIN)) return pois_product(rng, limit);
+    if (!(lambda <= kMaxPoissonMean))
+        input_error("Poisson draw with mean %g would take more than %g uniforms", lambda, kMaxPoissonMean);
+    const double parts = std::ceil(lambda / kPoissonPart);
+    const double part_limit = std::exp(-(lambda / parts));
     int count = 0;
-    do {
-        product *= rng.Random();
-        count++;
-    } while (product > limit);
-    return count - 1;
+    for (double i = 0; i < parts; i++) count += pois_product(rng, part_limit);
+    return count;
 }
 
 double rand_norm(Rngs &rng) {

@@ -10,6 +10,14 @@
 
 namespace occusim {
 
+// Poisson means above kPoissonPart are drawn in parts of at most that size;
+// one draw costs about its mean in uniforms, so means beyond kMaxPoissonMean
+// are refused, as are negative binomial sizes beyond kMaxNegbinSize (each
+// unit of the size costs at least one uniform).
+inline constexpr double kPoissonPart = 700;
+inline constexpr double kMaxPoissonMean = 1e8;
+inline constexpr double kMaxNegbinSize = 1e8;
+
 // Counts that would pass `limit` end the run (see variates.cpp).
 int geom(Rngs &rng, double p, int limit = INT_MAX);
 int negbin(Rngs &rng, double mu, double a, int limit = INT_MAX);

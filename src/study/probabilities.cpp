@@ -132,6 +132,9 @@ HistoryProbabilities::HistoryProbabilities(const Preparer &prepare, const Args &
     // Expected values whatever the command line asked for: the probabilities
     // of a random run are those of its expected-value counterpart.
     c.determ = 1;
+    // Evaluated again and again: by the pass, whose sums differ from the
+    // walk's only in the order of addition.
+    c.expected_by = Context::ExpectedBy::Pass;
     c.SIMTYPE = 1;
     c.seed_value = -1;
     c.LIST = 0;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -82,6 +83,24 @@ TEST(RunMetadata, ExpectedValueRunsHaveNoSeedAndFamiliesAreNamed) {
     // Without FORMAT=csv no document is written.
     auto pao = run_cli({"T=2", "N=100", "psi=.8", "p=.5", "QUIET"});
     EXPECT_FALSE(pao.exists("occusim.json"));
+}
+
+// Expected-value runs that the model simulates instead record what they did:
+// a random data set, site by site when handed over to that simulation.
+TEST(RunMetadata, SimulatedExpectedValueRunsAreStochastic) {
+    struct Case {
+        Args args;
+        bool by_site;
+    };
+    for (const Case &c : std::vector<Case>{{{"T=3", "N=20", "Lambda=1.5", "r=.3", "SEED=4"}, false},
+                                           {{"T=17", "N=20", "psi=.5", "p=.3", "SEED=4"}, true}}) {
+        auto r = run_cli(with(c.args, {"QUIET", "FORMAT=csv"}));
+        ASSERT_EQ(r.status, 0) << r.err;
+        json meta = metadata_of(r);
+        EXPECT_EQ(meta["mode"], "stochastic");
+        EXPECT_EQ(meta["site_by_site"], c.by_site);
+        EXPECT_EQ(meta["seed"], 4);
+    }
 }
 
 TEST(RunMetadata, BatchDocumentWithItsOwnFiles) {

@@ -55,6 +55,49 @@ TEST(Pois, CountsUniformsUntilTheProductFallsToExpMinusLambda) {
     }
 }
 
+// Up to -log(DBL_MIN), about 708.4, exp(-lambda) and every product above it
+// are normal doubles: those means keep the single product, uniform for
+// uniform, on either generator.
+TEST(Pois, MeansUpToTheNormalRangeKeepTheSingleProduct) {
+    for (bool philox : {false, true})
+        for (double lambda : {37.5, 700.0, 708.0, 708.39}) {
+            Rngs r = seeded(4711), replay = seeded(4711);
+            if (philox) {
+                r.UsePhilox(1);
+                replay.UsePhilox(1);
+            }
+            for (int rep = 0; rep < 20; rep++) {
+                double product = 1.0;
+                int expected = -1;
+                do {
+                    product *= replay.Random();
+                    expected++;
+                } while (product > std::exp(-lambda));
+                EXPECT_EQ(occusim::pois(r, lambda), expected) << lambda;
+                EXPECT_EQ(r.draws, replay.draws);
+            }
+        }
+}
+
+// Beyond that point a single product stalls near 745 whatever the mean; the
+// draw is a sum of parts instead, with the mean and variance of the whole.
+TEST(Pois, LargeMeansHaveTheirMeanAndVariance) {
+    for (double lambda : {708.5, 1000.0, 5000.0, 20000.0}) {
+        Rngs r = seeded(2718);
+        const int n = 2000;
+        double sum = 0, sum2 = 0;
+        for (int i = 0; i < n; i++) {
+            const double x = occusim::pois(r, lambda);
+            sum += x;
+            sum2 += x * x;
+        }
+        const double mean = sum / n, var = sum2 / n - mean * mean;
+        EXPECT_NEAR(mean, lambda, 4 * std::sqrt(lambda / n)) << lambda;
+        // The sample variance of n Poisson counts has sd about lambda * sqrt(2 / n).
+        EXPECT_NEAR(var, lambda, 4 * lambda * std::sqrt(2.0 / n)) << lambda;
+    }
+}
+
 TEST(Geom, CountsFailuresBeforeTheFirstUniformAtOrBelowP) {
     Rngs r = seeded(2024);
     Lehmer l{2024};
@@ -103,6 +146,14 @@ TEST(Negbin, CountsThatWouldPassTheLimitAreRefused) {
         int n = occusim::negbin(a, 4.0, 2.0);
         EXPECT_EQ(occusim::negbin(b, 4.0, 2.0, n), n); // exactly at the limit
     }
+    // Draws that would cost more than 10^8 uniforms (a Poisson count about
+    // its mean, a negative binomial at least its size) are refused before any
+    // is drawn.
+    Rngs big = seeded(9);
+    EXPECT_THROW(occusim::negbin(big, 2.0, 2147483647.0), occusim::InputError);
+    EXPECT_THROW(occusim::pois(big, 1.5e8), occusim::InputError);
+    EXPECT_THROW(occusim::pois(big, HUGE_VAL), occusim::InputError);
+    EXPECT_EQ(big.draws, 0u);
     try {
         Rngs c = seeded(3);
         occusim::negbin(c, 1e9, 0.5, 100);

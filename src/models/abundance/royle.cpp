@@ -169,6 +169,17 @@ int first_count_out_of_reach(const std::vector<double> &w, double r1, double r2)
 // then detections survey by survey and individual by individual.
 [[noreturn]] void royle_simulate(Context &ctx, int T, int nichols, int n) {
     const double lam = ctx.b[0], a = ctx.b[1];
+    // A site's abundance draw costs about Lambda uniforms (Poisson) or at
+    // least one per unit of a (negative binomial); beyond 10^8 a run would
+    // go on for hours.
+    if (ctx.NEGBIN == 0 && lam > kMaxPoissonMean)
+        input_error("Lambda=%g: a site's Poisson abundance would take about that many uniforms to draw; "
+                    "Lambda can be at most %g",
+                    lam, kMaxPoissonMean);
+    if (ctx.NEGBIN != 0 && a > kMaxNegbinSize)
+        input_error("a=%g: a site's negative binomial abundance would take at least that many uniforms to "
+                    "draw; the dispersion a can be at most %g",
+                    a, kMaxNegbinSize);
     if (ctx.NEGBIN != 0 && a > 0) {
         // The negative binomial is a sum of ceil(a) geometric counts with
         // success probability a / (a + lam); without a positive success
@@ -187,6 +198,7 @@ int first_count_out_of_reach(const std::vector<double> &w, double r1, double r2)
                 lam, a, (1 - s) / s, INT_MAX);
     }
     if (!ctx.fp2) input_error("the abundance model's site lines need a history file");
+    ctx.simulate_instead(false);
     std::fprintf(ctx.out, "Royle-Nichols model (simulation): n=%d t=%d lam=%f psi=%f r=%f %f NEGBIN=%d\n", n,
                  T, lam, ctx.psi, ctx.pa[0], ctx.pa[1], ctx.NEGBIN);
     std::fprintf(ctx.fp2, "%d\t%d\n", n, T);

@@ -198,6 +198,15 @@ void write_trailer(Context &ctx, int nsites, const DetectionCovariates &dc) {
 
 } // namespace
 
+void hand_over_to_sites(Context &ctx) {
+    if (ctx.determ != 0 && ctx.replicate == 0 && ctx.advise)
+        std::fprintf(ctx.err,
+                     "occusim8: warning: expected values are computed for at most 16 surveys (this design has "
+                     "%d); this run simulates one random data set site by site instead\n",
+                     ctx.nper);
+    ctx.simulate_instead(true);
+}
+
 double get_occ_with_covs(Context &ctx, int i) {
     if (ctx.ncovs <= 0) return ctx.gam[0];
     double x = ctx.coef[0];

@@ -7,9 +7,10 @@
 // surveys occupancy follows colonisation (gam) and extinction (eps); with a
 // removal design detected sites continue as unoccupied.
 //
-// Expected values come from a forward pass over the history prefixes: at each
-// prefix the expected numbers of sites that enter the next survey unoccupied
-// and occupied. Stochastic runs (and expected runs whose parameters are not
+// Expected values come cohort by cohort where that walk is cheap, otherwise
+// from a forward pass over the history prefixes: at each prefix the expected
+// numbers of sites that enter the next survey unoccupied and occupied.
+// Stochastic runs (and expected runs whose parameters are not
 // probabilities, where a cohort can turn negative and is dropped on its own)
 // walk the cohorts one by one, drawing in the order of that walk.
 #include "models/single/caphis.hpp"
@@ -80,10 +81,47 @@ struct CaphisPass {
     }
 };
 
+// Calls of caphis_walk from survey k on, entered in occupancy state occ: per
+// survey, the walk calls in each state, each leading to one call for every
+// outcome that can hold sites (a probability of 0 or 1 empties one).
+double walk_calls(const Context &ctx, int k, int occ) {
+    double in[2] = {0, 0};
+    in[occ != 0 ? 1 : 0] = 1;
+    double calls = 0;
+    const int detected_state = ctx.REMOVAL != 1 ? 1 : 0;
+    for (int j = k; j <= ctx.nper && calls <= kWalkCallBudget; j++) {
+        const int i = j - 1;
+        double next[2] = {0, 0};
+        for (int s = 0; s < 2; s++) {
+            if (in[s] == 0) continue;
+            calls += in[s];
+            bool occupied, unoccupied;
+            if (ctx.METH > 1) {
+                const bool fresh = ctx.newSurvey[i] > 0;
+                const double t = fresh ? ctx.theta[0][ctx.Survey[i]] : 0;
+                occupied = fresh ? t > 0 : s == 1;
+                unoccupied = fresh ? t < 1 : s == 0;
+            } else {
+                const double stay = s == 0 ? ctx.gam[i] : 1 - ctx.eps[i - 1];
+                occupied = stay > 0;
+                unoccupied = stay < 1;
+            }
+            const double p = ctx.pa[i], b = ctx.b[i], f = ctx.p10[i];
+            const bool certain = occupied && p > 0 && b > 0, uncertain = occupied && p > 0 && b < 1;
+            next[detected_state] += in[s] * (certain + uncertain);
+            next[1] += in[s] * (occupied && p < 1);
+            next[0] += in[s] * ((unoccupied && f > 0) + (unoccupied && f < 1));
+        }
+        in[0] = next[0];
+        in[1] = next[1];
+    }
+    return calls;
+}
+
 // The pass needs cohorts that can never turn negative: a size of at least 0
 // and probabilities for every survey it reaches.
 bool pass_applies(const Context &ctx, double n, int k, int occ) {
-    if (ctx.walk_paths || ctx.determ == 0 || !(n >= 0) || !std::isfinite(n)) return false;
+    if (ctx.determ == 0 || !(n >= 0) || !std::isfinite(n)) return false;
     // A design without surveys (T not given) is walked as before.
     if (ctx.nper < 1 || k < 1 || k > ctx.nper) return false;
     if (ctx.nx.size() < (std::int64_t{3} << (2 * ctx.nper))) return false;
@@ -100,7 +138,7 @@ bool pass_applies(const Context &ctx, double n, int k, int occ) {
             if ((j > k || occ != 0) && (i < 1 || !is_probability(ctx.eps[i - 1]))) return false;
         }
     }
-    return true;
+    return !walk_chosen(ctx, [&] { return walk_calls(ctx, k, occ); });
 }
 
 } // namespace
@@ -109,6 +147,7 @@ void caphis(Context &ctx, std::int64_t code, double n, int k, int occ) {
     if (ctx.SIMTYPE > 1) caphis_by_indiv(ctx, n);
     if (ctx.nper > 16) {
         std::fprintf(ctx.out, "\n ERROR per > MXPER - switching to 'simulate by individual'\n");
+        hand_over_to_sites(ctx);
         caphis_by_indiv(ctx, n);
     }
     if (!pass_applies(ctx, n, k, occ)) {

@@ -6,9 +6,10 @@
 // the first-season psi) and extinction (eps), survey by survey. Histories are
 // base-2 codes, one bit per survey with the first survey most significant.
 //
-// Expected values come from a forward pass over the history prefixes (at each
-// prefix the sites unoccupied, occupied in class A and occupied in class B);
-// stochastic runs walk the cohorts one by one.
+// Expected values come cohort by cohort where that walk is cheap, otherwise
+// from a forward pass over the history prefixes (at each prefix the sites
+// unoccupied, occupied in class A and occupied in class B); stochastic runs
+// walk the cohorts one by one.
 #include "models/single/het.hpp"
 
 #include <cmath>
@@ -82,8 +83,35 @@ struct HetPass {
     }
 };
 
+// Calls of caphis_het_walk from survey k on, entered in state s (the pass's
+// states): per survey, the walk calls in each state, each leading to one call
+// for every outcome that can hold sites.
+double walk_calls(const Context &ctx, int k, int s0) {
+    double in[3] = {0, 0, 0};
+    in[s0] = 1;
+    double calls = 0;
+    for (int j = k; j <= ctx.nper && calls <= kWalkCallBudget; j++) {
+        const int i = j - 1;
+        double next[3] = {0, 0, 0};
+        for (int s = 0; s < 3; s++) {
+            if (in[s] == 0) continue;
+            calls += in[s];
+            const double stay = s == 0 ? ctx.gam[i] : 1 - ctx.eps[i - 1];
+            const bool o = stay > 0;
+            const int cls = ctx.newSeason[i] != 0 ? 0 : s;
+            const bool A = o && (cls == 1 || (cls == 0 && ctx.pi[i] > 0));
+            const bool B = o && (cls == 2 || (cls == 0 && ctx.pi[i] < 1));
+            next[1] += in[s] * ((A && ctx.pa[i] > 0) + (A && ctx.pa[i] < 1));
+            next[2] += in[s] * ((B && ctx.pB[i] > 0) + (B && ctx.pB[i] < 1));
+            next[0] += in[s] * (stay < 1);
+        }
+        for (int s = 0; s < 3; s++) in[s] = next[s];
+    }
+    return calls;
+}
+
 bool pass_applies(const Context &ctx, std::int64_t code, int k, int occupied, int cls, double n) {
-    if (ctx.walk_paths || ctx.determ == 0 || ctx.nper > kMaxPer || k < 1 || k > ctx.nper) return false;
+    if (ctx.determ == 0 || ctx.nper > kMaxPer || k < 1 || k > ctx.nper) return false;
     if (!(n >= 0) || !std::isfinite(n) || code < 0) return false;
     if (ctx.nx.size() < (std::int64_t{1} << ctx.nper)) return false;
     // The walk starts unoccupied or in a drawn class.
@@ -95,7 +123,7 @@ bool pass_applies(const Context &ctx, std::int64_t code, int k, int occupied, in
             return false;
         if ((j > k || occupied != 0) && (i < 1 || !is_probability(ctx.eps[i - 1]))) return false;
     }
-    return true;
+    return !walk_chosen(ctx, [&] { return walk_calls(ctx, k, occupied == 0 ? 0 : cls); });
 }
 
 } // namespace

@@ -191,7 +191,7 @@ bool index_ok(int i) {
 }
 
 bool pass_applies(const Context &ctx, std::int64_t code, int k, int occupied, int available, double n) {
-    if (ctx.walk_paths || ctx.determ == 0 || k < 1 || k > ctx.nper || code < 0) return false;
+    if (ctx.determ == 0 || k < 1 || k > ctx.nper || code < 0) return false;
     if (!(n >= 0) || !std::isfinite(n)) return false;
     if (occupied < 0 || occupied > 1 || available < 0 || available > occupied) return false;
     // Every code the pass writes must lie inside the table and below ilmt.
@@ -209,7 +209,8 @@ bool pass_applies(const Context &ctx, std::int64_t code, int k, int occupied, in
             (!index_ok(ctx.Survey[i]) || !is_probability(ctx.theta[0][ctx.Survey[i]])))
             return false;
     }
-    return true;
+    // The walk follows all four outcomes of every call, empty or not.
+    return !walk_chosen(ctx, [&] { return full_tree_calls(4, k, ctx.nper); });
 }
 
 } // namespace
@@ -218,6 +219,7 @@ void caphismm(Context &ctx, std::int64_t code, int k, int occupied, int availabl
     if (k <= 1) echo_and_flip(ctx);
     if (ctx.nper > kMaxPer) {
         std::fprintf(ctx.out, "\n ERROR per > MXPER - switching to 'simulate by individual'");
+        hand_over_to_sites(ctx);
         caphis_by_indiv(ctx, n);
     }
     if (!pass_applies(ctx, code, k, occupied, available, n)) {

@@ -226,7 +226,7 @@ struct BlockPass {
 };
 
 bool pass_applies(const Context &ctx, double N) {
-    if (ctx.walk_paths || ctx.determ == 0 || !(N >= 0) || !is_probability(ctx.psi)) return false;
+    if (ctx.determ == 0 || !(N >= 0) || !is_probability(ctx.psi)) return false;
     if (ctx.nper < 1) return false;
     for (int j = 0; j < ctx.nper; j++) {
         if (!is_probability(ctx.pa[j]) || !is_probability(ctx.theta[0][j]) ||
@@ -236,7 +236,9 @@ bool pass_applies(const Context &ctx, double N) {
         if (j + 1 < ctx.nper && (!is_probability(ctx.gam[j + 1]) || !is_probability(ctx.eps[j + 1])))
             return false;
     }
-    return true;
+    // Two first calls; a call of caphis_scorR1 leads to at most three of
+    // caphis_scorR2, each to two of caphis_scorR1 at the next survey.
+    return !walk_chosen(ctx, [&] { return 2 * 4 * full_tree_calls(6, 1, ctx.nper); });
 }
 
 } // namespace

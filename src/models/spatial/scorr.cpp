@@ -177,17 +177,18 @@ bool table_ok(const Context &ctx) {
 }
 
 bool one_season_pass_applies(const Context &ctx, int k, double n) {
-    if (ctx.walk_paths || ctx.determ == 0 || k != 1 || !sites_ok(n) || !table_ok(ctx)) return false;
+    if (ctx.determ == 0 || k != 1 || !sites_ok(n) || !table_ok(ctx)) return false;
     if (!is_probability(ctx.gam[0]) || !is_probability(ctx.th0pi[0])) return false;
     for (int i = 0; i < ctx.nper; i++)
         if (!is_probability(ctx.theta[0][i]) || !is_probability(ctx.theta[1][i]) ||
             !is_probability(ctx.pa[i]))
             return false;
-    return true;
+    // The walk follows all three outcomes of every call, empty or not.
+    return !walk_chosen(ctx, [&] { return full_tree_calls(3, 1, ctx.nper); });
 }
 
 bool seasons_pass_applies(const Context &ctx, std::int64_t code, int k, int occupied, int present, double n) {
-    if (ctx.walk_paths || ctx.determ == 0 || k < 1 || k > ctx.nper || code < 0 || !sites_ok(n)) return false;
+    if (ctx.determ == 0 || k < 1 || k > ctx.nper || code < 0 || !sites_ok(n)) return false;
     if (!table_ok(ctx) || occupied < 0 || occupied > 1 || present < 0 || present > occupied) return false;
     for (int j = k; j <= ctx.nper; j++) {
         const int i = j - 1;
@@ -197,7 +198,10 @@ bool seasons_pass_applies(const Context &ctx, std::int64_t code, int k, int occu
             return false;
         if ((j > k || occupied != 0) && (i < 1 || !is_probability(ctx.eps[i - 1]))) return false;
     }
-    return true;
+    // A walk call leads to at most seven more (three outcomes for each local
+    // presence, and the unoccupied sites), besides its two calls for local
+    // presence.
+    return !walk_chosen(ctx, [&] { return 3 * full_tree_calls(7, k, ctx.nper); });
 }
 
 Progress *shown(Progress &line) {

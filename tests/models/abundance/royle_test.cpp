@@ -261,12 +261,12 @@ TEST(RoyleSimulation, SeededRunFollowsTheDrawOrder) {
 
 // The simulation form's negative binomial has size a itself (not lam^2/a as in
 // the expected-value form): a = 1.5 gives two geometric counts with success
-// 1.5 / 4.5 per occupied site. Without STOCH the generator is never seeded, so
-// the draws start from its initial state whatever SEED says.
-TEST(RoyleSimulation, NegativeBinomialUnseededReplay) {
+// 1.5 / 4.5 per occupied site. Without STOCH the draws come from SEED all the
+// same.
+TEST(RoyleSimulation, NegativeBinomialSeededReplay) {
     const int n = 12, T = 2;
     const double psi = 0.7, r[T] = {0.4, 0.6};
-    Lehmer rng{123456789};
+    Lehmer rng{11};
     std::string pao = "12\t2\n";
     for (int s = 0; s < n; s++) {
         if (rng.next() > psi) {
@@ -363,6 +363,20 @@ TEST(RoyleRefusals, UnsafeRequestsEndWithStatusOneAndNoHistory) {
             "occusim8: negative binomial abundance with lam=1.000000 a=1e-300 cannot be drawn (a geometric "
             "count would average 1e+300, beyond 2147483647)\n");
         EXPECT_EQ(r.pao(), "");
+    }
+    // A mean or dispersion that would take a site more than 10^8 uniforms to
+    // draw (the run went on for hours).
+    {
+        auto r = run_cli({"T=11", "N=10", "c=.5", "a=2147483647", "QUIET"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "occusim8: a=2.14748e+09: a site's negative binomial abundance would take at least that "
+                         "many uniforms to draw; the dispersion a can be at most 1e+08\n");
+        EXPECT_EQ(r.pao(), "");
+        auto l = run_cli({"T=3", "N=10", "Lambda=2e8", "r=.5", "SEED=1", "QUIET"});
+        EXPECT_EQ(l.status, 1);
+        EXPECT_EQ(l.err, "occusim8: Lambda=2e+08: a site's Poisson abundance would take about that many uniforms "
+                         "to draw; Lambda can be at most 1e+08\n");
+        EXPECT_EQ(l.pao(), "");
     }
     // More sites than the site counter holds.
     {

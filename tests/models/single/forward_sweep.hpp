@@ -65,8 +65,8 @@ struct RunPlace {
     }
 };
 
-// Runs occusim8 by the pass or by the walk.
-inline SweepRun run_way(RunPlace &place, const Args &args, bool walk) {
+// Runs occusim8 computing its expected values the given way.
+inline SweepRun run_by(RunPlace &place, const Args &args, Context::ExpectedBy way) {
     SweepRun r;
     place.clear();
     {
@@ -74,7 +74,7 @@ inline SweepRun run_way(RunPlace &place, const Args &args, bool walk) {
         ctx.out = place.out;
         ctx.err = place.err;
         ctx.workdir = place.dir.path;
-        ctx.walk_paths = walk;
+        ctx.expected_by = way;
         ctx.sink = &r.counts;
         Args full{"occusim8"};
         full.insert(full.end(), args.begin(), args.end());
@@ -87,6 +87,11 @@ inline SweepRun run_way(RunPlace &place, const Args &args, bool walk) {
     for (const auto &e : std::filesystem::directory_iterator(place.dir.path))
         r.files[e.path().filename().string()] = read_file(e.path().string());
     return r;
+}
+
+// Runs occusim8 by the pass or by the walk.
+inline SweepRun run_way(RunPlace &place, const Args &args, bool walk) {
+    return run_by(place, args, walk ? Context::ExpectedBy::Walk : Context::ExpectedBy::Pass);
 }
 
 inline std::vector<std::string> split_lines(const std::string &s) {
