@@ -68,7 +68,7 @@ TEST(ModelReads, ValuesAModelDoesNotReadAreNeverChecked) {
     // pA, not p; a ratio and an abundance may exceed 1.
     for (const Args &args : {Args{"T=1", "N=100", "psi=0", "p10=.5"},
                              Args{"T=2", "N=100", "psiA=.5", "pA=.4", "psiB=.4", "phi=1.5"},
-                             Args{"T=3", "N=100", "Lambda=5", "r=.3"},
+                             Args{"T=3", "N=100", "Lambda=5", "r=.3", "SEED=1"},
                              Args{"T=2", "N=100", "pi=1", "psiA=.5", "pA=.4", "eta0AA=1", "INTEGRATED"}}) {
         auto r = run_cli(with(args, {"QUIET"}));
         EXPECT_EQ(r.status, 0) << r.err;
@@ -120,7 +120,7 @@ TEST(ModelReads, EveryFamilysExampleRunsWithoutAWarning) {
         {"T=2", "SPS=1", "N=100", "psiA=.6", "psiBA=.5", "psiBa=.25", "pA=.5", "pB=.4", "rA=.8", "rBA=.5",
          "rBa=.25", "gamAb=.2", "gamAB=.4", "epsAb=.3", "epsAB=.1", "gamBaa=.2", "gamBaA=.5", "gamBAa=.3",
          "gamBAA=.6", "epsBaa=.25", "epsBaA=.5", "epsBAa=.4", "epsBAA=.2"},
-        {"T=3", "N=100", "Lambda=1.5", "r=.3"},
+        {"T=3", "N=100", "Lambda=1.5", "r=.3", "SEED=7"}, // it simulates: without SEED it says so
         {"T=2", "N=100", "MULTISTATE", "psi0=.6", "R0=.4", "p1=.5", "p2=.7", "dlta=.6"},
         {"T=2", "N=100", "NSTATES=3", "Psi=.3,.2", "phi(0;1)=.1", "phi(1;1)=.6", "phi(1;2)=.2", "phi(2;1)=.1",
          "phi(2;2)=.7", "p(1,1)=.5", "p(1,2)=.2", "p(2,2)=.6"},
