@@ -12,6 +12,7 @@
 #include "cli/help.hpp"
 #include "core/count_setup.hpp"
 #include "core/errors.hpp"
+#include "core/output_file.hpp"
 #include "core/seasons.hpp"
 #include "cli/metadata.hpp"
 #include "cli/options.hpp"
@@ -115,6 +116,18 @@ namespace {
     dispatch(ctx, args);
 }
 
+// Closes the streams a successful run left open; 1 when one of them fails.
+int commit_streams(Context &ctx) {
+    try {
+        ctx.close_streams();
+    } catch (const FileError &e) {
+        std::fflush(ctx.out);
+        std::fprintf(ctx.err, "occusim8: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int execute(Context &ctx, const Args &args) {
@@ -141,15 +154,22 @@ int execute(Context &ctx, const Args &args) {
         std::fprintf(ctx.err, "occusim8: %s\n", e.what());
         status = 1;
     }
-    ctx.close_streams();
-    // A run that failed after opening its history file leaves it empty rather
-    // than half-written.
-    if (status != 0 && ctx.history_opened && !ctx.history_written) {
-        if (std::FILE *f = ctx.open(ctx.outfile, "w")) std::fclose(f);
-    }
+    // Files still open are whole only when the run succeeded: they are
+    // committed then, and removed otherwise; a history file the failed run had
+    // opened (or left half-made under its name) does not remain either.
+    if (status == 0) status = commit_streams(ctx);
     if (csv.active()) {
         status = csv.end(ctx, status);
         if (status == 0) status = write_csv_metadata(ctx, args, csv);
+    }
+    if (status != 0) {
+        ctx.discard_streams();
+        if (ctx.history_opened && !ctx.history_written) {
+            if (ctx.memory)
+                ctx.memory->files.erase(ctx.outfile);
+            else
+                remove_regular_file(ctx.path(ctx.outfile));
+        }
     }
     // The design evaluation follows the run's usual output.
     if (status == 0 && ctx.DESIGN) status = report_design(ctx, args, read_command_line);
