@@ -134,11 +134,17 @@ int execute(Context &ctx, const Args &args) {
     ctx.rng.prompt_in = ctx.in;
     ctx.rng.prompt_out = ctx.out;
     int status;
+    bool write_failed = false;
     CsvRun csv;
     try {
         run(ctx, args, csv);
     } catch (const RunFinished &f) {
         status = f.status;
+    } catch (const FileError &e) {
+        std::fflush(ctx.out);
+        std::fprintf(ctx.err, "occusim8: %s\n", e.what());
+        status = 1;
+        write_failed = true;
     } catch (const InputError &e) {
         std::fflush(ctx.out);
         std::fprintf(ctx.err, "occusim8: %s\n", e.what());
@@ -155,20 +161,34 @@ int execute(Context &ctx, const Args &args) {
         status = 1;
     }
     // Files still open are whole only when the run succeeded: they are
-    // committed then, and removed otherwise; a history file the failed run had
-    // opened (or left half-made under its name) does not remain either.
-    if (status == 0) status = commit_streams(ctx);
+    // committed then, and removed otherwise.
+    if (status == 0 && commit_streams(ctx) != 0) {
+        status = 1;
+        write_failed = true;
+    }
     if (csv.active()) {
         status = csv.end(ctx, status);
         if (status == 0) status = write_csv_metadata(ctx, args, csv);
     }
     if (status != 0) {
         ctx.discard_streams();
+        // A history file the failed run had begun is never left half-made:
+        // after a failed write none remains under its name, after any other
+        // failure it is left empty.
         if (ctx.history_opened && !ctx.history_written) {
-            if (ctx.memory)
-                ctx.memory->files.erase(ctx.outfile);
-            else
-                remove_regular_file(ctx.path(ctx.outfile));
+            if (write_failed) {
+                if (ctx.memory)
+                    ctx.memory->files.erase(ctx.outfile);
+                else
+                    remove_regular_file(ctx.path(ctx.outfile));
+            } else {
+                try {
+                    std::FILE *f = ctx.create(ctx.outfile);
+                    ctx.close(f);
+                } catch (const FileError &) {
+                    // nothing can be left there at all
+                }
+            }
         }
     }
     // The design evaluation follows the run's usual output.
