@@ -1,6 +1,5 @@
 #include "core/context.hpp"
 
-#include <cerrno>
 #include <cstdarg>
 #include <algorithm>
 #include <cstring>
@@ -173,9 +172,9 @@ void Context::close_streams() {
 
 void Context::discard_streams() noexcept {
     for (std::FILE **f : {&fp, &fp2, &fp3}) {
-        const bool written =
+        const bool output =
             std::any_of(writing.begin(), writing.end(), [&](const auto &w) { return w->stream() == *f; });
-        if (*f && !written) std::fclose(*f);
+        if (*f && !output) std::fclose(*f);
         *f = nullptr;
     }
     writing.clear(); // each removes its unfinished file
