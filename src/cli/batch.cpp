@@ -195,19 +195,11 @@ bool tally_history_file(const std::string &path, bool area_coded, HistoryTally &
 class Manifest final : public BatchHook {
   public:
     Manifest(const Context &ctx, bool area_coded) : ctx_(ctx), area_coded_(area_coded) {}
-    ~Manifest() override {
-        if (f_) {
-            std::fclose(f_);
-            std::remove(part_.c_str());
-        }
-    }
 
     void begin(const BatchPlan &plan) override {
-        final_ = ctx_.path(plan.dir + plan.manifest_name());
-        part_ = ctx_.path(plan.dir + "." + plan.manifest_name() + ".part-" + std::to_string(getpid()));
-        f_ = std::fopen(part_.c_str(), "w");
-        if (!f_) input_error("cannot write the manifest %s: %s", final_.c_str(), std::strerror(errno));
-        std::fputs("replicate,file,history_lines,sites,detected_sites,naive_occupancy\n", f_);
+        name_ = plan.dir + plan.manifest_name();
+        file_.create_or_throw(ctx_.path(name_), name_);
+        std::fputs("replicate,file,history_lines,sites,detected_sites,naive_occupancy\n", file_.stream());
         plan_ = &plan;
     }
 
@@ -215,20 +207,18 @@ class Manifest final : public BatchHook {
         return std::make_unique<Row>(r, plan_->data_file(r), area_coded_);
     }
 
-    void commit(long, std::string chunk) override { std::fputs(chunk.c_str(), f_); }
+    void commit(long, std::string chunk) override { std::fputs(chunk.c_str(), file_.stream()); }
 
     void end(const BatchReport &) override {
-        if (!f_) return;
-        bool ok = std::fflush(f_) == 0;
-        ok = std::fclose(f_) == 0 && ok;
-        f_ = nullptr;
-        if (!ok || std::rename(part_.c_str(), final_.c_str()) != 0) {
-            std::remove(part_.c_str());
-            failed_ = true;
+        if (!file_.open()) return;
+        try {
+            file_.commit();
+        } catch (const FileError &e) {
+            error_ = e.what();
         }
     }
-    bool failed() const { return failed_; }
-    const std::string &name() const { return final_; }
+    // Why the manifest could not be written ("" when it was).
+    const std::string &error() const { return error_; }
 
   private:
     struct Row final : ReplicateTask {
@@ -250,9 +240,8 @@ class Manifest final : public BatchHook {
     const Context &ctx_;
     bool area_coded_;
     const BatchPlan *plan_ = nullptr;
-    std::FILE *f_ = nullptr;
-    std::string part_, final_;
-    bool failed_ = false;
+    OutputFile file_;
+    std::string name_, error_;
 };
 
 // "12/250 replicates, 41.3/s, 6 s left" on a terminal, redrawn in place.
@@ -612,10 +601,10 @@ int run_batch(Context &ctx, const Args &args) {
                         rep.error.c_str(), plan.first, plan.first + rep.completed - 1, where.c_str());
         input_error("replicate %ld failed: %s", rep.failed, rep.error.c_str());
     }
-    if (manifest.failed()) input_error("cannot write the manifest %s", manifest.name().c_str());
-    if (csv.failed()) input_error("cannot write the data file %s", csv.name().c_str());
-    if (fits && !fits->ok()) input_error("cannot write %s", fits->failed_name().c_str());
-    if (metadata.failed()) input_error("cannot write the run metadata %s", metadata.name().c_str());
+    const std::string none;
+    for (const std::string *error : {&manifest.error(), &csv.error(), fits ? &fits->error() : &none,
+                                     &metadata.error()})
+        if (!error->empty()) throw FileError(*error);
     std::fprintf(ctx.err, "occusim8: %ld replicate%s written (%s, manifest %s), seed %ld, %d thread%s, %.2f s\n",
                  rep.completed, rep.completed == 1 ? "" : "s", data.c_str(), plan.manifest_name().c_str(),
                  plan.seed, plan.threads, plan.threads == 1 ? "" : "s", rep.elapsed);

@@ -17,17 +17,6 @@ namespace occusim {
 
 namespace {
 
-// Writes a whole text to a hidden file and gives it its final name.
-bool write_renamed(const std::string &part, const std::string &final_name, const std::string &text) {
-    std::FILE *f = std::fopen(part.c_str(), "w");
-    if (!f) return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = std::fclose(f) == 0 && ok;
-    if (ok && std::rename(part.c_str(), final_name.c_str()) == 0) return true;
-    std::remove(part.c_str());
-    return false;
-}
-
 // Hands a replicate's histories to its tally in the form the model's
 // probabilities are keyed by: the site lines of the abundance model list
 // survey 1 first, its probabilities survey 2 first; site-by-site lines show
@@ -107,12 +96,7 @@ FitHook::FitHook(Context &ctx, const Args &args)
     : ctx_(ctx), args_(args), params_(study_parameters(read_command_line, args)), summary_(params_),
       swap_two_surveys_(family_of(ctx) == Family::Abundance) {}
 
-FitHook::~FitHook() {
-    if (fits_) {
-        std::fclose(fits_);
-        std::remove(fits_part_.c_str());
-    }
-}
+FitHook::~FitHook() = default;
 
 std::unique_ptr<ReplicateFitter> FitHook::take_fitter() {
     {
@@ -141,14 +125,10 @@ void FitHook::finished(long r, FitResult fit) {
 
 void FitHook::begin(const BatchPlan &plan) {
     plan_ = &plan;
-    const std::string suffix = ".part-" + std::to_string(getpid());
-    fits_final_ = ctx_.path(plan.dir + study_file_name(plan, "_fits"));
-    fits_part_ = ctx_.path(plan.dir + "." + study_file_name(plan, "_fits") + suffix);
-    study_final_ = ctx_.path(plan.dir + study_file_name(plan, "_study"));
-    study_part_ = ctx_.path(plan.dir + "." + study_file_name(plan, "_study") + suffix);
-    fits_ = std::fopen(fits_part_.c_str(), "w");
-    if (!fits_) input_error("cannot write the fits %s: %s", fits_final_.c_str(), std::strerror(errno));
-    std::fputs(kFitsHeader, fits_);
+    fits_name_ = plan.dir + study_file_name(plan, "_fits");
+    study_name_ = plan.dir + study_file_name(plan, "_study");
+    fits_.create_or_throw(ctx_.path(fits_name_), fits_name_);
+    std::fputs(kFitsHeader, fits_.stream());
 }
 
 std::unique_ptr<ReplicateTask> FitHook::before(long r, Context &ctx) {
@@ -176,7 +156,7 @@ void FitHook::commit(long r, std::string chunk) {
     }
     evaluations_ += fit.evaluations;
     summary_.add(fit);
-    if (std::fputs(chunk.c_str(), fits_) == EOF) input_error("cannot write the fits %s", fits_final_.c_str());
+    std::fputs(chunk.c_str(), fits_.stream()); // checked when the table is committed
 }
 
 void FitHook::end(const BatchReport &report) {
@@ -185,19 +165,17 @@ void FitHook::end(const BatchReport &report) {
         pending_.clear();
         idle_.clear();
     }
-    if (!fits_) return;
+    if (!fits_.open()) return;
     // The tables cover the replicates committed, also when the batch stopped
     // early (as its manifest does).
-    bool ok = std::fflush(fits_) == 0;
-    ok = std::fclose(fits_) == 0 && ok;
-    fits_ = nullptr;
-    if (!ok || std::rename(fits_part_.c_str(), fits_final_.c_str()) != 0) {
-        std::remove(fits_part_.c_str());
-        failed_name_ = fits_final_;
-        return;
-    }
-    if (!write_renamed(study_part_, study_final_, summary_.csv())) {
-        failed_name_ = study_final_;
+    try {
+        fits_.commit();
+        OutputFile study;
+        study.create_or_throw(ctx_.path(study_name_), study_name_);
+        std::fputs(summary_.csv().c_str(), study.stream());
+        study.commit();
+    } catch (const FileError &e) {
+        error_ = e.what();
         return;
     }
     if (report.failed == 0) summary_.print(ctx_.out);

@@ -42,8 +42,9 @@ class FitHook final : public BatchHook {
     void end(const BatchReport &report) override;
 
     // False when a table could not be written (named by failed_name()).
-    bool ok() const { return failed_name_.empty(); }
-    const std::string &failed_name() const { return failed_name_; }
+    bool ok() const { return error_.empty(); }
+    // Why a table could not be written (as a FileError says it).
+    const std::string &error() const { return error_; }
     // Likelihood evaluations of every committed fit.
     long evaluations() const { return evaluations_; }
 
@@ -66,9 +67,9 @@ class FitHook final : public BatchHook {
     std::map<long, FitResult> pending_;                  // fitted, not yet committed
 
     const BatchPlan *plan_ = nullptr;
-    std::FILE *fits_ = nullptr;
-    std::string fits_part_, fits_final_, study_part_, study_final_;
-    std::string failed_name_;
+    OutputFile fits_;
+    std::string fits_name_, study_name_;
+    std::string error_;
     long evaluations_ = 0;
 };
 

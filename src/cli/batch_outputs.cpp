@@ -73,7 +73,7 @@ void BatchCsv::begin(const BatchPlan &plan) {
     final_ = ctx_.path(name_);
     part_ = ctx_.path(plan.dir + "." + plan.batch_file(".csv") + ".part-" + std::to_string(getpid()));
     fd_ = ::open(part_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) input_error("cannot write the data file %s: %s", final_.c_str(), std::strerror(errno));
+    if (fd_ < 0) throw_file_error("create", name_, errno);
 }
 
 std::unique_ptr<ReplicateTask> BatchCsv::before(long r, Context &ctx) {
@@ -103,9 +103,9 @@ void BatchCsv::append(const char *data, std::size_t size) {
                 ::close(fd_);
                 fd_ = -1;
                 std::remove(part_.c_str());
-                failed_ = committed_ > 0;
+                if (committed_ > 0) error_ = file_error_text("write", name_, e);
             }
-            input_error("cannot write the data file %s: %s", final_.c_str(), std::strerror(e));
+            throw_file_error("write", name_, e);
         }
         data += put;
         size -= static_cast<std::size_t>(put);
@@ -156,7 +156,7 @@ void BatchCsv::commit(long, std::string spool) {
             ::close(fd_);
             fd_ = -1;
             std::remove(part_.c_str());
-            failed_ = committed_ > 0;
+            if (committed_ > 0) error_ = file_error_text("write", name_, errno);
         }
         input_error("cannot read back its rows");
     }
@@ -168,15 +168,16 @@ void BatchCsv::commit(long, std::string spool) {
 
 void BatchCsv::end(const BatchReport &) {
     if (fd_ < 0) return;
-    const bool closed = ::close(fd_) == 0;
+    const int closed = ::close(fd_) == 0 ? 0 : errno;
     fd_ = -1;
     if (committed_ == 0) {
         std::remove(part_.c_str());
         return;
     }
-    if (!closed || std::rename(part_.c_str(), final_.c_str()) != 0) {
+    const int e = closed ? closed : std::rename(part_.c_str(), final_.c_str()) == 0 ? 0 : errno;
+    if (e) {
         std::remove(part_.c_str());
-        failed_ = true;
+        error_ = file_error_text("write", name_, e);
         return;
     }
     written_ = true;
@@ -186,7 +187,6 @@ void BatchCsv::end(const BatchReport &) {
 
 void BatchMetadata::end(const BatchReport &report) {
     const BatchPlan &plan = *report.plan;
-    name_ = plan.dir + plan.batch_file(".json");
 
     Json meta = run_metadata(*report.batch, *report.args);
     // Every replicate draws from Philox under the batch's seed, whatever the
@@ -231,7 +231,11 @@ void BatchMetadata::end(const BatchReport &report) {
                  std::string(csv_ ? "the batch CSV" : "its history file") +
                  "), history_lines, sites (frequencies added up), detected_sites (at least one detection), "
                  "naive_occupancy (detected_sites / sites)");
-    failed_ = !write_metadata(ctx_, plan.dir + plan.batch_file(""), meta);
+    try {
+        write_metadata(ctx_, plan.dir + plan.batch_file(""), meta);
+    } catch (const FileError &e) {
+        error_ = e.what();
+    }
 }
 
 } // namespace occusim

@@ -47,8 +47,8 @@ class BatchCsv final : public BatchHook {
     // After end(): whether the file now has its final name, that name (as
     // the outfile gives it, directory included), its rows and their layout.
     bool written() const { return written_; }
-    // Rows were committed but the file could not be completed.
-    bool failed() const { return failed_; }
+    // Rows were committed but the file could not be completed: why ("" otherwise).
+    const std::string &error() const { return error_; }
     const std::string &name() const { return name_; }
     long long rows() const { return rows_; }
     HistoryShape shape() const;
@@ -66,7 +66,7 @@ class BatchCsv final : public BatchHook {
     long long rows_ = 0;
     long committed_ = 0;
     bool written_ = false;
-    bool failed_ = false;
+    std::string error_;
     mutable std::mutex shape_mutex_;
     std::optional<HistoryShape> shape_;
 };
@@ -75,19 +75,18 @@ class BatchMetadata final : public BatchHook {
   public:
     // csv: the batch CSV hook when the batch writes one (its end() must run
     // before this hook's).
-    BatchMetadata(const Context &ctx, const Args &args, const BatchCsv *csv) : ctx_(ctx), args_(args), csv_(csv) {}
+    BatchMetadata(Context &ctx, const Args &args, const BatchCsv *csv) : ctx_(ctx), args_(args), csv_(csv) {}
 
     void end(const BatchReport &report) override;
 
-    bool failed() const { return failed_; }
-    const std::string &name() const { return name_; }
+    // Why the metadata could not be written ("" when it was).
+    const std::string &error() const { return error_; }
 
   private:
-    const Context &ctx_;
+    Context &ctx_;
     const Args &args_;
     const BatchCsv *csv_;
-    std::string name_;
-    bool failed_ = false;
+    std::string error_;
 };
 
 } // namespace occusim

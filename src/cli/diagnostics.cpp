@@ -14,6 +14,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "cli/option_table.hpp"
 #include "cli/options.hpp"
@@ -172,6 +173,26 @@ std::string closest_option(const std::string &name) {
     return best;
 }
 
+// Names the usage text shows that no option reads, with the option that does
+// their job.
+static const char *usage_text_hint(const std::string &name) {
+    static constexpr std::pair<const char *, const char *> kHints[] = {
+        {"lambda", "did you mean 'Lambda'?"},
+        {"2SP", "two species need no switch: give psiA, psiBA and psiBa"},
+        {"MULTISEASON", "two species over several seasons need no switch: give SPS with gamAb, epsAb and the others"},
+        {"p11", "did you mean 'p'?"},
+        {"e", "did you mean 'Ent'?"},
+        {"d", "did you mean 'Dep'?"},
+        {"etaAA", "did you mean 'eta0AA' or 'eta1AA'?"},
+        {"psiAB", "give psiA and psiBA: psiAB = psiA * psiBA"},
+        {"theta'", "did you mean 'th1'?"},
+        {"R", "did you mean 'R0'?"},
+    };
+    for (const auto &[usage_name, hint] : kHints)
+        if (name == usage_name) return hint;
+    return nullptr;
+}
+
 std::vector<std::string> diagnose(const Args &args) {
     return diagnose(parse_command_line(args));
 }
@@ -192,6 +213,10 @@ std::vector<std::string> diagnose(const CommandLine &line) {
                 continue;
             }
             const std::string &shown = name.empty() ? arg : name;
+            if (const char *hint = usage_text_hint(name)) {
+                out.push_back(format("unknown option '%s' is ignored (%s)", shown.c_str(), hint));
+                continue;
+            }
             std::string near = closest_option(name);
             if (near.empty())
                 out.push_back(format("unknown option '%s' is ignored", shown.c_str()));

@@ -30,12 +30,17 @@ void open_history_file(Context &ctx) {
     ctx.history_opened = true;
 }
 
+// The second stream never receives a line: "occusim.pao" is created (or
+// emptied) here, at once, and the stream keeps nothing. When it is also the
+// history file, the history takes the name later, when it is complete.
 void open_second_stream(Context &ctx) {
     ctx.fp = ctx.open("occusim.pao", "w");
     if (!ctx.fp) {
         ctx.write_error_file("2)error opening %s\n", "occusim.pao");
         finish(1);
     }
+    ctx.close(ctx.fp);
+    ctx.fp = open_null_stream();
 }
 
 // Base-4 count table of the default and false-positive paths (3 * 4^nper

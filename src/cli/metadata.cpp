@@ -141,28 +141,24 @@ void add_file(Json &meta, const std::string &name, const std::string &format, co
     meta["files"].push_back(Json{{"name", name}, {"format", format}, {"contents", contents}});
 }
 
-bool write_metadata(const Context &ctx, const std::string &stem, const Json &meta) {
-    const std::string name = stem + ".json", part = name + ".part";
-    std::FILE *f = ctx.open(part, "wb");
-    if (!f) return false;
+void write_metadata(Context &ctx, const std::string &stem, const Json &meta) {
+    const std::string name = stem + ".json";
     // Arguments are bytes from the command line, not always UTF-8: invalid
     // sequences are written as U+FFFD instead of failing the whole run.
-    const std::string text = meta.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = (std::fclose(f) == 0) && ok;
-    if (ok && std::rename(ctx.path(part).c_str(), ctx.path(name).c_str()) == 0) return true;
-    std::error_code ec;
-    std::filesystem::remove(ctx.path(part), ec);
-    return false;
+    ctx.write_file(name, meta.dump(2, ' ', false, Json::error_handler_t::replace) + "\n");
 }
 
 int write_csv_metadata(Context &ctx, const Args &args, const CsvRun &csv) {
     Json meta = run_metadata(ctx, args);
     add_csv_file(meta, csv.csv_name(), csv.writer()->shape(), csv.writer()->rows());
-    if (write_metadata(ctx, csv.stem(), meta)) return 0;
-    std::fflush(ctx.out);
-    std::fprintf(ctx.err, "occusim8: cannot write the run metadata %s.json\n", csv.stem().c_str());
-    return 1;
+    try {
+        write_metadata(ctx, csv.stem(), meta);
+    } catch (const FileError &e) {
+        std::fflush(ctx.out);
+        std::fprintf(ctx.err, "occusim8: %s\n", e.what());
+        return 1;
+    }
+    return 0;
 }
 
 } // namespace occusim

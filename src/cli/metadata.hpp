@@ -33,9 +33,9 @@ void add_csv_file(Json &meta, const std::string &name, const HistoryShape &shape
 // Adds any other file with a free description of its contents.
 void add_file(Json &meta, const std::string &name, const std::string &format, const std::string &contents);
 
-// Writes meta to "<stem>.json" (under a part name first, so that no partial
-// file takes the name). False when it cannot be written.
-bool write_metadata(const Context &ctx, const std::string &stem, const Json &meta);
+// Writes meta to "<stem>.json" as a file of the context; FileError when it
+// cannot be written.
+void write_metadata(Context &ctx, const std::string &stem, const Json &meta);
 
 // The end of a single FORMAT=csv run: the document for the CSV just completed.
 // Returns the run's status (1, with a message on ctx.err, when the file cannot

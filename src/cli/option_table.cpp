@@ -140,11 +140,12 @@ const OptionRow kRows[] = {
          c.determ = 0;
          std::fprintf(c.out, "asdf\n");
      }},
-    {{"QUIET"}, false, V, E, Family::Run, false, "", "little console output (any argument containing QUIET or quiet)",
+    {{"QUIET"}, false, V, E, Family::Run, false, "",
+     "no ARG[i] or seed lines; the echo stays (any argument containing QUIET or quiet)",
      [](Context &c, const Argument &) { c.QUIET = 1; }},
     {{"REMOVAL"}, false, V, E, Family::Single, false, "", "removal design: surveys after the first detection show - (not surveyed)",
      [](Context &c, const Argument &) { c.REMOVAL = 1; }},
-    {{"HET"}, false, V, E, Family::Heterogeneity, false, "", "two-group mixture of detection probabilities",
+    {{"HET"}, false, V, E, Family::Heterogeneity, false, "", "two-group mixture of detection probabilities (p in the first group, pB in the second)",
      [](Context &c, const Argument &) { c.HET = 1; }},
     {{"LIST"}, false, V, E, Family::Run, false, "", "list the histories on the console",
      [](Context &c, const Argument &) { c.LIST = 1; }},
@@ -340,7 +341,7 @@ const OptionRow kRows[] = {
          if (c.TWOSP <= 0) c.TWOSP = 1;
      }},
     {{"pB"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...",
-     "detection of B where B alone is present (integrated model: in area B)",
+     "detection of B where B alone is present (integrated model: in area B; mixture: of the second group)",
      [](Context &c, const Argument &a) { echo_vec(c, a, c.pB); }},
     {{"rA", "r", "c"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...",
      "detection of A where both species are present",

@@ -12,6 +12,7 @@
 #include "cli/help.hpp"
 #include "core/count_setup.hpp"
 #include "core/errors.hpp"
+#include "core/output_file.hpp"
 #include "core/seasons.hpp"
 #include "cli/metadata.hpp"
 #include "cli/options.hpp"
@@ -78,17 +79,35 @@ namespace {
     dispatch(ctx, args);
 }
 
+// Closes the streams a successful run left open; 1 when one of them fails.
+int commit_streams(Context &ctx) {
+    try {
+        ctx.close_streams();
+    } catch (const FileError &e) {
+        std::fflush(ctx.out);
+        std::fprintf(ctx.err, "occusim8: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int execute(Context &ctx, const Args &args) {
     ctx.rng.prompt_in = ctx.in;
     ctx.rng.prompt_out = ctx.out;
     int status;
+    bool write_failed = false;
     CsvRun csv;
     try {
         run(ctx, args, csv);
     } catch (const RunFinished &f) {
         status = f.status;
+    } catch (const FileError &e) {
+        std::fflush(ctx.out);
+        std::fprintf(ctx.err, "occusim8: %s\n", e.what());
+        status = 1;
+        write_failed = true;
     } catch (const InputError &e) {
         std::fflush(ctx.out);
         std::fprintf(ctx.err, "occusim8: %s\n", e.what());
@@ -104,15 +123,36 @@ int execute(Context &ctx, const Args &args) {
         std::fprintf(ctx.err, "occusim8: %s\n", e.what());
         status = 1;
     }
-    ctx.close_streams();
-    // A run that failed after opening its history file leaves it empty rather
-    // than half-written.
-    if (status != 0 && ctx.history_opened && !ctx.history_written) {
-        if (std::FILE *f = ctx.open(ctx.outfile, "w")) std::fclose(f);
+    // Files still open are whole only when the run succeeded: they are
+    // committed then, and removed otherwise.
+    if (status == 0 && commit_streams(ctx) != 0) {
+        status = 1;
+        write_failed = true;
     }
     if (csv.active()) {
         status = csv.end(ctx, status);
         if (status == 0) status = write_csv_metadata(ctx, args, csv);
+    }
+    if (status != 0) {
+        ctx.discard_streams();
+        // A history file the failed run had begun is never left half-made:
+        // after a failed write none remains under its name, after any other
+        // failure it is left empty.
+        if (ctx.history_opened && !ctx.history_written) {
+            if (write_failed) {
+                if (ctx.memory)
+                    ctx.memory->files.erase(ctx.outfile);
+                else
+                    remove_regular_file(ctx.path(ctx.outfile));
+            } else {
+                try {
+                    std::FILE *f = ctx.create(ctx.outfile);
+                    ctx.close(f);
+                } catch (const FileError &) {
+                    // nothing can be left there at all
+                }
+            }
+        }
     }
     // The design evaluation follows the run's usual output.
     if (status == 0 && ctx.DESIGN) status = report_design(ctx, args, read_command_line);

@@ -42,7 +42,7 @@ const Vec &StateTables::zeros() {
 }
 
 Context::~Context() {
-    close_streams();
+    discard_streams();
 }
 
 void Context::set_vector_defaults() {
@@ -102,8 +102,17 @@ std::FILE *open_null_stream() {
     return open_cursor(nullptr, "w");
 }
 
-std::FILE *Context::open(const std::string &name, const char *mode) const {
-    if (!memory) return std::fopen(path(name).c_str(), mode);
+std::FILE *Context::open(const std::string &name, const char *mode) {
+    if (!memory && mode[0] != 'w') return std::fopen(path(name).c_str(), mode);
+    if (!memory) {
+        try {
+            return create(name);
+        } catch (const FileError &e) {
+            std::fflush(out);
+            std::fprintf(err, "occusim8: %s\n", e.what());
+            return nullptr;
+        }
+    }
     if (mode[0] == 'r') {
         auto it = memory->files.find(name);
         return it == memory->files.end() ? nullptr : open_cursor(&it->second, "r");
@@ -113,6 +122,20 @@ std::FILE *Context::open(const std::string &name, const char *mode) const {
     return open_cursor(&text, "w");
 }
 
+std::FILE *Context::create(const std::string &name) {
+    if (memory) return open(name, "w");
+    auto file = std::make_unique<OutputFile>();
+    file->create_or_throw(path(name), name);
+    writing.push_back(std::move(file));
+    return writing.back()->stream();
+}
+
+void Context::write_file(const std::string &name, std::string_view text) {
+    std::FILE *f = create(name);
+    std::fwrite(text.data(), 1, text.size(), f);
+    close(f);
+}
+
 void Context::write_error_file(const char *fmt, ...) {
     fp3 = open("occusim.err", "w");
     if (!fp3) return;
@@ -120,15 +143,41 @@ void Context::write_error_file(const char *fmt, ...) {
     va_start(ap, fmt);
     std::vfprintf(fp3, fmt, ap);
     va_end(ap);
-    std::fclose(fp3);
-    fp3 = nullptr;
+    close(fp3);
+}
+
+void Context::close(std::FILE *&f) {
+    if (!f) return;
+    std::FILE *stream = f;
+    f = nullptr;
+    auto it = std::find_if(writing.begin(), writing.end(), [&](const auto &w) { return w->stream() == stream; });
+    if (it == writing.end()) {
+        std::fclose(stream);
+        return;
+    }
+    std::unique_ptr<OutputFile> file = std::move(*it);
+    writing.erase(it);
+    try {
+        file->commit();
+    } catch (const FileError &) {
+        // A history file that failed is not complete, whatever its writer said.
+        if (&f == &fp2) history_written = false;
+        throw;
+    }
 }
 
 void Context::close_streams() {
+    for (std::FILE **f : {&fp, &fp2, &fp3}) close(*f);
+}
+
+void Context::discard_streams() noexcept {
     for (std::FILE **f : {&fp, &fp2, &fp3}) {
-        if (*f) std::fclose(*f);
+        const bool output =
+            std::any_of(writing.begin(), writing.end(), [&](const auto &w) { return w->stream() == *f; });
+        if (*f && !output) std::fclose(*f);
         *f = nullptr;
     }
+    writing.clear(); // each removes its unfinished file
 }
 
 void Context::simulate_instead(bool by_site) {

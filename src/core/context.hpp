@@ -14,6 +14,7 @@
 
 #include "core/arguments.hpp"
 #include "core/count_table.hpp"
+#include "core/output_file.hpp"
 #include "core/rngs.hpp"
 
 namespace occusim {
@@ -164,12 +165,25 @@ struct Context {
     // the silent re-reads of a command line that was checked once already.
     bool advise = true;
 
-    // Opens a file named relative to the working directory of the run.
-    std::FILE *open(const std::string &name, const char *mode) const;
+    // Opens a file named relative to the working directory of the run. A file
+    // opened for writing is an OutputFile: it takes its name at close(), and
+    // one that cannot be created is reported on the error stream (nullptr).
+    std::FILE *open(const std::string &name, const char *mode);
+    // Opens a file for writing as open() does; one that cannot be created
+    // throws FileError instead.
+    std::FILE *create(const std::string &name);
+    // Writes a whole file of the given text (FileError when it cannot).
+    void write_file(const std::string &name, std::string_view text);
     std::string path(const std::string &name) const;
+    // Closes a stream of open(); a written file is checked and committed
+    // (FileError when any of it failed).
+    void close(std::FILE *&f);
     // Writes one line into a freshly created "occusim.err".
     void write_error_file(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+    // Closes fp, fp2 and fp3 as close() does.
     void close_streams();
+    // Closes every stream of a failed run; files being written are removed.
+    void discard_streams() noexcept;
 
     // ---- output streams of the run ----
     std::FILE *fp = nullptr;  // second stream, always on "occusim.pao"
@@ -178,6 +192,9 @@ struct Context {
     std::string outfile = "occusim.pao";
     bool history_opened = false;  // outfile was opened for writing by this run
     bool history_written = false; // set once a history file has been completed
+
+    // Files opened for writing and not yet closed.
+    std::vector<std::unique_ptr<OutputFile>> writing;
 
     // ---- run scalars ----
     int determ = 1;

@@ -189,18 +189,14 @@ bool CsvWriter::finish(int surveys) {
 
 // ---- the files of a FORMAT=csv run ----
 
-CsvRun::~CsvRun() {
-    if (file_) std::fclose(file_);
-}
+CsvRun::~CsvRun() = default;
 
 void CsvRun::start(Context &ctx) {
     history_name_ = ctx.outfile;
     stem_ = file_stem(ctx.outfile);
     csv_name_ = stem_ + ".csv";
-    part_name_ = csv_name_ + ".part";
     scratch_name_ = ctx.outfile + ".scratch";
-    file_ = ctx.open(part_name_, "wb");
-    if (!file_) input_error("cannot create the data file %s", csv_name_.c_str());
+    file_ = ctx.create(csv_name_);
     writer_ = std::make_unique<CsvWriter>(file_);
     ctx.attach_sink(writer_.get());
     ctx.outfile = scratch_name_;
@@ -209,9 +205,6 @@ void CsvRun::start(Context &ctx) {
 int CsvRun::end(Context &ctx, int status) {
     if (!writer_) return status;
     ctx.sink = nullptr;
-    bool ok = status == 0 && writer_->finish(ctx.nper);
-    bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
     std::error_code ec;
     namespace fs = std::filesystem;
     fs::remove(ctx.path(scratch_name_), ec);
@@ -220,13 +213,17 @@ int CsvRun::end(Context &ctx, int status) {
     const fs::path hist = ctx.path(history_name_), second = ctx.path("occusim.pao");
     if (fs::exists(second, ec) && fs::equivalent(hist, second, ec) && fs::file_size(second, ec) == 0)
         fs::remove(second, ec);
-    if (ok && closed && std::rename(ctx.path(part_name_).c_str(), ctx.path(csv_name_).c_str()) == 0)
-        return status;
-    fs::remove(ctx.path(part_name_), ec);
+    // A failed run leaves the CSV to the context, which removes it.
     if (status != 0) return status;
-    std::fflush(ctx.out);
-    std::fprintf(ctx.err, "occusim8: error writing the data file %s\n", csv_name_.c_str());
-    return 1;
+    writer_->finish(ctx.nper);
+    try {
+        ctx.close(file_);
+    } catch (const FileError &e) {
+        std::fflush(ctx.out);
+        std::fprintf(ctx.err, "occusim8: %s\n", e.what());
+        return 1;
+    }
+    return status;
 }
 
 } // namespace occusim

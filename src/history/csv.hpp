@@ -81,8 +81,9 @@ class CsvRun {
     // Opens the CSV, points ctx.outfile at the scratch name and installs the
     // writer as the run's sink. A CSV that cannot be created ends the run.
     void start(Context &ctx);
-    // Completes (status 0) or discards the CSV and removes the scratch file;
-    // returns the run's final status (1 when the CSV could not be completed).
+    // Completes the CSV (status 0) and removes the scratch file; returns the
+    // run's final status (1 when the CSV could not be written). A failed run's
+    // CSV is removed with the context's other unfinished files.
     int end(Context &ctx, int status);
 
     bool active() const { return writer_ != nullptr; }
@@ -92,8 +93,8 @@ class CsvRun {
     const CsvWriter *writer() const { return writer_.get(); }
 
   private:
-    std::string stem_, csv_name_, part_name_, history_name_, scratch_name_;
-    std::FILE *file_ = nullptr;
+    std::string stem_, csv_name_, history_name_, scratch_name_;
+    std::FILE *file_ = nullptr; // a stream of the context, which owns it
     std::unique_ptr<CsvWriter> writer_;
 };
 

@@ -92,10 +92,7 @@ void close_group(Context &ctx, std::string &out, std::string_view history, doubl
 
 void smrz_pao(Context &ctx, int frqcol) {
     // The writer has finished the temporary file; make sure it is flushed.
-    if (ctx.fp2) {
-        std::fclose(ctx.fp2);
-        ctx.fp2 = nullptr;
-    }
+    ctx.close(ctx.fp2);
     const std::string text = load_temp_file(ctx);
     std::vector<std::string_view> lines = split_lines(text);
     const int nlines = static_cast<int>(lines.size());
@@ -140,8 +137,7 @@ void smrz_pao(Context &ctx, int frqcol) {
         std::fprintf(ctx.fp2, ",%d", ctx.SRVYPERSEASN[k]);
     std::fputs(kClosingText, ctx.fp2);
     ctx.history_written = true;
-    std::fclose(ctx.fp2);
-    ctx.fp2 = nullptr;
+    ctx.close(ctx.fp2);
 }
 
 } // namespace occusim

@@ -81,11 +81,8 @@ long long rounded(double v) {
 
 void close_history(Context &ctx, bool fp2_first) {
     ctx.history_written = true;
-    std::FILE *first = fp2_first ? ctx.fp2 : ctx.fp;
-    std::FILE *second = fp2_first ? ctx.fp : ctx.fp2;
-    if (first) std::fclose(first);
-    if (second) std::fclose(second);
-    ctx.fp = ctx.fp2 = nullptr;
+    ctx.close(fp2_first ? ctx.fp2 : ctx.fp);
+    ctx.close(fp2_first ? ctx.fp : ctx.fp2);
 }
 
 // First line of the history file: the number of lines that follow (the

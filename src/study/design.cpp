@@ -203,12 +203,11 @@ int report_design(Context &ctx, const Args &args, const Preparer &prepare) {
     print_design(ctx.out, rows);
     const std::string name = output_stem(ctx.outfile) + "_design.csv";
     const std::string text = design_csv(rows);
-    std::FILE *f = ctx.open(name, "w");
-    bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    if (f && std::fclose(f) != 0) ok = false;
-    if (!ok) {
+    try {
+        ctx.write_file(name, text);
+    } catch (const FileError &e) {
         std::fflush(ctx.out);
-        std::fprintf(ctx.err, "occusim8: cannot write %s\n", name.c_str());
+        std::fprintf(ctx.err, "occusim8: %s\n", e.what());
         return 1;
     }
     return 0;

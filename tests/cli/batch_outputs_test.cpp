@@ -247,8 +247,8 @@ TEST(BatchOutputs, FailedBatchKeepsTheRowsOfTheReplicatesBeforeIt) {
         EXPECT_EQ(rep.failed, 5);
         EXPECT_EQ(rep.completed, 4);
         EXPECT_TRUE(csv.written());
-        EXPECT_FALSE(csv.failed());
-        EXPECT_FALSE(metadata.failed());
+        EXPECT_EQ(csv.error(), "");
+        EXPECT_EQ(metadata.error(), "");
 
         // Exactly replicates 1-4, as the whole batch has them; nothing else.
         const auto files = files_of(dir.path);

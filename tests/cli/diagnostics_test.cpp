@@ -46,6 +46,14 @@ TEST(Diagnostics, UnknownNamesWithAndWithoutTheClosestKnownName) {
               Lines{"argument 'psi=" + value + "x': '" + value + "x' is not a number (read as inf)"});
 }
 
+TEST(Diagnostics, NamesOfTheUsageTextPointToTheOptionsThatDoTheirJob) {
+    EXPECT_EQ(warnings({"lambda=2", "e=.2", "theta'=.5", "2SP"}),
+              (Lines{"unknown option 'lambda' is ignored (did you mean 'Lambda'?)",
+                     "unknown option 'e' is ignored (did you mean 'Ent'?)",
+                     "unknown option 'theta'' is ignored (did you mean 'th1'?)",
+                     "unknown option '2SP' is ignored (two species need no switch: give psiA, psiBA and psiBa)"}));
+}
+
 TEST(Diagnostics, EditDistanceAndTiesGoToTheRowThatAppliesFirst) {
     EXPECT_EQ(occusim::edit_distance("", "abc"), 3);
     EXPECT_EQ(occusim::edit_distance("psi", "pis"), 2);

@@ -110,7 +110,7 @@ TEST(RunMetadata, BatchDocumentWithItsOwnFiles) {
     occusim::add_file(meta, "b_replicates.csv", "csv", "one row per replicate");
     TempDir dir;
     ctx.workdir = dir.path;
-    ASSERT_TRUE(occusim::write_metadata(ctx, "b", meta));
+    ASSERT_NO_THROW(occusim::write_metadata(ctx, "b", meta));
     json back = json::parse(read_file(dir.path + "/b.json"));
     EXPECT_EQ(back["files"][0]["columns"][0]["name"], "rep");
     EXPECT_EQ(back["files"][0]["columns"].size(), 4u); // rep, y1, y2, freq

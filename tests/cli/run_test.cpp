@@ -2,14 +2,21 @@
 // output, the history file and the exit status.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "cli/run.hpp"
 #include "support/cli.hpp"
 
+using occusim::Args;
 using occusim::testing::blocking;
 using occusim::testing::run_cli;
+using occusim::testing::with;
 
 namespace {
 
@@ -140,20 +147,77 @@ TEST(DriverDispatch, TwoSpeciesRunsMarkMissingSurveysByTheDetectionOfA) {
     EXPECT_EQ(r.pao(), "2\t2\n0\t.\t50.000000\n1\t.\t50.000000\n0\n0\n1,1\nsimulated data from occusim8\n");
 }
 
-TEST(DriverFiles, UnopenableHistoryFileIsReportedOnlyInTheErrorFile) {
+TEST(DriverFiles, UnopenableHistoryFileIsNamedOnStandardErrorAndRecordedInTheErrorFile) {
     auto r = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "outfile=no/such/dir/x.pao"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.file("occusim.err"), "1)error opening occusim.pao\n");
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "occusim8: error: cannot create 'no/such/dir/x.pao': No such file or directory\n");
     EXPECT_EQ(r.out.find("error"), std::string::npos);
 }
 
-TEST(DriverFiles, UnopenableSecondStreamIsReportedOnlyInTheErrorFile) {
+TEST(DriverFiles, UnopenableSecondStreamIsNamedOnStandardErrorAndRecordedInTheErrorFile) {
     auto r = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "outfile=x.pao"}, "", blocking("occusim.pao"));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.file("occusim.err"), "2)error opening occusim.pao\n");
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "occusim8: error: cannot create 'occusim.pao': Is a directory\n");
     EXPECT_EQ(r.file("x.pao"), "");
+}
+
+// A write that fails (a full disk: /dev/full, directly or through a link
+// under the file's name, fails every write) is an error naming the file,
+// status 1, and no part file remains.
+TEST(DriverFiles, WriteFailuresStopTheRunWithOneLineNamingTheFile) {
+    auto full = [](std::vector<std::string> names) -> occusim::testing::Setup {
+        return [names](const std::string &dir) {
+            for (const auto &n : names) std::filesystem::create_symlink("/dev/full", dir + "/" + n);
+        };
+    };
+    const Args base{"T=3", "N=100", "psi=.5", "p=.4", "QUIET"};
+    const struct {
+        Args args;
+        std::vector<std::string> full_files;
+        const char *file; // the one named by the error
+    } cases[] = {
+        {with(base, {"outfile=/dev/full"}), {}, "/dev/full"},
+        {with(base, {"STOCH", "SEED=1", "outfile=/dev/full"}), {}, "/dev/full"},
+        {with(base, {"SIMTYPE=2", "SEED=1", "outfile=/dev/full"}), {}, "/dev/full"},
+        {with(base, {"DESIGN", "outfile=/dev/full"}), {}, "/dev/full"},
+        {{"T=2", "N=100", "MULTISTATE", "psi0=.6", "R0=.4", "p1=.5", "p2=.7", "dlta=.6", "SIMTYPE=2", "SEED=1", "QUIET"},
+         {"occusim.tmp"}, "occusim.tmp"},
+        {with(base, {"DESIGN"}), {"occusim_design.csv"}, "occusim_design.csv"},
+        {with(base, {"FORMAT=csv"}), {"occusim.csv"}, "occusim.csv"},
+        {with(base, {"FORMAT=csv"}), {"occusim.json"}, "occusim.json"},
+        {with(base, {"STOCH", "SEED=1", "REPS=2", "THREADS=1"}), {"occusim_replicates.csv"},
+         "occusim_replicates.csv"},
+        {with(base, {"STOCH", "SEED=1", "REPS=2", "THREADS=1"}), {"occusim.json"}, "occusim.json"},
+        {with(base, {"STOCH", "SEED=1", "REPS=2", "THREADS=1", "FIT"}), {"occusim_fits.csv"}, "occusim_fits.csv"},
+    };
+    for (const auto &c : cases) {
+        auto r = run_cli(c.args, "", full(c.full_files));
+        SCOPED_TRACE(r.out);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, std::string("occusim8: error: cannot write '") + c.file + "': No space left on device\n");
+        for (const auto &e : std::filesystem::directory_iterator(r.dir))
+            EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
+    }
+}
+
+// On a regular file the write fails part-way (here at a file size limit):
+// neither the part nor anything under the final name remains.
+TEST(DriverFiles, AHistoryFileCutShortIsRemoved) {
+    struct rlimit old;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto *previous = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    auto r = run_cli({"T=8", "N=100", "psi=.5", "p=.4", "QUIET", "outfile=run.pao"});
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "occusim8: error: cannot write 'run.pao': File too large\n");
+    EXPECT_FALSE(r.exists("run.pao"));
+    EXPECT_FALSE(r.exists("run.pao.part"));
 }
 
 TEST(DriverFiles, OutfileGetsTheHistoryAndOccusimPaoStaysEmpty) {

@@ -48,8 +48,7 @@ void report_site_line(Context &ctx, const std::string &line) {
     if (ctx.fp2) {
         std::fprintf(ctx.fp2, "0\n0\n%d\nasdf\n", T);
         ctx.history_written = true;
-        std::fclose(ctx.fp2);
-        ctx.fp2 = nullptr;
+        ctx.close(ctx.fp2);
     }
     std::fprintf(ctx.out, "occusim8 exiting...\n");
     finish(0);

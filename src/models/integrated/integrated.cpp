@@ -209,10 +209,8 @@ void report_lines(Context &ctx, std::FILE *tmp, int T) {
 
 // Header, the temporary file's lines unchanged, and the season trailer.
 [[noreturn]] void copy_into_history_file(Context &ctx, int T) {
-    std::fclose(ctx.fp);
-    ctx.fp = nullptr;
-    std::fclose(ctx.fp2);
-    ctx.fp2 = nullptr;
+    ctx.close(ctx.fp);
+    ctx.close(ctx.fp2);
     std::FILE *tmp = ctx.open("occusim.tmp", "r");
     if (!tmp) {
         ctx.write_error_file("error reopening occusim.tmp\n");

@@ -35,8 +35,7 @@ std::FILE *open_for_writing(Context &ctx, const char *name) {
 }
 
 void summarise_ms_histories(Context &ctx, int T, const char *farewell, MsTally *tally) {
-    std::fclose(ctx.fp2);
-    ctx.fp2 = nullptr;
+    ctx.close(ctx.fp2);
     if (!tally || !tally->summarise(T)) smrz_pao(ctx, 2 * T);
     std::fprintf(ctx.out, "%s", farewell);
     finish(0);
@@ -208,8 +207,7 @@ bool MsTally::summarise(int T) {
         std::fprintf(ctx_.fp2, ",%d", ctx_.SRVYPERSEASN[k]);
     std::fputs(kClosingText, ctx_.fp2);
     ctx_.history_written = true;
-    std::fclose(ctx_.fp2);
-    ctx_.fp2 = nullptr;
+    ctx_.close(ctx_.fp2);
     return true;
 }
 

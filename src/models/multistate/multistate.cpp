@@ -241,7 +241,8 @@ void do_multistate_sim(Context &ctx, double N) {
     print_row(ctx, "\np2    :", ctx.pMS[0][2], 0, T);
     std::fprintf(ctx.out, "\n");
 
-    std::fclose(open_for_writing(ctx, "occusim.inp"));
+    std::FILE *inp = open_for_writing(ctx, "occusim.inp");
+    ctx.close(inp);
     ctx.fp2 = open_for_writing(ctx, "occusim.tmp");
 
     if (ctx.SIMTYPE == 2) {

@@ -121,6 +121,9 @@ struct DetectionCovariates {
     // Copies covariate k's lines into the history file.
     void copy_lines(int k, std::FILE *f) const {
         std::FILE *src = lines[k].get();
+        // Lines still buffered must reach the file before it is read back.
+        if (std::fflush(src) != 0 || std::ferror(src))
+            input_error("NPCOVS=%d: cannot keep the detection covariate values (temporary file full)", K);
         std::rewind(src);
         char chunk[65536];
         std::size_t got;
@@ -257,10 +260,8 @@ void caphis_by_indiv(Context &ctx, double n) {
     write_trailer(ctx, nsites, dc);
 
     ctx.history_written = true;
-    std::fclose(ctx.fp2);
-    ctx.fp2 = nullptr;
-    if (ctx.fp) std::fclose(ctx.fp);
-    ctx.fp = nullptr;
+    ctx.close(ctx.fp2);
+    ctx.close(ctx.fp);
     finish(0);
 }
 

@@ -159,8 +159,7 @@ void echo_block(Context &ctx, const Block &b) {
     for (int s = 1; s < ctx.nseasns; s++) std::fprintf(f, ",%d", ctx.SRVYPERSEASN[s]);
     std::fputs(";1\nsimulated data\n", f);
     ctx.history_written = true;
-    std::fclose(f);
-    ctx.fp2 = nullptr;
+    ctx.close(ctx.fp2);
     finish(0);
 }
 

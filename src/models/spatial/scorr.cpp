@@ -307,7 +307,7 @@ void caphis_multi_season_scorr_by_ind(Context &ctx, int n) {
     if (T > kMaxSiteSurveys)
         input_error("site-by-site spatial simulation handles at most %d surveys (T=%d)", kMaxSiteSurveys, T);
 
-    if (ctx.fp2) std::fclose(ctx.fp2);
+    ctx.close(ctx.fp2);
     ctx.fp2 = ctx.open("occusim.tmp", "w");
     if (!ctx.fp2) input_error("cannot open the temporary history file occusim.tmp for writing");
 
@@ -334,10 +334,8 @@ void caphis_multi_season_scorr_by_ind(Context &ctx, int n) {
         }
         std::fwrite(line.data(), 1, line.size(), ctx.fp2);
     }
-    std::fclose(ctx.fp2);
-    ctx.fp2 = nullptr;
-    if (ctx.fp) std::fclose(ctx.fp);
-    ctx.fp = nullptr;
+    ctx.close(ctx.fp2);
+    ctx.close(ctx.fp);
     smrz_pao(ctx, 0);
     finish(0);
 }

@@ -141,8 +141,7 @@ void write_merged(StagRun &run, int L) {
     std::fprintf(ctx.fp2, "0\n0\n%d\n", L);
     std::fprintf(ctx.fp2, "simulated data from occusim6-stag-entry\n");
     ctx.history_written = true;
-    std::fclose(ctx.fp2);
-    ctx.fp2 = nullptr;
+    ctx.close(ctx.fp2);
 }
 
 void stag_cap(StagRun &run, int k, std::int64_t code, int entered, int departed, int occupied, double x);
@@ -298,8 +297,7 @@ void rewrite_stag_listing(Context &ctx, const std::string &outfile, int T, int L
         finish(1);
     }
     Merged m = merge_listing(ctx.fp2, ctx.nout, T);
-    std::fclose(ctx.fp2);
-    ctx.fp2 = nullptr;
+    ctx.close(ctx.fp2);
     ctx.fp2 = ctx.open(outfile, "w");
     if (!ctx.fp2) {
         ctx.write_error_file("error reopening %s for rewriting\n", outfile.c_str());
@@ -318,8 +316,7 @@ void rewrite_stag_listing(Context &ctx, const std::string &outfile, int T, int L
     std::fprintf(ctx.fp2, "0\n0\n%d\n", L);
     std::fprintf(ctx.fp2, "simulated data from occusim6-stag-entry\n");
     ctx.history_written = true;
-    std::fclose(ctx.fp2);
-    ctx.fp2 = nullptr;
+    ctx.close(ctx.fp2);
 }
 
 void do_stag_entry_model_sim(Context &ctx, const Args &, const std::string &outfile) {
@@ -376,8 +373,7 @@ void do_stag_entry_model_sim(Context &ctx, const Args &, const std::string &outf
         for (int k = 0; k < T; k++)
             if (ctx.pa[k] <= 0 && ctx.P0MISS > 0) zeros[k] = '.';
         prntcap(run, zeros.c_str(), never);
-        std::fclose(ctx.fp2);
-        ctx.fp2 = nullptr;
+        ctx.close(ctx.fp2);
         std::fprintf(ctx.out, "==============\nOUTFILE=%s\n", outfile.c_str());
         std::fprintf(ctx.out, "NSITES=%d NSRVYS=%d\n", ctx.nout, T);
         rewrite_stag_listing(ctx, outfile, T, L);

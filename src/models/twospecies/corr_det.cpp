@@ -303,9 +303,8 @@ void simulate_sites(Context &ctx) {
 
     // The history file is written afresh under its name; the second stream is
     // not used on this path.
-    if (ctx.fp) std::fclose(ctx.fp);
-    ctx.fp = nullptr;
-    if (ctx.fp2) std::fclose(ctx.fp2);
+    ctx.close(ctx.fp);
+    ctx.close(ctx.fp2);
     ctx.fp2 = ctx.open(ctx.outfile, "w");
     if (!ctx.fp2) {
         ctx.write_error_file("1)error opening occusim.pao\n");
@@ -330,8 +329,7 @@ void simulate_sites(Context &ctx) {
     std::fprintf(ctx.fp2, "0\n0\n%d", ctx.num_srvys);
     std::fprintf(ctx.fp2, "\nsimulated data from occusim8\n");
     ctx.history_written = true;
-    std::fclose(ctx.fp2);
-    ctx.fp2 = nullptr;
+    ctx.close(ctx.fp2);
     print_occupancy_counts(ctx.out, o);
     std::fprintf(ctx.out, "end of program\n");
 }

@@ -203,8 +203,7 @@ void simulate_sites(Context &ctx) {
         std::fwrite(line.data(), 1, line.size(), ctx.fp2);
     }
     write_site_trailer(ctx, ctx.fp2);
-    if (ctx.fp) std::fclose(ctx.fp);
-    ctx.fp = nullptr;
+    ctx.close(ctx.fp);
     std::fprintf(ctx.out, "nchk=%d %d\n", 0, 0);
 }
 

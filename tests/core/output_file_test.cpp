@@ -1,0 +1,116 @@
+// Output files: a file takes its final name only whole, a failure at any
+// write, flush, close or rename is an error naming the file and the system's
+// reason, and nothing unfinished stays under the final name.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "core/output_file.hpp"
+#include "support/cli.hpp"
+
+namespace fs = std::filesystem;
+using occusim::FileError;
+using occusim::OutputFile;
+using occusim::testing::read_file;
+using occusim::testing::TempDir;
+
+namespace {
+
+std::size_t entries(const std::string &dir) {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+
+TEST(OutputFile, TakesItsNameOnlyWhenCommittedAndWhole) {
+    TempDir d;
+    const std::string path = d.path + "/run.pao";
+    {
+        OutputFile f;
+        ASSERT_TRUE(f.create(path, "run.pao"));
+        std::fputs("8\t3\n", f.stream());
+        EXPECT_FALSE(fs::exists(path));
+        f.commit();
+    }
+    EXPECT_EQ(read_file(path), "8\t3\n");
+    EXPECT_EQ(entries(d.path), 1u);
+
+    // Discarded (or dropped unfinished): the part goes, the old file stays.
+    {
+        OutputFile f;
+        ASSERT_TRUE(f.create(path, "run.pao"));
+        std::fputs("half", f.stream());
+    }
+    EXPECT_EQ(read_file(path), "8\t3\n");
+    EXPECT_EQ(entries(d.path), 1u);
+
+    // Two files bound for one name do not share a part; the last one committed holds it.
+    OutputFile a, b;
+    ASSERT_TRUE(a.create(path, "run.pao"));
+    ASSERT_TRUE(b.create(path, "run.pao"));
+    std::fputs("a", a.stream());
+    std::fputs("b", b.stream());
+    b.commit();
+    a.commit();
+    EXPECT_EQ(read_file(path), "a");
+    EXPECT_EQ(entries(d.path), 1u);
+}
+
+TEST(OutputFile, FailuresNameTheFileAndLeaveNothingUnderIt) {
+    TempDir d;
+    const struct {
+        const char *what;
+        std::string path;
+        std::function<void()> before_commit;
+        const char *error;
+    } cases[] = {
+        {"every write fails", "/dev/full", [] {}, "error: cannot write 'x': No space left on device"},
+        {"the directory goes", d.path + "/gone/x", [&] { fs::remove_all(d.path + "/gone"); },
+         "error: cannot write 'x': No such file or directory"},
+    };
+    fs::create_directory(d.path + "/gone");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        OutputFile f;
+        ASSERT_TRUE(f.create(c.path, "x"));
+        std::fputs("0\t1\t2.500000\n", f.stream());
+        c.before_commit();
+        try {
+            f.commit();
+            ADD_FAILURE() << "no error";
+        } catch (const FileError &e) {
+            EXPECT_EQ(std::string(e.what()), c.error);
+        }
+        EXPECT_FALSE(f.open());
+    }
+    struct stat st;
+    ASSERT_EQ(::stat("/dev/full", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode)); // a device is written in place, never replaced
+    EXPECT_EQ(entries(d.path), 0u);
+}
+
+TEST(OutputFile, FilesThatCannotBeCreatedSayWhy) {
+    TempDir d;
+    fs::create_directory(d.path + "/dir");
+    const struct {
+        std::string path;
+        const char *error;
+    } cases[] = {
+        {d.path + "/nodir/run1.pao", "error: cannot create 'f': No such file or directory"},
+        {d.path + "/dir", "error: cannot create 'f': Is a directory"},
+    };
+    for (const auto &c : cases) {
+        OutputFile f;
+        try {
+            f.create_or_throw(c.path, "f");
+            ADD_FAILURE() << c.path;
+        } catch (const FileError &e) {
+            EXPECT_EQ(std::string(e.what()), c.error);
+        }
+    }
+    EXPECT_EQ(entries(d.path), 1u);
+}
+
+} // namespace
