@@ -18,14 +18,14 @@
 // Each stream keeps its own draw position; a single run is replicate 1.
 // Every random decision of every model draws from the current stream.
 //
-// Both generators hand out uniforms from one buffer that is filled ahead on
-// the current stream: Philox a run of blocks at once (counter-based, so the
-// blocks are independent and computed side by side), the Lehmer generator the
-// next values of its chain together with the state after each. A draw only
-// takes the next value; the generator itself is consulted when the buffer
-// runs dry. Selecting a stream, seeding or switching generators first puts
+// Philox uniforms are handed out from a buffer of 64 blocks filled ahead on
+// the current stream (the blocks are independent, so they are computed side
+// by side); a draw only takes the next value, and the buffer is refilled when
+// it runs dry. Selecting a stream, seeding or switching generators first puts
 // the current stream back at the value last drawn, so the numbers drawn are
-// those of the generator called one value at a time.
+// those of the generator called one value at a time. The Lehmer generator is
+// one long dependency chain, which gains nothing from drawing ahead: it steps
+// when its (always empty) buffer is asked for a value.
 #pragma once
 
 #include <cstdint>
@@ -49,7 +49,10 @@ class Rngs {
     // Uniform on the open interval (0, 1); advances the current stream.
     double Random() {
         draws++;
-        if (next_ == end_) refill();
+        if (next_ == end_) {
+            if (!philox_) return lehmer_next();
+            refill();
+        }
         return buf_[next_++];
     }
     void PlantSeeds(long x);
@@ -76,14 +79,16 @@ class Rngs {
     std::uint64_t draws = 0;
 
   private:
-    static std::int64_t lehmer_step(std::int64_t x) {
+    double lehmer_next() {
+        std::int64_t x = seed_[stream_];
         std::int64_t t = MULTIPLIER * (x % LQ) - LR * (x / LQ);
-        return t > 0 ? t : t + MODULUS;
+        seed_[stream_] = t > 0 ? t : t + MODULUS;
+        return static_cast<double>(seed_[stream_]) / static_cast<double>(MODULUS);
     }
-    // Refills the buffer from the current stream's position.
+    // Refills the Philox buffer from the current stream's position.
     void refill();
-    // Puts the current stream back at the value last drawn and empties the
-    // buffer.
+    // Puts the current Philox stream back at the value last drawn and empties
+    // the buffer.
     void settle();
     long prompt_for_seed();
     long clock_seed() const;
@@ -102,14 +107,11 @@ class Rngs {
     philox4x32_key_t key_{};
     std::uint64_t pos_[STREAMS] = {};
 
-    // Uniforms drawn ahead on the current stream: buf_[0] is Philox uniform
-    // base_ of the stream; for the Lehmer generator state_[i] is the state
-    // after buf_[i], and seed_ still holds the state before buf_[0].
+    // Philox uniforms drawn ahead on the current stream: buf_[0] is uniform
+    // base_ of the stream.
     static constexpr int kBlocks = 64;
     static constexpr int kBuffer = 4 * kBlocks;
-    static constexpr int kLehmerAhead = 64;
     double buf_[kBuffer];
-    std::int64_t state_[kLehmerAhead];
     int next_ = 0; // next value to hand out
     int end_ = 0;  // values in the buffer
     std::uint64_t base_ = 0;

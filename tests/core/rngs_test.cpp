@@ -271,10 +271,11 @@ TEST(Rngs, ClockSeedOfTheLehmerGeneratorIsReportedAndRepeats) {
 
 namespace {
 
-// Uniforms are handed out from a buffer filled ahead. A run whose draws cross
-// the buffer's edges, with stream changes and seed reads just before, on and
-// after them, draws the numbers of the generator called one value at a time:
-// Philox from its counter directly, the Lehmer generator step by step.
+// Philox uniforms are handed out from a buffer of 256 filled ahead. A run
+// whose draws cross its edges and those of the blocks of four, with stream
+// changes just before, on and after them, draws the numbers of the generator
+// called one value at a time: Philox from its counter directly, the Lehmer
+// generator (seed read at every change) step by step.
 struct Unbuffered {
     bool philox;
     std::uint64_t pos[Rngs::STREAMS] = {};
@@ -294,7 +295,7 @@ struct Unbuffered {
 
 TEST(Rngs, BufferedDrawsEqualTheUnbufferedSequenceAcrossBufferEdges) {
     // Draws on stream 0 before each switch to stream 5 (a few draws there)
-    // and back: just before, on and after the edges of 64 and 256 values.
+    // and back.
     const int runs[] = {63, 1, 62, 1, 1, 127, 2, 250, 6, 1, 255, 257, 511, 1000};
     for (bool philox : {false, true}) {
         Rngs r;
