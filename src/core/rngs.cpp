@@ -27,7 +27,12 @@ void Rngs::UsePhilox(std::uint32_t replicate) {
 }
 
 void Rngs::settle() {
-    if (end_ > 0) pos_[stream_] = base_ + static_cast<std::uint64_t>(next_);
+    if (end_ > 0) {
+        if (philox_)
+            pos_[stream_] = base_ + static_cast<std::uint64_t>(next_);
+        else if (next_ > 0)
+            seed_[stream_] = state_[next_ - 1];
+    }
     next_ = end_ = 0;
 }
 
@@ -76,11 +81,21 @@ void philox_uniforms(philox4x32_key_t key, std::uint64_t j0, std::uint32_t repli
 
 void Rngs::refill() {
     settle();
-    const std::uint64_t pos = pos_[stream_];
-    base_ = pos & ~std::uint64_t{3};
-    philox_uniforms<kBlocks>(key_, pos >> 2, replicate_, static_cast<std::uint32_t>(stream_), buf_);
-    next_ = static_cast<int>(pos - base_);
-    end_ = kBuffer;
+    if (philox_) {
+        const std::uint64_t pos = pos_[stream_];
+        base_ = pos & ~std::uint64_t{3};
+        philox_uniforms<kBlocks>(key_, pos >> 2, replicate_, static_cast<std::uint32_t>(stream_), buf_);
+        next_ = static_cast<int>(pos - base_);
+        end_ = kBuffer;
+        return;
+    }
+    std::int64_t x = seed_[stream_];
+    for (int i = 0; i < kLehmerAhead; i++) {
+        x = lehmer_step(x);
+        state_[i] = x;
+        buf_[i] = static_cast<double>(x) / static_cast<double>(MODULUS);
+    }
+    end_ = kLehmerAhead;
 }
 
 void Rngs::PlantSeeds(long x) {
@@ -154,7 +169,10 @@ void Rngs::PutSeed(long x) {
 }
 
 void Rngs::GetSeed(long *x) const {
-    *x = philox_ ? planted_ : static_cast<long>(seed_[stream_]);
+    if (philox_)
+        *x = planted_;
+    else
+        *x = static_cast<long>(next_ > 0 ? state_[next_ - 1] : seed_[stream_]);
 }
 
 void Rngs::SelectStream(int index) {

@@ -271,11 +271,11 @@ TEST(Rngs, ClockSeedOfTheLehmerGeneratorIsReportedAndRepeats) {
 
 namespace {
 
-// Philox uniforms are handed out from a buffer of 256 filled ahead. A run
-// whose draws cross its edges and those of the blocks of four, with stream
-// changes just before, on and after them, draws the numbers of the generator
-// called one value at a time: Philox from its counter directly, the Lehmer
-// generator (seed read at every change) step by step.
+// Uniforms are handed out from a buffer filled ahead (Philox 256, the Lehmer
+// generator 64). A run whose draws cross its edges and those of Philox's
+// blocks of four, with stream changes and seed reads just before, on and after
+// them, draws the numbers of the generator called one value at a time: Philox
+// from its counter directly, the Lehmer generator step by step.
 struct Unbuffered {
     bool philox;
     std::uint64_t pos[Rngs::STREAMS] = {};
