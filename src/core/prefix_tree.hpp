@@ -8,6 +8,10 @@
 // the number of distinct histories (times the few hidden states), not the
 // number of sequences of hidden states that lead to them, and nothing is
 // allocated: the nodes of the current path live on the stack.
+//
+// This is the one pass every model family's expected values go through; a
+// family brings only its rules (how sites move between hidden states and what
+// each survey shows of them), never a walk of its own.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +29,10 @@ namespace occusim {
 //   void leaf(std::int64_t code, int k, const double *in);
 // split() fills out[symbol][state] for survey k from the counts `in` just
 // before it; leaf() does the same for the last survey and stores the counts.
+// A model may also provide
+//   bool live(const double *counts) const;      // the child is visited
+// to say which children hold sites; by default it is those with a positive
+// count in some state.
 template <class Model> class ForwardPass {
   public:
     explicit ForwardPass(Model &model, Progress *progress = nullptr) : model_(model), progress_(progress) {}
@@ -37,10 +45,14 @@ template <class Model> class ForwardPass {
     std::int64_t nodes() const { return nodes_; }
 
   private:
-    static bool holds_sites(const double *counts) {
-        for (int s = 0; s < Model::kStates; s++)
-            if (counts[s] > 0) return true;
-        return false;
+    bool holds_sites(const double *counts) const {
+        if constexpr (requires { model_.live(counts); }) {
+            return model_.live(counts);
+        } else {
+            for (int s = 0; s < Model::kStates; s++)
+                if (counts[s] > 0) return true;
+            return false;
+        }
     }
 
     void visit(int k, std::int64_t code, const double *in, double done, double share) {

@@ -19,23 +19,87 @@ Rngs::Rngs() {
 }
 
 void Rngs::UsePhilox(std::uint32_t replicate) {
+    settle();
     philox_ = true;
     replicate_ = replicate;
     key_ = {{static_cast<std::uint32_t>(DEFAULT), 0}};
     for (auto &p : pos_) p = 0;
-    block_valid_ = false;
 }
 
-void Rngs::fill_block(std::uint64_t j) {
-    philox4x32_ctr_t c = {{static_cast<std::uint32_t>(j), static_cast<std::uint32_t>(j >> 32), replicate_,
-                           static_cast<std::uint32_t>(stream_)}};
-    philox4x32_ctr_t x = philox4x32(c, key_);
+void Rngs::settle() {
+    if (end_ > 0) {
+        if (philox_)
+            pos_[stream_] = base_ + static_cast<std::uint64_t>(next_);
+        else if (next_ > 0)
+            seed_[stream_] = state_[next_ - 1];
+    }
+    next_ = end_ = 0;
+}
+
+namespace {
+
+// Philox4x32-10 on n consecutive blocks j0 .. j0+n-1 of one stream, written
+// out as uniforms, four per block in word order. The rounds run over all
+// blocks side by side (the same arithmetic as philox4x32, block by block), so
+// that the compiler can keep several blocks in one vector register.
+template <int n>
+void philox_uniforms(philox4x32_key_t key, std::uint64_t j0, std::uint32_t replicate, std::uint32_t stream,
+                     double *out) {
+    std::uint32_t x0[n], x1[n], x2[n], x3[n];
+    for (int i = 0; i < n; i++) {
+        const std::uint64_t j = j0 + static_cast<std::uint64_t>(i);
+        x0[i] = static_cast<std::uint32_t>(j);
+        x1[i] = static_cast<std::uint32_t>(j >> 32);
+        x2[i] = replicate;
+        x3[i] = stream;
+    }
+    std::uint32_t k0 = key.v[0], k1 = key.v[1];
+    for (int round = 0; round < 10; round++) {
+        for (int i = 0; i < n; i++) {
+            const std::uint64_t p0 = std::uint64_t{PHILOX_M4x32_0} * x0[i];
+            const std::uint64_t p1 = std::uint64_t{PHILOX_M4x32_1} * x2[i];
+            const std::uint32_t y0 = static_cast<std::uint32_t>(p1 >> 32) ^ x1[i] ^ k0;
+            const std::uint32_t y2 = static_cast<std::uint32_t>(p0 >> 32) ^ x3[i] ^ k1;
+            x1[i] = static_cast<std::uint32_t>(p1);
+            x3[i] = static_cast<std::uint32_t>(p0);
+            x0[i] = y0;
+            x2[i] = y2;
+        }
+        k0 += PHILOX_W32_0;
+        k1 += PHILOX_W32_1;
+    }
     constexpr double kScale = 1.0 / 4294967296.0; // 2^-32
-    for (int i = 0; i < 4; i++) block_[i] = (static_cast<double>(x.v[i]) + 0.5) * kScale;
-    block_valid_ = true;
+    for (int i = 0; i < n; i++) {
+        out[4 * i] = (static_cast<double>(x0[i]) + 0.5) * kScale;
+        out[4 * i + 1] = (static_cast<double>(x1[i]) + 0.5) * kScale;
+        out[4 * i + 2] = (static_cast<double>(x2[i]) + 0.5) * kScale;
+        out[4 * i + 3] = (static_cast<double>(x3[i]) + 0.5) * kScale;
+    }
+}
+
+} // namespace
+
+void Rngs::refill() {
+    settle();
+    if (philox_) {
+        const std::uint64_t pos = pos_[stream_];
+        base_ = pos & ~std::uint64_t{3};
+        philox_uniforms<kBlocks>(key_, pos >> 2, replicate_, static_cast<std::uint32_t>(stream_), buf_);
+        next_ = static_cast<int>(pos - base_);
+        end_ = kBuffer;
+        return;
+    }
+    std::int64_t x = seed_[stream_];
+    for (int i = 0; i < kLehmerAhead; i++) {
+        x = lehmer_step(x);
+        state_[i] = x;
+        buf_[i] = static_cast<double>(x) / static_cast<double>(MODULUS);
+    }
+    end_ = kLehmerAhead;
 }
 
 void Rngs::PlantSeeds(long x) {
+    settle();
     if (philox_) {
         PutSeed(x);
         return;
@@ -90,6 +154,7 @@ long Rngs::clock_seed() const {
 // A positive seed is used as it is (the Lehmer generator reduces it to its
 // modulus), a negative one asks the clock and 0 asks the terminal.
 void Rngs::PutSeed(long x) {
+    settle();
     if (x > 0 && !philox_) x = static_cast<long>(x % MODULUS);
     if (x < 0) x = clock_seed();
     if (x == 0) x = prompt_for_seed();
@@ -98,19 +163,21 @@ void Rngs::PutSeed(long x) {
         std::uint64_t k = static_cast<std::uint64_t>(x);
         key_ = {{static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(k >> 32)}};
         for (auto &p : pos_) p = 0;
-        block_valid_ = false;
         return;
     }
     seed_[stream_] = x;
 }
 
 void Rngs::GetSeed(long *x) const {
-    *x = philox_ ? planted_ : static_cast<long>(seed_[stream_]);
+    if (philox_)
+        *x = planted_;
+    else
+        *x = static_cast<long>(next_ > 0 ? state_[next_ - 1] : seed_[stream_]);
 }
 
 void Rngs::SelectStream(int index) {
+    settle();
     stream_ = static_cast<int>(static_cast<unsigned>(index) % STREAMS);
-    block_valid_ = false;
     if (initialized_ == 0 && stream_ != 0 && !philox_) PlantSeeds(DEFAULT);
 }
 

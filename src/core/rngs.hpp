@@ -17,6 +17,15 @@
 // is finer than the Lehmer generator's 1/(2^31-1); one block gives four draws.
 // Each stream keeps its own draw position; a single run is replicate 1.
 // Every random decision of every model draws from the current stream.
+//
+// Both generators hand out uniforms from one buffer that is filled ahead on
+// the current stream: Philox 64 blocks at once (counter-based, so the blocks
+// are independent and computed side by side), the Lehmer generator the next
+// 64 values of its chain together with the state after each. A draw only
+// takes the next value; the generator itself is consulted when the buffer
+// runs dry. Selecting a stream, seeding or switching generators first puts
+// the current stream back at the value last drawn, so the numbers drawn are
+// those of the generator called one value at a time.
 #pragma once
 
 #include <cstdint>
@@ -40,10 +49,8 @@ class Rngs {
     // Uniform on the open interval (0, 1); advances the current stream.
     double Random() {
         draws++;
-        if (!philox_) return lehmer_next();
-        std::uint64_t j = pos_[stream_]++;
-        if ((j & 3) == 0 || !block_valid_) fill_block(j >> 2);
-        return block_[j & 3];
+        if (next_ == end_) refill();
+        return buf_[next_++];
     }
     void PlantSeeds(long x);
     void PutSeed(long x);
@@ -69,32 +76,47 @@ class Rngs {
     std::uint64_t draws = 0;
 
   private:
-    double lehmer_next() {
-        std::int64_t x = seed_[stream_];
-        std::int64_t t = MULTIPLIER * (x % LQ) - LR * (x / LQ);
-        seed_[stream_] = t > 0 ? t : t + MODULUS;
-        return static_cast<double>(seed_[stream_]) / static_cast<double>(MODULUS);
+    // x * MULTIPLIER mod MODULUS for x in 1 .. MODULUS-1. The product fits in
+    // 47 bits, and as MODULUS = 2^31 - 1, 2^31 is 1 modulo it: the high part
+    // of the product is added to the low 31 bits and one MODULUS taken off if
+    // needed. The same residue as the classic split of the multiplication,
+    // with a far shorter dependency chain.
+    static std::int64_t lehmer_step(std::int64_t x) {
+        const std::int64_t t = x * MULTIPLIER;
+        const std::int64_t r = (t & MODULUS) + (t >> 31);
+        return r >= MODULUS ? r - MODULUS : r;
     }
-    void fill_block(std::uint64_t j);
+    // Refills the buffer from the current stream's position.
+    void refill();
+    // Puts the current stream back at the value last drawn and empties the
+    // buffer.
+    void settle();
     long prompt_for_seed();
     long clock_seed() const;
 
-    static constexpr std::int64_t LQ = MODULUS / MULTIPLIER; // 44488
-    static constexpr std::int64_t LR = MODULUS % MULTIPLIER; // 3399
 
     std::int64_t seed_[STREAMS];
     int stream_ = 0;
     int initialized_ = 0;
     long planted_ = DEFAULT;
 
-    // Philox state: key, replicate, each stream's next uniform, and the four
-    // uniforms of the block last drawn on the current stream.
+    // Philox state: key, replicate and each stream's next uniform.
     bool philox_ = false;
-    bool block_valid_ = false;
     std::uint32_t replicate_ = 1;
     philox4x32_key_t key_{};
     std::uint64_t pos_[STREAMS] = {};
-    double block_[4] = {};
+
+    // Uniforms drawn ahead on the current stream: buf_[0] is Philox uniform
+    // base_ of the stream; for the Lehmer generator state_[i] is the state
+    // after buf_[i], and seed_ still holds the state before buf_[0].
+    static constexpr int kBlocks = 64;
+    static constexpr int kBuffer = 4 * kBlocks;
+    static constexpr int kLehmerAhead = 64;
+    double buf_[kBuffer];
+    std::int64_t state_[kLehmerAhead];
+    int next_ = 0; // next value to hand out
+    int end_ = 0;  // values in the buffer
+    std::uint64_t base_ = 0;
 };
 
 } // namespace occusim

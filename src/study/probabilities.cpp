@@ -1,8 +1,9 @@
 // History probabilities from the expected-value computation of each model
 // family. A family that counts its histories in the count table (single
-// species, mixture, multi-method) is read from the table; the others are
-// read from the histories their writers report, with their files kept in
-// memory and their console on a null stream.
+// species, mixture, multi-method) is read from the table; the multistate
+// model reports its exact expected counts straight from its forward pass; the
+// others are read from the histories their writers report, with their files
+// kept in memory and their console on a null stream.
 #include "study/probabilities.hpp"
 
 #include <cstdio>
@@ -206,7 +207,9 @@ void HistoryProbabilities::run_model() {
         do_two_species(c);
         break;
     case Family::Multistate:
-        do_multistate_sim(c, c.ns);
+        // The exact expected counts of the forward pass, no history file.
+        ms_expected_histories(c, c.ns, *sink_);
+        break;
     case Family::Other:
         input_error("no history probabilities for this model");
     }

@@ -268,3 +268,65 @@ TEST(Rngs, ClockSeedOfTheLehmerGeneratorIsReportedAndRepeats) {
 }
 
 } // namespace
+
+namespace {
+
+// Uniforms are handed out from a buffer filled ahead (Philox 256, the Lehmer
+// generator 64). A run whose draws cross its edges and those of Philox's
+// blocks of four, with stream changes and seed reads just before, on and after
+// them, draws the numbers of the generator called one value at a time: Philox
+// from its counter directly, the Lehmer generator step by step.
+struct Unbuffered {
+    bool philox;
+    std::uint64_t pos[Rngs::STREAMS] = {};
+    std::int64_t state[Rngs::STREAMS] = {};
+    philox4x32_key_t key{};
+    double draw(int stream) {
+        if (philox) {
+            std::uint64_t j = pos[stream]++;
+            philox4x32_ctr_t c = {{static_cast<std::uint32_t>(j >> 2), 0, 2, static_cast<std::uint32_t>(stream)}};
+            return uniform_of(philox4x32(c, key).v[j & 3]);
+        }
+        std::int64_t &x = state[stream];
+        x = (Rngs::MULTIPLIER * x) % Rngs::MODULUS;
+        return static_cast<double>(x) / static_cast<double>(Rngs::MODULUS);
+    }
+};
+
+TEST(Rngs, BufferedDrawsEqualTheUnbufferedSequenceAcrossBufferEdges) {
+    // Draws on stream 0 before each switch to stream 5 (a few draws there)
+    // and back.
+    const int runs[] = {63, 1, 62, 1, 1, 127, 2, 250, 6, 1, 255, 257, 511, 1000};
+    for (bool philox : {false, true}) {
+        Rngs r;
+        Unbuffered ref{philox};
+        if (philox) {
+            r.UsePhilox(2);
+            r.PlantSeeds(0x1234567890L);
+            ref.key = {{0x34567890, 0x12}};
+        } else {
+            r.PlantSeeds(12345);
+            for (int s : {0, 5}) {
+                r.SelectStream(s);
+                long x = 0;
+                r.GetSeed(&x);
+                ref.state[s] = x;
+            }
+            r.SelectStream(0);
+        }
+        std::uint64_t drawn = 0;
+        for (int run : runs) {
+            for (int i = 0; i < run; i++, drawn++) ASSERT_EQ(r.Random(), ref.draw(0)) << philox << " draw " << drawn;
+            if (!philox) {
+                long x = 0;
+                r.GetSeed(&x);
+                EXPECT_EQ(x, ref.state[0]) << "after draw " << drawn;
+            }
+            r.SelectStream(5);
+            for (int i = 0; i < run % 7; i++) ASSERT_EQ(r.Random(), ref.draw(5)) << philox << " stream 5";
+            r.SelectStream(0);
+        }
+    }
+}
+
+} // namespace

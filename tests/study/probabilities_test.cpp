@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+
+#include "models/multistate/multistate.hpp"
 
 #include "support/cli.hpp"
 #include "support/history.hpp"
@@ -53,6 +56,33 @@ TEST(HistoryProbabilities, ReproduceTheExpectedValueFiles) {
                         "rBa=.3"},
                        100);
     expect_file_counts({"T=3", "N=100", "psi0=.6", "R0=.4", "p1=.5", "p2=.6", "dlta=.7", "MULTISTATE"}, 100);
+}
+
+// The multistate probabilities are the model's exact expected counts from its
+// forward pass, to the last bit, not the sums of a history file's rounded
+// path counts.
+TEST(HistoryProbabilities, MultistateComesFromTheExactForwardPass) {
+    const std::vector<std::string> options = {"T=4",  "N=50",    "SRVYPERSEASN=2,2", "psi0=.6",   "R0=.4",
+                                              "p1=.5", "p2=.6", "dlta=.7",          "MULTISTATE"};
+    HistoryProbabilities model(kPrepare, command(options), study_parameters(kPrepare, command(options)));
+    std::vector<double> probs;
+    auto values = given_values(model.parameters());
+    ASSERT_TRUE(model.evaluate(values.data(), probs));
+
+    struct Exact : HistorySink {
+        std::map<std::string, double> counts;
+        void history(std::string_view fields, double count) override { counts[std::string(fields)] = count; }
+    } exact;
+    QuietContext q;
+    kPrepare(q.ctx, command(options));
+    const double sites = 1e9;
+    ms_expected_histories(q.ctx, sites, exact);
+    ASSERT_EQ(probs.size(), exact.counts.size());
+    for (const auto &[fields, count] : exact.counts) {
+        const int h = model.find(fields);
+        ASSERT_GE(h, 0) << fields;
+        EXPECT_EQ(probs[static_cast<std::size_t>(h)], count / sites) << fields;
+    }
 }
 
 TEST(HistoryProbabilities, RepeatExactlyAndLeaveNoFiles) {

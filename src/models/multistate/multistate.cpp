@@ -21,6 +21,7 @@
 #include <cstdio>
 
 #include "core/errors.hpp"
+#include "core/prefix_tree.hpp"
 #include "models/multistate/ms_lines.hpp"
 #include "models/multistate/ms_phi.hpp"
 
@@ -125,25 +126,32 @@ void close_seasons(Context &ctx, int T) {
     }
 }
 
-// Expected counts over the tree of history prefixes. A prefix (the codes of
-// surveys 1..c) carries the expected number of sites in each state at survey
-// c; extending it by survey c+1 moves those sites between states and splits
-// them by the code they show, which gives the three child prefixes. Prefixes
-// that hold no sites are not extended. The codes are visited in ascending
-// order, so the histories come out in the order of the history file.
-class ExpectedTree {
+// Expected counts over the tree of history prefixes: the model's rules for
+// the forward pass. A prefix (the codes of surveys 1..k) carries the expected
+// number of sites in each state at survey k; extending it by the next survey
+// moves those sites between states and splits them by the code they show,
+// which gives the three child prefixes. Prefixes that hold no sites (every
+// count zero) are not extended. The codes are visited in ascending order, so
+// the histories come out in the order of the history file. A prefix's code is
+// its codes read as a number in base 3, first survey first.
+class ExpectedRules {
   public:
-    ExpectedTree(const Context &ctx, int T, HistorySink &sink) : ctx_(ctx), T_(T), sink_(sink) {
+    static constexpr int kStates = 3;
+    static constexpr int kSymbols = 3;
+
+    ExpectedRules(const Context &ctx, int T, HistorySink &sink) : ctx_(ctx), T_(T), sink_(sink) {
         for (int k = 0; k < T; k++) {
             fields_[2 * k] = '0';
             fields_[2 * k + 1] = '\t';
         }
     }
 
-    // Extends the prefix of surveys 1..c-1, whose sites are in state s with
-    // before[s] (before the first survey every site counts as state 0).
-    void extend(int c, const double before[3]) {
-        const int k = c - 1;
+    bool last(int k) const { return k == T_ - 1; }
+
+    // Survey k (from 0) for the sites `before` in each state just before it
+    // (before the first survey every site counts as state 0):
+    // shown[code][state].
+    void split(int k, const double *before, double (*shown)[kStates]) const {
         double now[3] = {0, 0, 0};
         for (int s = 0; s < 3; s++) {
             const double x = before[s];
@@ -154,7 +162,6 @@ class ExpectedTree {
             now[1] += occ - brd;
             now[2] += brd;
         }
-        double shown[3][3]; // [code][state]
         for (int s = 0; s < 3; s++) {
             if (now[s] == 0) {
                 shown[0][s] = shown[1][s] = shown[2][s] = 0;
@@ -166,15 +173,22 @@ class ExpectedTree {
             shown[1][s] = det - young;
             shown[2][s] = young;
         }
-        for (int code = 0; code < 3; code++) {
-            fields_[2 * k] = static_cast<char>('0' + code);
-            const double *v = shown[code];
-            if (c == T_) {
-                const double total = v[0] + v[1] + v[2];
-                if (total > 0) sink_.history(std::string_view(fields_, 2 * T_ - 1), total);
-            } else if (v[0] != 0 || v[1] != 0 || v[2] != 0) {
-                extend(c + 1, v);
-            }
+    }
+
+    bool live(const double *v) const { return v[0] != 0 || v[1] != 0 || v[2] != 0; }
+    std::int64_t child(std::int64_t code, int, int symbol) const { return 3 * code + symbol; }
+
+    // The last survey: each of the three histories that extend the prefix
+    // `code` goes to the sink with its sites, when it has any.
+    void leaf(std::int64_t code, int k, const double *before) {
+        for (int j = k - 1; j >= 0; j--, code /= 3) fields_[2 * j] = static_cast<char>('0' + code % 3);
+        double shown[3][3];
+        split(k, before, shown);
+        for (int symbol = 0; symbol < 3; symbol++) {
+            fields_[2 * k] = static_cast<char>('0' + symbol);
+            const double *v = shown[symbol];
+            const double total = v[0] + v[1] + v[2];
+            if (total > 0) sink_.history(std::string_view(fields_, 2 * T_ - 1), total);
         }
     }
 
@@ -206,7 +220,8 @@ void ms_expected_histories(Context &ctx, double N, HistorySink &sink) {
     settle_unset_dlta(ctx, T);
     close_seasons(ctx, T);
     const double start[3] = {N, 0, 0};
-    ExpectedTree(ctx, T, sink).extend(1, start);
+    ExpectedRules rules(ctx, T, sink);
+    ForwardPass<ExpectedRules>(rules).run(0, 0, start);
 }
 
 void do_multistate_sim(Context &ctx, double N) {

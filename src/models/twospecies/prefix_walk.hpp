@@ -1,5 +1,5 @@
-// The walk over the tree of history prefixes that the expected-value forms of
-// the two-species family use.
+// The rules by which the expected-value forms of the two-species family go
+// over the tree of history prefixes.
 //
 // A node of the tree is a history of the first j surveys together with the
 // expected number of sites in each hidden state (occupancy, availability)
@@ -11,13 +11,13 @@
 //
 // Children are visited in ascending digit order, which is ascending code
 // order, the order in which the writers list the histories. A child without
-// sites is not visited. The walk keeps one node per survey on the stack and
-// allocates nothing.
+// sites (as the model's live() judges) is not visited.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
+#include "core/prefix_tree.hpp"
 #include "core/progress.hpp"
 
 namespace occusim {
@@ -32,36 +32,44 @@ namespace occusim {
 //       adds the node's sites into the count table at the last survey, under
 //       code | digit.
 // The digit of survey j sits at bits 2 * (T - 1 - j) of the code.
-template <class Model>
-void walk_prefixes(Model &model, int T, int j, std::int64_t code, const double *m, Progress *progress) {
-    if (j == T - 1) {
-        model.last(j, code, m);
-        return;
+//
+// These are the family's rules for the forward pass over history prefixes
+// (ForwardPass), which does the walking.
+template <class Model> class FourDigitRules {
+  public:
+    static constexpr int kStates = Model::K;
+    static constexpr int kSymbols = 4;
+
+    FourDigitRules(Model &model, int T) : model_(model), T_(T) {}
+
+    bool last(int k) const { return k == T_ - 1; }
+    void split(int k, const double *in, double (*out)[kStates]) {
+        for (int d = 0; d < kSymbols; d++)
+            for (int s = 0; s < kStates; s++) out[d][s] = 0;
+        model_.extend(k, in, out);
     }
-    double child[4][Model::K] = {};
-    model.extend(j, m, child);
-    const int shift = 2 * (T - 1 - j);
-    for (int c = 0; c < 4; c++)
-        if (model.live(child[c]))
-            walk_prefixes(model, T, j + 1, code | (static_cast<std::int64_t>(c) << shift), child[c],
-                          progress);
-    if (progress) {
-        // This node's histories fill codes code .. code + 4^(T-j) - 1.
-        const double done = static_cast<double>(code + (std::int64_t{4} << shift));
-        progress->update(done / static_cast<double>(std::int64_t{1} << (2 * T)));
+    bool live(const double *counts) const { return model_.live(counts); }
+    std::int64_t child(std::int64_t code, int k, int digit) const {
+        return code | (static_cast<std::int64_t>(digit) << (2 * (T_ - 1 - k)));
     }
-}
+    void leaf(std::int64_t code, int k, const double *in) { model_.last(k, code, in); }
+
+  private:
+    Model &model_;
+    int T_;
+};
 
 // Walks the whole tree from the sites `root` of the empty history, with a
 // progress line on the run's error stream when the tree is large.
 template <class Model> void walk_history_tree(Model &model, std::FILE *err, int T, const double *root) {
     if (T < 1) return;
+    FourDigitRules<Model> rules(model, T);
     // From 4^10 histories on a walk can take more than a moment.
     if (T >= 10) {
         Progress progress(err, "expected histories");
-        walk_prefixes(model, T, 0, 0, root, &progress);
+        ForwardPass<FourDigitRules<Model>>(rules, &progress).run(0, 0, root);
     } else {
-        walk_prefixes(model, T, 0, 0, root, nullptr);
+        ForwardPass<FourDigitRules<Model>>(rules).run(0, 0, root);
     }
 }
 
