@@ -210,7 +210,8 @@ std::vector<StudySummary::Row> StudySummary::rows() const {
         if (a.used > 0) {
             r.mean = a.mean;
             r.bias = a.mean - a.truth;
-            r.relbias = r.bias / a.truth;
+            // A coefficient whose true value is 0 has no relative bias.
+            if (a.truth != 0) r.relbias = r.bias / a.truth;
             r.rmse = std::sqrt(a.sse / static_cast<double>(a.used));
             r.coverage = static_cast<double>(a.cover) / static_cast<double>(a.used);
         }

@@ -16,6 +16,7 @@
 #include "models/single/het.hpp"
 #include "models/single/multimethod.hpp"
 #include "models/twospecies/two_species.hpp"
+#include "study/covariates.hpp"
 
 namespace occusim {
 
@@ -96,10 +97,15 @@ std::string design_refusal(const Context &ctx) {
 std::string fit_refusal(const Context &ctx) {
     const Family f = family_of(ctx);
     if (f == Family::Other) return std::string("FIT is not available for the ") + family_name(ctx) + " model";
-    if (ctx.ncovs > 0 || ctx.NPCOVS > 0 || !ctx.pcoef.empty())
-        return "FIT: runs with site or detection covariates cannot be fitted";
+    const bool covariates = has_covariates(ctx);
+    if (covariates) {
+        std::string why = covariate_fit_refusal(ctx);
+        if (!why.empty()) return why;
+    }
     // Replicates come from a batch; a single data set has no study to report.
     if (ctx.REPS < 1) return "FIT fits the replicates of a batch: give REPS=n";
+    // With covariates the fit runs site by site, whatever the number of surveys.
+    if (covariates) return "";
     // The abundance model has history probabilities for two surveys only.
     if (f == Family::Abundance && ctx.nper != 2)
         return "FIT: the Royle-Nichols model can be fitted with two surveys (T=2) only";

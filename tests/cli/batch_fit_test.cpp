@@ -162,6 +162,19 @@ TEST(BatchFit, SmallSampleBiasAndBoundaryFitsAreKept) {
     EXPECT_EQ(psi.used, 300 - failed / 2);
 }
 
+TEST(BatchFit, CovariatesAreFittedSiteBySite) {
+    const Args args = {"T=6", "N=150", "p=.4", "NCOVS=1", "coef=.2,-.6", "NPCOVS=1", "pcoef=.5", "SIMTYPE=2",
+                       "SEED=9", "REPS=300", "FIT", "QUIET", "FORMAT=csv"};
+    auto run = run_cli(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto table = study_table(run.file("occusim_study.csv"));
+    EXPECT_EQ(table.size(), 4u);
+    for (const char *name : {"psi(Int)", "psi(cov1)", "p", "p(pcov1)"}) EXPECT_TRUE(table.count(name)) << name;
+    expect_accurate(table, 300, "covariates");
+    auto two = run_cli(with(args, {"THREADS=1"}));
+    EXPECT_EQ(two.file("occusim_fits.csv"), run.file("occusim_fits.csv"));
+}
+
 TEST(BatchFit, RefusedBeforeAnythingIsWritten) {
     struct Case {
         Args args;
@@ -171,9 +184,13 @@ TEST(BatchFit, RefusedBeforeAnythingIsWritten) {
         {{"T=4", "N=100", "psi=.6", "p=.3", "STOCH", "SEED=2", "FIT"},
          "occusim8: FIT fits the replicates of a batch: give REPS=n\n"},
         {{"T=4", "N=100", "psi=.6", "p=.3", "NCOVS=1", "coef=0,1", "STOCH", "SEED=2", "REPS=3", "FIT"},
-         "occusim8: FIT: runs with site or detection covariates cannot be fitted\n"},
-        {{"T=4", "N=100", "psi=.6", "p=.3", "NPCOVS=1", "pcoef=.5", "SIMTYPE=2", "SEED=2", "REPS=3", "FIT"},
-         "occusim8: FIT: runs with site or detection covariates cannot be fitted\n"},
+         "occusim8: FIT with covariates needs site-by-site simulation (SIMTYPE=2)\n"},
+        {{"T=4", "N=100", "psi=.6", "p=.3", "p10=.1", "NCOVS=1", "coef=0,1", "SIMTYPE=2", "SEED=2", "REPS=3",
+          "FIT"},
+         "occusim8: FIT with covariates fits the single-species model only, not the false-positive model\n"},
+        {{"T=4", "N=100", "psi=.6", "p=.3", "b=.2", "NCOVS=1", "coef=0,1", "SIMTYPE=2", "SEED=2", "REPS=3",
+          "FIT"},
+         "occusim8: FIT with covariates cannot fit certain detections (b)\n"},
         {{"T=4", "N=100", "psi=.6", "p=.3", "th0=.2", "th1=.5", "STOCH", "SEED=2", "REPS=3", "FIT"},
          "occusim8: FIT is not available for the spatial-dependence model\n"},
         {{"T=3", "N=100", "Lambda=2", "r=.3", "ROYLE", "SEED=2", "REPS=3", "FIT"},
