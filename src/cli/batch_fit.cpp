@@ -125,7 +125,8 @@ std::unique_ptr<CovariateLayout> layout_if_covariates(const Context &ctx, const 
 
 FitHook::FitHook(Context &ctx, const Args &args)
     : ctx_(ctx), args_(args), layout_(layout_if_covariates(ctx, args)),
-      params_(layout_ ? layout_->params : study_parameters(read_command_line, args)), summary_(params_),
+      params_(layout_ ? layout_->params : study_parameters(read_command_line, args)),
+      summary_(params_, WaldTests{ctx.NULLS, ctx.ALPHA}),
       swap_two_surveys_(family_of(ctx) == Family::Abundance) {}
 
 FitHook::~FitHook() {

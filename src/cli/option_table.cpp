@@ -2,7 +2,9 @@
 // small store-and-echo actions they share.
 #include "cli/option_table.hpp"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
@@ -69,6 +71,27 @@ void echo_indexed(Context &ctx, Text &name, std::size_t prefix, Text &value,
                   std::array<std::array<Vec, kMaxStates>, kMaxStates> &table) {
     std::fprintf(ctx.out, "%s=", name.c_str());
     get_arg_phi(ctx, name, name.substr(prefix), value, table);
+}
+
+// NULLS=name:x,name:x,...: a parameter name (it may hold brackets or
+// parentheses) and its null value, read once into the context.
+std::vector<std::pair<std::string, double>> read_nulls(Text &value) {
+    std::vector<std::pair<std::string, double>> nulls;
+    std::size_t at = 0;
+    while (at <= value.size()) {
+        std::size_t comma = value.find(',', at);
+        if (comma == std::string::npos) comma = value.size();
+        const std::string item = value.substr(at, comma - at);
+        const std::size_t colon = item.rfind(':');
+        const char *number = colon == std::string::npos ? "" : item.c_str() + colon + 1;
+        char *end = nullptr;
+        const double v = std::strtod(number, &end);
+        if (colon == std::string::npos || colon == 0 || end == number || *end != '\0' || !std::isfinite(v))
+            input_error("NULLS: '%s' is not name:value", item.c_str());
+        nulls.emplace_back(item.substr(0, colon), v);
+        at = comma + 1;
+    }
+    return nulls;
 }
 
 constexpr auto V = ValueKind::None;
@@ -483,6 +506,14 @@ const OptionRow kRows[] = {
      [](Context &c, Text &, Text &) { c.DESIGN = true; }},
     {{"FIT"}, false, V, E, Family::Study, false, "", "fit every replicate",
      [](Context &c, Text &, Text &) { c.FIT = true; }},
+    {{"NULLS"}, false, ValueKind::Text, E, Family::Study, false, "name:x,...",
+     "null values of the Wald tests of FIT and DESIGN (every slope: 0)",
+     [](Context &c, Text &, Text &v) { c.NULLS = read_nulls(v); }},
+    {{"ALPHA"}, false, R, E, Family::Study, false, "a", "level of the Wald tests (default .05)",
+     [](Context &c, Text &, Text &v) {
+         c.ALPHA = to_double(v);
+         if (!(c.ALPHA > 0 && c.ALPHA < 1)) input_error("ALPHA=%s: the level lies strictly between 0 and 1", v.c_str());
+     }},
 };
 
 } // namespace

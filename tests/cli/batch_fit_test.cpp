@@ -42,7 +42,7 @@ struct StudyRow {
 std::map<std::string, StudyRow> study_table(const std::string &text) {
     std::map<std::string, StudyRow> out;
     for (const auto &c : csv_rows(text)) {
-        if (c.size() != 11) continue;
+        if (c.size() != 15) continue;
         out[c[0]] = {std::stod(c[1]), std::stod(c[2]), std::stod(c[3]), std::stod(c[6]),
                      std::stod(c[7]), std::stod(c[8]), std::stol(c[9]), std::stol(c[10])};
     }

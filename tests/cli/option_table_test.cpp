@@ -26,7 +26,7 @@ std::string sample_value(const OptionRow &row) {
     case ValueKind::Integer:
     case ValueKind::Long:
     case ValueKind::IntList: return "2";
-    case ValueKind::Text: return "x.pao";
+    case ValueKind::Text: return std::string(row.names[0]) == "NULLS" ? "p:0.5" : "x.pao";
     case ValueKind::Fraction: return "1/2";
     case ValueKind::None: return "";
     default: return ".5";
