@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <cstdint>
 #include <memory>
+#include <random>
 #include <unordered_map>
 
 #include <Eigen/Dense>
@@ -193,6 +195,134 @@ CovariateLayout covariate_layout(const Preparer &prepare, const Args &args) {
                                     L.gam_value.back() != 0));
     }
     return L;
+}
+
+std::string covariate_design_refusal(const Context &ctx) {
+    std::string why = covariate_fit_refusal(ctx);
+    if (why.rfind("FIT with covariates needs", 0) == 0) why.clear(); // the design needs no data
+    if (!why.empty()) return "DESIGN" + why.substr(3);
+    if (ctx.REMOVAL) return "DESIGN with covariates: removal designs are not evaluated";
+    for (int j = 0; j + 1 < ctx.nper; j++)
+        if (ctx.eps[static_cast<std::size_t>(j)] != 0 || ctx.gam[static_cast<std::size_t>(j + 1)] != 0)
+            return "DESIGN with covariates evaluates single-season designs only";
+    return "";
+}
+
+// ---- expected information over the covariate distribution ----
+
+namespace {
+
+// Uniforms of the covariate sample: 53-bit fractions of a fixed 64-bit
+// Mersenne Twister stream, the same on every platform.
+struct SampleUniforms {
+    std::mt19937_64 gen{20261209};
+    double next() { return static_cast<double>(gen() >> 11) * 0x1.0p-53; }
+    double twelve() {
+        double s = -6;
+        for (int i = 0; i < 12; i++) s += next();
+        return s;
+    }
+};
+
+} // namespace
+
+Eigen::MatrixXd covariate_site_information(const CovariateLayout &L, int pairs) {
+    const std::size_t k = L.estimated.size();
+    const auto K = static_cast<Eigen::Index>(k);
+    const int T = L.surveys;
+    Eigen::MatrixXd total = Eigen::MatrixXd::Zero(K, K);
+    std::vector<double> x(static_cast<std::size_t>(L.ncovs)), w(static_cast<std::size_t>(L.npcovs * T));
+    std::vector<double> logit_p(static_cast<std::size_t>(T), 0.0);
+    std::vector<bool> stays(static_cast<std::size_t>(T), false);
+    for (int j = 0; j < T; j++) {
+        const double v = L.p_value[static_cast<std::size_t>(j)];
+        stays[static_cast<std::size_t>(j)] = L.p[static_cast<std::size_t>(j)] < 0 && !is_probability_inside(v);
+        if (!stays[static_cast<std::size_t>(j)]) logit_p[static_cast<std::size_t>(j)] = std::log(v / (1 - v));
+    }
+    Eigen::VectorXd gpsi(K), u(K), g(K), v0(K), d0(K);
+    Eigen::MatrixXd A(K, K);
+    SampleUniforms draw;
+    auto add_site = [&](double sign) {
+        gpsi.setZero();
+        double eta = 0;
+        if (L.ncovs > 0) {
+            const Parameter &b0 = L.params[static_cast<std::size_t>(L.estimated[static_cast<std::size_t>(L.psi_coef)])];
+            eta = b0.value;
+            gpsi(L.psi_coef) = 1;
+            for (int m = 0; m < L.ncovs; m++) {
+                const double xm = sign * x[static_cast<std::size_t>(m)];
+                eta += L.params[static_cast<std::size_t>(L.estimated[static_cast<std::size_t>(L.psi_coef + 1 + m)])].value * xm;
+                gpsi(L.psi_coef + 1 + m) = xm;
+            }
+        } else {
+            eta = std::log(L.psi_value / (1 - L.psi_value));
+            if (L.psi >= 0) gpsi(L.psi) = 1;
+        }
+        const double psi = logistic(eta);
+        u = (1 - psi) * gpsi;
+        A = u * u.transpose();
+        double P0 = 1;
+        v0.setZero();
+        for (int j = 0; j < T; j++) {
+            const std::size_t js = static_cast<std::size_t>(j);
+            if (stays[js]) {
+                P0 *= 1 - L.p_value[js];
+                continue;
+            }
+            g.setZero();
+            double e = logit_p[js];
+            if (L.p[js] >= 0) g(L.p[js]) = 1;
+            for (int c = 0; c < L.npcovs; c++) {
+                const double wc = sign * w[static_cast<std::size_t>(c * T + j)];
+                e += L.params[static_cast<std::size_t>(L.estimated[static_cast<std::size_t>(L.pcoef + c)])].value * wc;
+                g(L.pcoef + c) = wc;
+            }
+            const double p = logistic(e);
+            A.noalias() += p * (1 - p) * g * g.transpose();
+            P0 *= 1 - p;
+            v0 -= p * g;
+        }
+        const Eigen::VectorXd uv = u + v0;
+        total.noalias() += psi * (A - P0 * uv * uv.transpose());
+        const double pi0 = psi * P0 + 1 - psi;
+        if (pi0 > 0) {
+            d0 = psi * (1 - psi) * (P0 - 1) * gpsi + psi * P0 * v0;
+            total.noalias() += d0 * d0.transpose() / pi0;
+        }
+    };
+    for (int n = 0; n < pairs; n++) {
+        for (double &v : x) v = draw.twelve();
+        for (double &v : w) v = draw.twelve();
+        add_site(1);
+        add_site(-1);
+    }
+    return total / (2.0 * pairs);
+}
+
+std::vector<DesignRow> covariate_design(const Preparer &prepare, const Args &args) {
+    const CovariateLayout L = covariate_layout(prepare, args);
+    auto quiet = std::make_unique<QuietContext>();
+    prepare(quiet->ctx, args);
+    const double sites = quiet->ctx.ns;
+    const Eigen::MatrixXd info = sites * covariate_site_information(L);
+    const std::vector<double> var = information_variances(info);
+    std::vector<DesignRow> rows;
+    std::size_t a = 0;
+    for (const Parameter &p : L.params) {
+        DesignRow r{p.name, p.value, kNaN, ""};
+        r.slope = p.scale == Scale::Linear && p.name.find("(Int)") == std::string::npos;
+        if (p.fixed) {
+            r.note = "fixed";
+        } else {
+            const double v = var[a++];
+            if (std::isnan(v))
+                r.note = "not estimable";
+            else
+                r.se = std::sqrt(v) * p.derivative(p.to_free(p.value));
+        }
+        rows.push_back(std::move(r));
+    }
+    return rows;
 }
 
 // ---- likelihood and search ----

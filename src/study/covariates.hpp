@@ -25,6 +25,9 @@
 #include <string_view>
 #include <vector>
 
+#include <Eigen/Dense>
+
+#include "study/design.hpp"
 #include "study/fit.hpp"
 
 namespace occusim {
@@ -85,6 +88,26 @@ CovariateLayout covariate_layout(const Preparer &prepare, const Args &args);
 bool has_covariates(const Context &ctx);
 // Why FIT cannot take this prepared run with covariates ("" when it can).
 std::string covariate_fit_refusal(const Context &ctx);
+
+// Why DESIGN cannot take this prepared run with covariates ("" when it can):
+// the single-season single-species model without removal.
+std::string covariate_design_refusal(const Context &ctx);
+
+// Covariate draws of the design evaluation: a fixed sample of this many
+// pairs of sites (each value a sum of twelve uniforms less six, as the
+// simulator draws it, and its mirror image).
+inline constexpr int kCovariatePairs = 1 << 16;
+
+// Expected information of one site on the estimation scale of the estimated
+// parameters, averaged over the covariate sample. The information of a
+// site with given covariates is in closed form: the histories with a
+// detection contribute psi times the Bernoulli information of the surveys
+// plus the occupancy term, less the history without a detection, which is
+// added back with its own probability.
+Eigen::MatrixXd covariate_site_information(const CovariateLayout &layout, int pairs = kCovariatePairs);
+
+// The design evaluation of a command line with covariates.
+std::vector<DesignRow> covariate_design(const Preparer &prepare, const Args &args);
 
 class CovariateFitter {
   public:

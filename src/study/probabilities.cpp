@@ -83,6 +83,9 @@ const char *family_name(const Context &ctx) {
 }
 
 std::string design_refusal(const Context &ctx) {
+    // With covariates the design is evaluated over their distribution,
+    // whatever data the run simulates.
+    if (has_covariates(ctx)) return covariate_design_refusal(ctx);
     const Family f = family_of(ctx);
     if (f == Family::Other) return std::string("DESIGN is not available for the ") + family_name(ctx) + " model";
     if (stochastic(ctx) || (f == Family::Abundance && ctx.seed_value >= 0))

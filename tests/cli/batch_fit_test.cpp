@@ -175,6 +175,26 @@ TEST(BatchFit, CovariatesAreFittedSiteBySite) {
     EXPECT_EQ(two.file("occusim_fits.csv"), run.file("occusim_fits.csv"));
 }
 
+// The power analysis of a tutorial design (200 sites, 8 visits, logit psi =
+// 0 - 0.4 elev, p = .5): the share of 1,000 replicates whose Wald test finds
+// the slope lies within Monte Carlo error of the power the expected
+// information promises.
+TEST(BatchFit, SimulatedPowerIsTheAnalyticPower) {
+    const Args design = {"T=8", "N=200", "p=.5", "NCOVS=1", "coef=0,-.4", "SIMTYPE=2", "SEED=3", "QUIET"};
+    auto analytic = run_cli(with(design, {"DESIGN"}));
+    ASSERT_EQ(analytic.status, 0) << analytic.err;
+    double promised = -1;
+    for (const auto &c : csv_rows(analytic.file("occusim_design.csv")))
+        if (c[0] == "psi(cov1)") promised = std::stod(c[6]);
+    auto study = run_cli(with(design, {"REPS=1000", "FIT", "FORMAT=csv"}));
+    ASSERT_EQ(study.status, 0) << study.err;
+    double simulated = -1;
+    for (const auto &c : csv_rows(study.file("occusim_study.csv")))
+        if (c[0] == "psi(cov1)") simulated = std::stod(c[12]);
+    EXPECT_NEAR(promised, 0.76, 0.02);
+    EXPECT_NEAR(simulated, promised, 3.5 * std::sqrt(promised * (1 - promised) / 1000));
+}
+
 TEST(BatchFit, RefusedBeforeAnythingIsWritten) {
     struct Case {
         Args args;

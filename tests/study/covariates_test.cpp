@@ -12,6 +12,7 @@
 #include <random>
 
 #include "study/study_test_support.hpp"
+#include "support/cli.hpp"
 
 using namespace occusim;
 using namespace occusim::testing;
@@ -243,3 +244,89 @@ TEST(CovariateFit, SiteRecordsReadTheWritersFields) {
 }
 
 } // namespace
+
+namespace {
+
+// One site of the single-season design below: log-probability of its
+// history given its covariates, at theta = (b0, b1, logit p, a1).
+double site_loglik(const std::vector<double> &th, double x, const double *w, const int *y, int T) {
+    const double psi = logistic(th[0] + th[1] * x);
+    double det = 1;
+    bool any = false;
+    for (int j = 0; j < T; j++) {
+        const double p = logistic(th[2] + th[3] * w[j]);
+        det *= y[j] ? p : 1 - p;
+        any = any || y[j];
+    }
+    return std::log(psi * det + (any ? 0 : 1 - psi));
+}
+
+// A covariate value as the simulator draws it: twelve uniforms less six.
+double twelve_uniforms(std::mt19937_64 &gen) {
+    std::uniform_real_distribution<double> u;
+    double s = -6;
+    for (int i = 0; i < 12; i++) s += u(gen);
+    return s;
+}
+
+} // namespace
+
+// The expected information over the covariate distribution against the
+// average outer product of the scores of a million simulated sites: the
+// standard errors agree within 0.5%.
+TEST(CovariateDesign, StandardErrorsMatchALargeSimulatedInformation) {
+    const Args args = command({"T=5", "N=200", "p=.5", "NCOVS=1", "coef=.2,-.4", "NPCOVS=1", "pcoef=.5",
+                               "SIMTYPE=2", "DESIGN"});
+    const std::vector<DesignRow> rows = covariate_design(kPrepare, args);
+    ASSERT_EQ(rows.size(), 4u);
+    const int T = 5;
+    const std::vector<double> th = {.2, -.4, 0, .5};
+    std::mt19937_64 gen(4242);
+    std::uniform_real_distribution<double> u;
+    Eigen::Matrix4d info = Eigen::Matrix4d::Zero();
+    const int sites = 1000000;
+    double w[T];
+    int y[T];
+    for (int i = 0; i < sites; i++) {
+        const double x = twelve_uniforms(gen);
+        for (double &v : w) v = twelve_uniforms(gen);
+        const bool z = u(gen) < logistic(th[0] + th[1] * x);
+        for (int j = 0; j < T; j++) y[j] = z && u(gen) < logistic(th[2] + th[3] * w[j]);
+        Eigen::Vector4d score;
+        for (int a = 0; a < 4; a++) {
+            auto up = th, down = th;
+            up[static_cast<std::size_t>(a)] += 1e-5;
+            down[static_cast<std::size_t>(a)] -= 1e-5;
+            score(a) = (site_loglik(up, x, w, y, T) - site_loglik(down, x, w, y, T)) / 2e-5;
+        }
+        info += score * score.transpose();
+    }
+    const Eigen::Matrix4d cov = (200.0 * info / sites).inverse();
+    const double p_scale = 0.25; // d p / d logit p at p = .5
+    const double se_rows[] = {rows[0].se, rows[1].se, rows[2].se / p_scale, rows[3].se};
+    for (int a = 0; a < 4; a++)
+        EXPECT_NEAR(se_rows[a], std::sqrt(cov(a, a)), 0.005 * std::sqrt(cov(a, a))) << rows[static_cast<std::size_t>(a)].name;
+    EXPECT_EQ(rows[1].name, "psi(cov1)");
+    EXPECT_TRUE(rows[1].slope && !rows[0].slope);
+}
+
+TEST(CovariateDesign, RefusedWithOneLine) {
+    struct Case {
+        Args args;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {{"T=4", "N=100", "p=.3", "NCOVS=1", "coef=0,1", "REMOVAL", "SIMTYPE=2", "SEED=2", "DESIGN"},
+         "occusim8: DESIGN with covariates: removal designs are not evaluated\n"},
+        {{"T=4", "N=100", "p=.3", "eps=.2", "gam=.1", "NCOVS=1", "coef=0,1", "SIMTYPE=2", "SEED=2", "DESIGN"},
+         "occusim8: DESIGN with covariates evaluates single-season designs only\n"},
+        {{"T=4", "N=100", "p=.3", "p10=.1", "NCOVS=1", "coef=0,1", "SIMTYPE=2", "SEED=2", "DESIGN"},
+         "occusim8: DESIGN with covariates fits the single-species model only, not the false-positive model\n"},
+    };
+    for (const auto &c : cases) {
+        auto run = run_cli(with(c.args, {"QUIET"}));
+        EXPECT_EQ(run.status, 1) << c.err;
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_FALSE(run.exists("occusim.pao")) << c.err;
+    }
+}
