@@ -273,10 +273,10 @@ TEST(ReplicateFit, SameRowsOnEveryThread) {
 TEST(FitSwitch, RefusedForCovariatesAndOtherModels) {
     auto covs = run_cli({"T=4", "N=100", "psi=.6", "p=.3", "NCOVS=1", "coef=0,1", "STOCH", "SEED=2", "FIT"});
     EXPECT_EQ(covs.status, 1);
-    EXPECT_EQ(covs.err, "occusim8: FIT: runs with site or detection covariates cannot be fitted\n");
+    EXPECT_EQ(covs.err, "occusim8: FIT with covariates needs site-by-site simulation (SIMTYPE=2)\n");
     EXPECT_FALSE(covs.exists("occusim.pao"));
     auto pcovs = run_cli({"T=4", "N=100", "psi=.6", "p=.3", "NPCOVS=1", "pcoef=.5", "SIMTYPE=2", "SEED=2", "FIT"});
-    EXPECT_EQ(pcovs.err, covs.err);
+    EXPECT_EQ(pcovs.err, "occusim8: FIT fits the replicates of a batch: give REPS=n\n");
     auto spatial = run_cli({"T=4", "N=100", "psi=.6", "p=.3", "th0=.2", "th1=.5", "STOCH", "SEED=2", "FIT"});
     EXPECT_EQ(spatial.status, 1);
     EXPECT_EQ(spatial.err, "occusim8: FIT is not available for the spatial-dependence model\n");
