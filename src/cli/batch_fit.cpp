@@ -86,6 +86,7 @@ class FitHook::Task final : public ReplicateTask {
         : hook_(hook), r_(r), sink_(tally_, hook.swap_two_surveys_, std::move(unsurveyed)) {
         if (hook.layout_) {
             site_fitter_ = hook.take_site_fitter();
+            sites_.shape(hook.layout_->surveys, 0, 0);
             ctx.attach_sink(&sites_);
         } else {
             fitter_ = hook.take_fitter();
@@ -117,6 +118,7 @@ class FitHook::Task final : public ReplicateTask {
 namespace {
 
 std::unique_ptr<CovariateLayout> layout_if_covariates(const Context &ctx, const Args &args) {
+    if (!ctx.FITMODEL.empty()) return std::make_unique<CovariateLayout>(standard_layout(ctx));
     if (!has_covariates(ctx)) return nullptr;
     return std::make_unique<CovariateLayout>(covariate_layout(read_command_line, args));
 }

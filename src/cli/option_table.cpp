@@ -514,6 +514,18 @@ const OptionRow kRows[] = {
          c.ALPHA = to_double(v);
          if (!(c.ALPHA > 0 && c.ALPHA < 1)) input_error("ALPHA=%s: the level lies strictly between 0 and 1", v.c_str());
      }},
+    {{"FITMODEL"}, false, ValueKind::Text, E, Family::Study, false, "standard",
+     "fit the standard single-species model to the data of another single-species family",
+     [](Context &c, Text &, Text &v) {
+         if (v != "standard") input_error("FITMODEL=%s: the model fitted is standard", v.c_str());
+         c.FITMODEL = v;
+     }},
+    {{"FITP"}, false, ValueKind::Text, E, Family::Study, false, "shared|survey",
+     "detection of FITMODEL=standard: one p, or one per survey",
+     [](Context &c, Text &, Text &v) {
+         if (v != "shared" && v != "survey") input_error("FITP=%s: detection is shared or survey", v.c_str());
+         c.FITP = v == "survey" ? v : "";
+     }},
 };
 
 } // namespace

@@ -244,6 +244,8 @@ struct Context {
     bool FIT = false;         // fit every replicate of a batch
     std::vector<std::pair<std::string, double>> NULLS; // null values of the Wald tests, by parameter name
     double ALPHA = 0.05;      // level of the Wald tests
+    std::string FITMODEL;     // "" (the generating model) or "standard"
+    std::string FITP;         // detection of FITMODEL=standard: "" (shared) or "survey"
     HistorySink *sink = nullptr; // sees every history written (not owned)
     // Adds a sink beside any already attached (through a tee the context owns).
     void attach_sink(HistorySink *s) {

@@ -51,7 +51,8 @@ void SiteRecords::shape(int surveys, int ncovs, int npcovs) {
 }
 
 void SiteRecords::begin(const HistoryShape &s) {
-    shape(s.surveys, s.site_covs, s.survey_covs);
+    // Writers of cohort data tell no shape; the one set beforehand stays.
+    if (s.surveys > 0) shape(s.surveys, s.site_covs, s.survey_covs);
 }
 
 void SiteRecords::clear() {
@@ -208,6 +209,73 @@ std::string covariate_design_refusal(const Context &ctx) {
     return "";
 }
 
+std::string standard_fit_refusal(const Context &ctx) {
+    if (has_covariates(ctx)) return "FITMODEL=standard: data with covariates are fitted by FIT itself";
+    const Family f = family_of(ctx);
+    const bool spatial = f == Family::Other && ctx.SPADEP == 1 && ctx.MSCD == 0 && ctx.STAG == 0 &&
+                         !ctx.INTEGRATED && ctx.MULTISTATE == 0 && ctx.MS2 == 0 && ctx.TWOSP == 0;
+    if (f == Family::Abundance && ctx.NICHOLS == 0)
+        return "FITMODEL=standard: the abundance model's counts are not detections; give its "
+               "detection/non-detection form (c)";
+    if (!(f == Family::Occupancy || f == Family::Mixture || f == Family::Abundance || spatial))
+        return std::string("FITMODEL=standard fits single-species data with one detection per survey, not the ") +
+               family_name(ctx) + " model";
+    if (ctx.nper > 499) return "FITMODEL=standard: at most 499 surveys";
+    return "";
+}
+
+CovariateLayout standard_layout(const Context &ctx) {
+    CovariateLayout L;
+    const int T = ctx.nper;
+    L.surveys = T;
+    const Family f = family_of(ctx);
+    const double nan = kNaN;
+    auto add = [&](std::string name, double truth) {
+        Parameter p;
+        p.name = std::move(name);
+        p.value = truth;
+        L.estimated.push_back(static_cast<int>(L.params.size()));
+        L.params.push_back(std::move(p));
+        return static_cast<int>(L.params.size()) - 1;
+    };
+    double psi = nan;
+    if (f == Family::Abundance)
+        psi = ctx.NEGBIN ? nan : 1 - std::exp(-ctx.b[0]);
+    else
+        psi = ctx.gam[0];
+    L.psi = add("psi", is_probability_inside(psi) ? psi : nan);
+    // Detection is the data's own probability in the default model only.
+    const bool own_p = f == Family::Occupancy;
+    if (ctx.FITP == "survey") {
+        for (int j = 0; j < T; j++) {
+            const double pj = ctx.pa[static_cast<std::size_t>(j)];
+            L.p.push_back(add("p[" + std::to_string(j + 1) + "]", own_p && is_probability_inside(pj) ? pj : nan));
+        }
+    } else {
+        const double p0 = ctx.pa[0];
+        bool shared = own_p && is_probability_inside(p0);
+        for (int j = 1; j < T; j++) shared = shared && ctx.pa[static_cast<std::size_t>(j)] == p0;
+        L.p.assign(static_cast<std::size_t>(T), add("p", shared ? p0 : nan));
+    }
+    L.p_value.assign(static_cast<std::size_t>(T), 0.5);
+    L.eps.assign(static_cast<std::size_t>(T), -1);
+    L.gam.assign(static_cast<std::size_t>(T), -1);
+    L.eps_value.assign(static_cast<std::size_t>(T), 0.0);
+    L.gam_value.assign(static_cast<std::size_t>(T), 0.0);
+    L.moves.assign(static_cast<std::size_t>(T), false);
+    std::vector<int> ends;
+    for (int j = 0; j + 1 < T; j++)
+        if (ctx.newSeason[static_cast<std::size_t>(j + 1)] == 1) ends.push_back(j);
+    for (std::size_t s = 0; s < ends.size(); s++) {
+        const std::string tag = ends.size() == 1 ? "" : "[" + std::to_string(s + 1) + "]";
+        const std::size_t j = static_cast<std::size_t>(ends[s]);
+        L.eps[j] = add("eps" + tag, nan);
+        L.gam[j] = add("gam" + tag, nan);
+        L.moves[j] = true;
+    }
+    return L;
+}
+
 // ---- expected information over the covariate distribution ----
 
 namespace {
@@ -331,7 +399,8 @@ CovariateFitter::CovariateFitter(CovariateLayout layout) : layout_(std::move(lay
     k_ = layout_.estimated.size();
     for (int i : layout_.estimated) {
         const Parameter &p = layout_.params[static_cast<std::size_t>(i)];
-        const double x0 = p.to_free(p.value);
+        // Without a true value the search starts at the middle of the scale.
+        const double x0 = std::isnan(p.value) ? 0 : p.to_free(p.value);
         start_.push_back(x0);
         lower_.push_back(std::min(-kRange, x0 - 1));
         upper_.push_back(std::max(kRange, x0 + 1));

@@ -89,6 +89,18 @@ bool has_covariates(const Context &ctx);
 // Why FIT cannot take this prepared run with covariates ("" when it can).
 std::string covariate_fit_refusal(const Context &ctx);
 
+// FITMODEL=standard: the standard single-species model fitted to the data of
+// another single-species family whose histories hold one detection symbol
+// per survey (false positives, the detection mixture, the spatial
+// generators, the abundance model's detection/non-detection form). Its
+// parameters are psi, p (or p[1..T] with FITP=survey) and per season
+// boundary eps and gam (indexed when there are several boundaries). A true
+// value is the generating value where the data's model has one (psi, for the
+// abundance model 1 - exp(-lambda); p where detection is the data's own
+// single probability) and NaN otherwise; the search then starts at 0.5.
+std::string standard_fit_refusal(const Context &ctx);
+CovariateLayout standard_layout(const Context &ctx);
+
 // Why DESIGN cannot take this prepared run with covariates ("" when it can):
 // the single-season single-species model without removal.
 std::string covariate_design_refusal(const Context &ctx);

@@ -224,7 +224,8 @@ std::vector<StudySummary::Row> StudySummary::rows() const {
             // A coefficient whose true value is 0 has no relative bias.
             if (a.truth != 0) r.relbias = r.bias / a.truth;
             r.rmse = std::sqrt(a.sse / static_cast<double>(a.used));
-            r.coverage = static_cast<double>(a.cover) / static_cast<double>(a.used);
+            // Without a true value there is nothing to cover.
+            if (!std::isnan(a.truth)) r.coverage = static_cast<double>(a.cover) / static_cast<double>(a.used);
         }
         if (a.used > 1) r.sd = std::sqrt(a.m2 / static_cast<double>(a.used - 1));
         if (a.se_n > 0) r.mean_se = a.se_sum / static_cast<double>(a.se_n);
@@ -250,8 +251,8 @@ void StudySummary::print(std::FILE *out) const {
                  "true", "mean", "bias", "relbias", "rmse", "sd", "mean_se", "coverage", "used/n", "null", "power",
                  "type_s", "type_m");
     for (const Row &r : rows()) {
-        std::fprintf(out, "%-12s %10.6f", r.name.c_str(), r.truth);
-        for (double v : {r.mean, r.bias, r.relbias, r.rmse, r.sd, r.mean_se, r.coverage}) {
+        std::fprintf(out, "%-12s", r.name.c_str());
+        for (double v : {r.truth, r.mean, r.bias, r.relbias, r.rmse, r.sd, r.mean_se, r.coverage}) {
             if (std::isnan(v))
                 std::fprintf(out, " %10s", "-");
             else

@@ -87,7 +87,7 @@ void WaldTally::add(double estimate, double se) {
     if (!(std::abs(away / se) > z_)) return;
     rejected_++;
     distance_ += std::abs(away);
-    if (truth_ == null_) return;
+    if (no_side()) return;
     if ((away > 0) == (truth_ > null_))
         right_++;
     else
@@ -97,17 +97,17 @@ void WaldTally::add(double estimate, double se) {
 double WaldTally::power() const {
     if (used_ == 0) return kNaN;
     // Where the null is true the share of rejections is the test's size.
-    const long hits = truth_ == null_ ? rejected_ : right_;
+    const long hits = no_side() ? rejected_ : right_;
     return static_cast<double>(hits) / static_cast<double>(used_);
 }
 
 double WaldTally::type_s() const {
-    if (rejected_ == 0 || truth_ == null_) return kNaN;
+    if (rejected_ == 0 || no_side()) return kNaN;
     return static_cast<double>(wrong_) / static_cast<double>(rejected_);
 }
 
 double WaldTally::type_m() const {
-    if (rejected_ == 0 || truth_ == null_) return kNaN;
+    if (rejected_ == 0 || no_side()) return kNaN;
     return distance_ / static_cast<double>(rejected_) / std::abs(truth_ - null_);
 }
 

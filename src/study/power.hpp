@@ -53,6 +53,8 @@ class WaldTally {
     double type_m() const; // mean |estimate - null| of the rejections over |true - null|
 
   private:
+    // The null is true, or the true value unknown: no right or wrong side.
+    bool no_side() const { return truth_ == null_ || truth_ != truth_; }
     double truth_ = 0, null_ = 0, z_ = 0;
     long used_ = 0, rejected_ = 0, right_ = 0, wrong_ = 0;
     double distance_ = 0; // sum of |estimate - null| over the rejections

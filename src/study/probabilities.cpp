@@ -98,6 +98,11 @@ std::string design_refusal(const Context &ctx) {
 }
 
 std::string fit_refusal(const Context &ctx) {
+    if (!ctx.FITMODEL.empty()) {
+        std::string why = standard_fit_refusal(ctx);
+        if (why.empty() && ctx.REPS < 1) why = "FIT fits the replicates of a batch: give REPS=n";
+        return why;
+    }
     const Family f = family_of(ctx);
     if (f == Family::Other) return std::string("FIT is not available for the ") + family_name(ctx) + " model";
     const bool covariates = has_covariates(ctx);

@@ -195,6 +195,37 @@ TEST(BatchFit, SimulatedPowerIsTheAnalyticPower) {
     EXPECT_NEAR(simulated, promised, 3.5 * std::sqrt(promised * (1 - promised) / 1000));
 }
 
+// The standard model fitted to other single-species data: ignoring
+// heterogeneous detection biases psi low; on data of the standard model the
+// fits are those of FIT itself.
+TEST(BatchFit, StandardModelFittedToOtherData) {
+    auto mixture = run_cli({"T=5", "N=200", "psi=.6", "p=.5", "pB=.1", "pi=.5", "HET", "STOCH", "SEED=3",
+                            "REPS=200", "FIT", "FITMODEL=standard", "QUIET"});
+    ASSERT_EQ(mixture.status, 0) << mixture.err;
+    const auto rows = csv_rows(mixture.file("occusim_study.csv"));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0][0], "psi");
+    EXPECT_LT(std::stod(rows[0][2]), 0.6 - 4 * std::stod(rows[0][6]) / std::sqrt(200.0));
+    EXPECT_EQ(rows[1][0], "p");
+    EXPECT_EQ(rows[1][1], ""); // the mixture has no single p: no true value, bias or coverage
+    EXPECT_EQ(rows[1][3], "");
+    EXPECT_EQ(rows[1][8], "");
+
+    const Args plain = {"T=5", "N=100", "psi=.6", "p=.4", "STOCH", "SEED=4", "REPS=50", "FIT", "QUIET"};
+    auto fit = run_cli(plain);
+    auto standard = run_cli(with(plain, {"FITMODEL=standard"}));
+    const auto a = csv_rows(fit.file("occusim_fits.csv")), b = csv_rows(standard.file("occusim_fits.csv"));
+    ASSERT_EQ(a.size(), b.size());
+    for (std::size_t i = 0; i < a.size(); i++) {
+        ASSERT_EQ(a[i].size(), b[i].size());
+        for (std::size_t c = 0; c < a[i].size(); c++)
+            if (c == 1 || c == 7)
+                EXPECT_EQ(a[i][c], b[i][c]);
+            else
+                EXPECT_NEAR(std::stod(a[i][c]), std::stod(b[i][c]), 1e-6) << i << " " << c;
+    }
+}
+
 TEST(BatchFit, RefusedBeforeAnythingIsWritten) {
     struct Case {
         Args args;
@@ -215,6 +246,13 @@ TEST(BatchFit, RefusedBeforeAnythingIsWritten) {
          "occusim8: FIT is not available for the spatial-dependence model\n"},
         {{"T=3", "N=100", "Lambda=2", "r=.3", "ROYLE", "SEED=2", "REPS=3", "FIT"},
          "occusim8: FIT: the Royle-Nichols model can be fitted with two surveys (T=2) only\n"},
+        {{"T=2", "N=100", "psi=.6", "METH=2", "p1=.3", "p2=.5", "STOCH", "SEED=2", "REPS=3", "FIT",
+          "FITMODEL=standard"},
+         "occusim8: FITMODEL=standard fits single-species data with one detection per survey, not the "
+         "multi-method model\n"},
+        {{"T=3", "N=100", "Lambda=2", "r=.3", "ROYLE", "SEED=2", "REPS=3", "FIT", "FITMODEL=standard"},
+         "occusim8: FITMODEL=standard: the abundance model's counts are not detections; give its "
+         "detection/non-detection form (c)\n"},
         {{"T=4", "N=100", "psi=.6", "p=.3", "REPS=3", "FIT"},
          "occusim8: REPS=3: an expected-value run gives the same data set every time; ask for random data "
          "(STOCH, a negative T or SIMTYPE=2) to replicate it\n"},
