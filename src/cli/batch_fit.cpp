@@ -86,8 +86,8 @@ class FitHook::Task final : public ReplicateTask {
         : hook_(hook), r_(r), sink_(tally_, hook.swap_two_surveys_, std::move(unsurveyed)) {
         if (hook.layout_) {
             site_fitter_ = hook.take_site_fitter();
-            sites_.shape(hook.layout_->surveys, 0, 0);
-            ctx.attach_sink(&sites_);
+            site_fitter_->records().shape(hook.layout_->surveys, 0, 0);
+            ctx.attach_sink(&site_fitter_->records());
         } else {
             fitter_ = hook.take_fitter();
             ctx.attach_sink(&sink_);
@@ -99,7 +99,7 @@ class FitHook::Task final : public ReplicateTask {
     }
 
     std::string after(Context &, const std::string &) override {
-        FitResult f = site_fitter_ ? site_fitter_->fit(sites_) : fitter_->fit(tally_);
+        FitResult f = site_fitter_ ? site_fitter_->fit(site_fitter_->records()) : fitter_->fit(tally_);
         std::string rows = fit_rows(r_, hook_.params_, f);
         hook_.finished(r_, std::move(f));
         return rows;
@@ -112,7 +112,6 @@ class FitHook::Task final : public ReplicateTask {
     std::unique_ptr<CovariateFitter> site_fitter_;
     HistoryTally tally_;
     TallySink sink_;
-    SiteRecords sites_;
 };
 
 namespace {

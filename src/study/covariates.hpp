@@ -131,9 +131,13 @@ class CovariateFitter {
     double loglik(const SiteRecords &sites, const double *x, double *grad);
     const CovariateLayout &layout() const { return layout_; }
     const std::vector<Parameter> &parameters() const { return layout_.params; }
+    // The sites of the replicate being collected, kept with the fitter so
+    // that a warm fitter reuses their storage from replicate to replicate.
+    SiteRecords &records() { return records_; }
 
   private:
     CovariateLayout layout_;
+    SiteRecords records_;
     std::size_t k_ = 0;
     std::vector<double> lower_, upper_, start_;
     // work of one evaluation
