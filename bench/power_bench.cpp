@@ -37,8 +37,9 @@ int run_in_temp(const occusim::Args &args) {
 void BM_TutorialPowerStudy(benchmark::State &state) {
     for (auto _ : state) {
         for (const char *sites : kSites) {
-            const occusim::Args args = {"occusim8", "T=8", sites, "p=.5", "NCOVS=1", "coef=0,-.4", "SIMTYPE=2",
-                                        "SEED=1", "QUIET", "THREADS=2", "REPS=1000", "FIT", "FORMAT=csv"};
+            const occusim::Args args = {"occusim8",   "T=8",       sites,       "p=.5",  "NCOVS=1",
+                                        "coef=0,-.4", "SIMTYPE=2", "SEED=1",    "QUIET", "THREADS=2",
+                                        "REPS=1000",  "FIT",       "FORMAT=csv"};
             if (run_in_temp(args) != 0) state.SkipWithError("the study failed");
         }
     }
@@ -67,14 +68,15 @@ void BM_CovariateFit(benchmark::State &state) {
         evaluations += f.evaluations;
         benchmark::DoNotOptimize(f.loglik);
     }
-    state.counters["evaluations/fit"] = static_cast<double>(evaluations) / static_cast<double>(state.iterations());
+    state.counters["evaluations/fit"] =
+        static_cast<double>(evaluations) / static_cast<double>(state.iterations());
 }
 
 void BM_CovariateDesignGrid(benchmark::State &state) {
     for (auto _ : state) {
         for (const char *sites : kSites) {
-            const occusim::Args args = {"occusim8", "T=8", sites, "p=.5", "NCOVS=1", "coef=0,-.4",
-                                        "NPCOVS=1", "pcoef=.5", "SIMTYPE=2"};
+            const occusim::Args args = {"occusim8",   "T=8",      sites,      "p=.5",     "NCOVS=1",
+                                        "coef=0,-.4", "NPCOVS=1", "pcoef=.5", "SIMTYPE=2"};
             benchmark::DoNotOptimize(occusim::covariate_design(occusim::read_command_line, args));
         }
     }

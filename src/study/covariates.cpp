@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <random>
 #include <unordered_map>
@@ -218,7 +218,8 @@ std::string standard_fit_refusal(const Context &ctx) {
         return "FITMODEL=standard: the abundance model's counts are not detections; give its "
                "detection/non-detection form (c)";
     if (!(f == Family::Occupancy || f == Family::Mixture || f == Family::Abundance || spatial))
-        return std::string("FITMODEL=standard fits single-species data with one detection per survey, not the ") +
+        return std::string(
+                   "FITMODEL=standard fits single-species data with one detection per survey, not the ") +
                family_name(ctx) + " model";
     if (ctx.nper > 499) return "FITMODEL=standard: at most 499 surveys";
     return "";
@@ -249,7 +250,8 @@ CovariateLayout standard_layout(const Context &ctx) {
     if (ctx.FITP == "survey") {
         for (int j = 0; j < T; j++) {
             const double pj = ctx.pa[static_cast<std::size_t>(j)];
-            L.p.push_back(add("p[" + std::to_string(j + 1) + "]", own_p && is_probability_inside(pj) ? pj : nan));
+            L.p.push_back(
+                add("p[" + std::to_string(j + 1) + "]", own_p && is_probability_inside(pj) ? pj : nan));
         }
     } else {
         const double p0 = ctx.pa[0];
@@ -304,7 +306,8 @@ Eigen::MatrixXd covariate_site_information(const CovariateLayout &L, int pairs) 
     std::vector<bool> stays(static_cast<std::size_t>(T), false);
     for (int j = 0; j < T; j++) {
         const double v = L.p_value[static_cast<std::size_t>(j)];
-        stays[static_cast<std::size_t>(j)] = L.p[static_cast<std::size_t>(j)] < 0 && !is_probability_inside(v);
+        stays[static_cast<std::size_t>(j)] =
+            L.p[static_cast<std::size_t>(j)] < 0 && !is_probability_inside(v);
         if (!stays[static_cast<std::size_t>(j)]) logit_p[static_cast<std::size_t>(j)] = std::log(v / (1 - v));
     }
     Eigen::VectorXd gpsi(K), u(K), g(K), v0(K), d0(K);
@@ -314,12 +317,16 @@ Eigen::MatrixXd covariate_site_information(const CovariateLayout &L, int pairs) 
         gpsi.setZero();
         double eta = 0;
         if (L.ncovs > 0) {
-            const Parameter &b0 = L.params[static_cast<std::size_t>(L.estimated[static_cast<std::size_t>(L.psi_coef)])];
+            const Parameter &b0 =
+                L.params[static_cast<std::size_t>(L.estimated[static_cast<std::size_t>(L.psi_coef)])];
             eta = b0.value;
             gpsi(L.psi_coef) = 1;
             for (int m = 0; m < L.ncovs; m++) {
                 const double xm = sign * x[static_cast<std::size_t>(m)];
-                eta += L.params[static_cast<std::size_t>(L.estimated[static_cast<std::size_t>(L.psi_coef + 1 + m)])].value * xm;
+                eta += L.params[static_cast<std::size_t>(
+                                    L.estimated[static_cast<std::size_t>(L.psi_coef + 1 + m)])]
+                           .value *
+                       xm;
                 gpsi(L.psi_coef + 1 + m) = xm;
             }
         } else {
@@ -342,7 +349,9 @@ Eigen::MatrixXd covariate_site_information(const CovariateLayout &L, int pairs) 
             if (L.p[js] >= 0) g(L.p[js]) = 1;
             for (int c = 0; c < L.npcovs; c++) {
                 const double wc = sign * w[static_cast<std::size_t>(c * T + j)];
-                e += L.params[static_cast<std::size_t>(L.estimated[static_cast<std::size_t>(L.pcoef + c)])].value * wc;
+                e += L.params[static_cast<std::size_t>(L.estimated[static_cast<std::size_t>(L.pcoef + c)])]
+                         .value *
+                     wc;
                 g(L.pcoef + c) = wc;
             }
             const double p = logistic(e);
@@ -425,7 +434,9 @@ double CovariateFitter::loglik(const SiteRecords &sites, const double *x, double
     for (int j = 0; j < T; j++) {
         const int e = L.p[static_cast<std::size_t>(j)];
         const double v = L.p_value[static_cast<std::size_t>(j)];
-        logit_p_[static_cast<std::size_t>(j)] = e >= 0 ? x[e] : is_probability_inside(v) ? std::log(v / (1 - v)) : 0;
+        logit_p_[static_cast<std::size_t>(j)] = e >= 0                     ? x[e]
+                                                : is_probability_inside(v) ? std::log(v / (1 - v))
+                                                                           : 0;
     }
     if (grad) std::fill(grad, grad + k, 0.0);
     double ll = 0;
@@ -461,7 +472,8 @@ double CovariateFitter::loglik(const SiteRecords &sites, const double *x, double
                 double p = pv, s = 0;
                 if (!stays) {
                     double eta = logit_p_[js];
-                    for (int c = 0; c < L.npcovs; c++) eta += x[L.pcoef + c] * w[static_cast<std::size_t>(c) * T + js];
+                    for (int c = 0; c < L.npcovs; c++)
+                        eta += x[L.pcoef + c] * w[static_cast<std::size_t>(c) * T + js];
                     p = logistic(eta);
                     s = p * (1 - p);
                 }
@@ -472,7 +484,8 @@ double CovariateFitter::loglik(const SiteRecords &sites, const double *x, double
                 if (!stays) {
                     if (pe >= 0) d1_[static_cast<std::size_t>(pe)] += a1 * de;
                     for (int c = 0; c < L.npcovs; c++)
-                        d1_[static_cast<std::size_t>(L.pcoef + c)] += a1 * de * w[static_cast<std::size_t>(c) * T + js];
+                        d1_[static_cast<std::size_t>(L.pcoef + c)] +=
+                            a1 * de * w[static_cast<std::size_t>(c) * T + js];
                 }
                 a1 *= e1;
                 if (hit) {
@@ -549,7 +562,8 @@ FitResult CovariateFitter::fit(const SiteRecords &sites) {
             xs[a] = x[a] - kHessianStep;
             eval(xs, gm);
             for (std::size_t b = 0; b < k; b++)
-                H(static_cast<Eigen::Index>(b), static_cast<Eigen::Index>(a)) = (gp[b] - gm[b]) / (2 * kHessianStep);
+                H(static_cast<Eigen::Index>(b), static_cast<Eigen::Index>(a)) =
+                    (gp[b] - gm[b]) / (2 * kHessianStep);
         }
         H = (0.5 * (H + H.transpose())).eval();
     };
@@ -593,7 +607,8 @@ FitResult CovariateFitter::fit(const SiteRecords &sites) {
                 bool moved = false;
                 for (double t = 1; t > 1e-10; t *= 0.5) {
                     for (std::size_t a = 0; a < k; a++)
-                        xn[a] = std::clamp(x[a] + t * step(static_cast<Eigen::Index>(a)), lower_[a], upper_[a]);
+                        xn[a] =
+                            std::clamp(x[a] + t * step(static_cast<Eigen::Index>(a)), lower_[a], upper_[a]);
                     const double lln = eval(xn, gn);
                     if (lln > ll) {
                         x.swap(xn);

@@ -69,15 +69,15 @@ class SiteRecords final : public HistorySink {
 // (index into the estimated vector) or a constant.
 struct CovariateLayout {
     int surveys = 0, ncovs = 0, npcovs = 0;
-    std::vector<Parameter> params; // in reported order
-    std::vector<int> estimated;    // indices into params of the estimated ones
-    int psi_coef = -1;             // estimated index of psi(Int) (slopes follow)
-    int psi = -1;                  // estimated index of psi without site covariates
-    double psi_value = 0;          // its constant otherwise
-    int pcoef = -1;                // estimated index of p(pcov1) (the others follow)
-    std::vector<int> p, eps, gam;  // per survey: estimated index or -1
+    std::vector<Parameter> params;                     // in reported order
+    std::vector<int> estimated;                        // indices into params of the estimated ones
+    int psi_coef = -1;                                 // estimated index of psi(Int) (slopes follow)
+    int psi = -1;                                      // estimated index of psi without site covariates
+    double psi_value = 0;                              // its constant otherwise
+    int pcoef = -1;                                    // estimated index of p(pcov1) (the others follow)
+    std::vector<int> p, eps, gam;                      // per survey: estimated index or -1
     std::vector<double> p_value, eps_value, gam_value; // per survey: constant (gam: into the next survey)
-    std::vector<bool> moves;       // per survey: a transition may follow it
+    std::vector<bool> moves;                           // per survey: a transition may follow it
 };
 
 // The layout of the command line `args` (a single-species site-by-site run
@@ -141,7 +141,7 @@ class CovariateFitter {
     std::size_t k_ = 0;
     std::vector<double> lower_, upper_, start_;
     // work of one evaluation
-    std::vector<double> value_, deriv_;   // per estimated parameter: natural value, d value / d free
+    std::vector<double> value_, deriv_; // per estimated parameter: natural value, d value / d free
     std::vector<double> d0_, d1_, dp_, site_grad_;
     std::vector<double> logit_p_;
 };

@@ -169,14 +169,14 @@ void add_design_power(std::vector<DesignRow> &rows, const WaldTests &tests) {
 
 void print_design(std::FILE *out, const std::vector<DesignRow> &rows) {
     std::fprintf(out, "design evaluation:\n");
-    std::fprintf(out, "%-12s %12s %12s %12s %12s %12s  %s\n", "parameter", "value", "se", "cv", "ci95", "power",
-                 "note");
+    std::fprintf(out, "%-12s %12s %12s %12s %12s %12s  %s\n", "parameter", "value", "se", "cv", "ci95",
+                 "power", "note");
     for (const DesignRow &r : rows) {
         char power[32] = "-";
         if (!std::isnan(r.power)) std::snprintf(power, sizeof power, "%.6f", r.power);
         if (std::isnan(r.se))
-            std::fprintf(out, "%-12s %12.6f %12s %12s %12s %12s  %s\n", r.name.c_str(), r.value, "-", "-", "-", power,
-                         r.note.c_str());
+            std::fprintf(out, "%-12s %12.6f %12s %12s %12s %12s  %s\n", r.name.c_str(), r.value, "-", "-",
+                         "-", power, r.note.c_str());
         else if (r.value == 0) // no coefficient of variation about 0
             std::fprintf(out, "%-12s %12.6f %12.6f %12s %12.6f %12s\n", r.name.c_str(), r.value, r.se, "-",
                          1.96 * r.se, power);

@@ -235,10 +235,11 @@ std::vector<StudySummary::Row> StudySummary::rows() const {
 }
 
 std::string StudySummary::csv() const {
-    std::string text = "parameter,true,mean,bias,relbias,rmse,sd,mean_se,coverage,used,n,null,power,type_s,type_m\n";
+    std::string text =
+        "parameter,true,mean,bias,relbias,rmse,sd,mean_se,coverage,used,n,null,power,type_s,type_m\n";
     for (const Row &r : rows())
-        text += r.name + "," + csv_number(r.truth) + "," + csv_number(r.mean) + "," + csv_number(r.bias) + "," +
-                csv_number(r.relbias) + "," + csv_number(r.rmse) + "," + csv_number(r.sd) + "," +
+        text += r.name + "," + csv_number(r.truth) + "," + csv_number(r.mean) + "," + csv_number(r.bias) +
+                "," + csv_number(r.relbias) + "," + csv_number(r.rmse) + "," + csv_number(r.sd) + "," +
                 csv_number(r.mean_se) + "," + csv_number(r.coverage) + "," + std::to_string(r.used) + "," +
                 std::to_string(r.n) + "," + csv_number(r.null) + "," + csv_number(r.power) + "," +
                 csv_number(r.type_s) + "," + csv_number(r.type_m) + "\n";
@@ -248,8 +249,8 @@ std::string StudySummary::csv() const {
 void StudySummary::print(std::FILE *out) const {
     std::fprintf(out, "simulation study:\n");
     std::fprintf(out, "%-12s %10s %10s %10s %10s %10s %10s %10s %10s %11s %10s %10s %10s %10s\n", "parameter",
-                 "true", "mean", "bias", "relbias", "rmse", "sd", "mean_se", "coverage", "used/n", "null", "power",
-                 "type_s", "type_m");
+                 "true", "mean", "bias", "relbias", "rmse", "sd", "mean_se", "coverage", "used/n", "null",
+                 "power", "type_s", "type_m");
     for (const Row &r : rows()) {
         std::fprintf(out, "%-12s", r.name.c_str());
         for (double v : {r.truth, r.mean, r.bias, r.relbias, r.rmse, r.sd, r.mean_se, r.coverage}) {

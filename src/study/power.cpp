@@ -22,10 +22,10 @@ double normal_quantile(double p) {
     if (!(p > 0 && p < 1)) return p == 0 ? -INFINITY : p == 1 ? INFINITY : kNaN;
     // Rational approximation (relative error below 1.2e-9), then two Newton
     // steps on the distribution function bring it to full precision.
-    static const double a[] = {-3.969683028665376e+01, 2.209460984245205e+02, -2.759285104469687e+02,
+    static const double a[] = {-3.969683028665376e+01, 2.209460984245205e+02,  -2.759285104469687e+02,
                                1.383577518672690e+02,  -3.066479806614716e+01, 2.506628277459239e+00};
     static const double b[] = {-5.447609879822406e+01, 1.615858368580409e+02, -1.556989798598866e+02,
-                               6.680131188771972e+01,  -1.328068155288572e+01};
+                               6.680131188771972e+01, -1.328068155288572e+01};
     static const double c[] = {-7.784894002430293e-03, -3.223964580411365e-01, -2.400758277161838e+00,
                                -2.549732539343734e+00, 4.374664141464968e+00,  2.938163982698783e+00};
     static const double d[] = {7.784695709041462e-03, 3.224671290700398e-01, 2.445134137142996e+00,
@@ -59,7 +59,8 @@ double wald_power(double effect, double se, double alpha) {
     return normal_cdf(d - z) + normal_cdf(-d - z);
 }
 
-std::vector<std::optional<double>> parameter_nulls(const std::vector<Parameter> &params, const WaldTests &tests) {
+std::vector<std::optional<double>> parameter_nulls(const std::vector<Parameter> &params,
+                                                   const WaldTests &tests) {
     std::vector<std::optional<double>> nulls(params.size());
     for (std::size_t i = 0; i < params.size(); i++) {
         const Parameter &p = params[i];

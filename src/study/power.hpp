@@ -38,7 +38,8 @@ struct WaldTests {
 // The null of every parameter, in parameter order: the value given by name,
 // else 0 for a slope of a logistic regression (psi(cov1), p(pcov1), ...),
 // else none. Throws InputError for a name that is no estimated parameter.
-std::vector<std::optional<double>> parameter_nulls(const std::vector<Parameter> &params, const WaldTests &tests);
+std::vector<std::optional<double>> parameter_nulls(const std::vector<Parameter> &params,
+                                                   const WaldTests &tests);
 
 // Running counts of the Wald tests of one parameter's replicate estimates.
 class WaldTally {

@@ -163,13 +163,14 @@ TEST(BatchFit, SmallSampleBiasAndBoundaryFitsAreKept) {
 }
 
 TEST(BatchFit, CovariatesAreFittedSiteBySite) {
-    const Args args = {"T=6", "N=150", "p=.4", "NCOVS=1", "coef=.2,-.6", "NPCOVS=1", "pcoef=.5", "SIMTYPE=2",
-                       "SEED=9", "REPS=300", "FIT", "QUIET", "FORMAT=csv"};
+    const Args args = {"T=6",       "N=150",  "p=.4",     "NCOVS=1", "coef=.2,-.6", "NPCOVS=1",  "pcoef=.5",
+                       "SIMTYPE=2", "SEED=9", "REPS=300", "FIT",     "QUIET",       "FORMAT=csv"};
     auto run = run_cli(args);
     ASSERT_EQ(run.status, 0) << run.err;
     const auto table = study_table(run.file("occusim_study.csv"));
     EXPECT_EQ(table.size(), 4u);
-    for (const char *name : {"psi(Int)", "psi(cov1)", "p", "p(pcov1)"}) EXPECT_TRUE(table.count(name)) << name;
+    for (const char *name : {"psi(Int)", "psi(cov1)", "p", "p(pcov1)"})
+        EXPECT_TRUE(table.count(name)) << name;
     expect_accurate(table, 300, "covariates");
     auto two = run_cli(with(args, {"THREADS=1"}));
     EXPECT_EQ(two.file("occusim_fits.csv"), run.file("occusim_fits.csv"));

@@ -37,7 +37,7 @@ struct Design {
 };
 
 struct Data {
-    std::vector<std::vector<int>> y; // 0, 1, 2 = not surveyed
+    std::vector<std::vector<int>> y;       // 0, 1, 2 = not surveyed
     std::vector<std::vector<double>> x, w; // site covariates; detection covariates k*T+j
 };
 
@@ -49,13 +49,15 @@ struct Quantities {
 Quantities site_quantities(const Design &d, const Data &data, std::size_t i, const std::vector<double> &th) {
     Quantities q;
     double eta = th[0];
-    for (int m = 0; m < d.ncov; m++) eta += th[static_cast<std::size_t>(1 + m)] * data.x[i][static_cast<std::size_t>(m)];
+    for (int m = 0; m < d.ncov; m++)
+        eta += th[static_cast<std::size_t>(1 + m)] * data.x[i][static_cast<std::size_t>(m)];
     q.psi = d.ncov > 0 ? logistic(eta) : logistic(th[0]);
     const std::size_t first_a = static_cast<std::size_t>(d.a_first);
     for (int j = 0; j < d.T; j++) {
         double lp = th[static_cast<std::size_t>(d.p_at[static_cast<std::size_t>(j)])];
         for (int k = 0; k < d.npcov; k++)
-            lp += th[first_a + static_cast<std::size_t>(k)] * data.w[i][static_cast<std::size_t>(k * d.T + j)];
+            lp +=
+                th[first_a + static_cast<std::size_t>(k)] * data.w[i][static_cast<std::size_t>(k * d.T + j)];
         q.p.push_back(logistic(lp));
         const int e = d.eps_at[static_cast<std::size_t>(j)], g = d.gam_at[static_cast<std::size_t>(j)];
         q.e.push_back(e < 0 ? 0 : logistic(th[static_cast<std::size_t>(e)]));
@@ -78,7 +80,8 @@ double hand_loglik(const Design &d, const Data &data, const std::vector<double> 
                     pr *= z ? q.psi : 1 - q.psi;
                 else {
                     const int before = (seq >> (j - 1)) & 1;
-                    const double move = before ? q.e[static_cast<std::size_t>(j - 1)] : q.g[static_cast<std::size_t>(j - 1)];
+                    const double move =
+                        before ? q.e[static_cast<std::size_t>(j - 1)] : q.g[static_cast<std::size_t>(j - 1)];
                     pr *= z != before ? move : 1 - move;
                 }
                 const int y = data.y[i][static_cast<std::size_t>(j)];
@@ -156,7 +159,8 @@ std::pair<std::vector<double>, std::vector<double>> hand_fit(const Design &d, co
     }
     const Eigen::MatrixXd cov = (-H).inverse();
     std::vector<double> se(k);
-    for (std::size_t a = 0; a < k; a++) se[a] = std::sqrt(cov(static_cast<Eigen::Index>(a), static_cast<Eigen::Index>(a)));
+    for (std::size_t a = 0; a < k; a++)
+        se[a] = std::sqrt(cov(static_cast<Eigen::Index>(a), static_cast<Eigen::Index>(a)));
     return {th, se};
 }
 
@@ -178,24 +182,56 @@ TEST(CovariateFit, EstimatesAreThoseOfTheDirectMaximisation) {
     const std::vector<Design> designs = {
         // One site and one detection covariate, one season.
         {command({"T=5", "N=250", "p=.4", "NCOVS=1", "coef=.3,-.8", "NPCOVS=1", "pcoef=.6", "SIMTYPE=2"}),
-         5, 1, 1, 3, false, {.3, -.8, logit(.4), .6}, {2, 2, 2, 2, 2}, {-1, -1, -1, -1, -1}, {-1, -1, -1, -1, -1},
+         5,
+         1,
+         1,
+         3,
+         false,
+         {.3, -.8, logit(.4), .6},
+         {2, 2, 2, 2, 2},
+         {-1, -1, -1, -1, -1},
+         {-1, -1, -1, -1, -1},
          {"psi(Int)", "psi(cov1)", "p", "p(pcov1)"}},
         // Removal: surveys after the first detection tell nothing.
         {command({"T=5", "N=250", "p=.4", "NCOVS=1", "coef=.5,1", "NPCOVS=1", "pcoef=-.5", "SIMTYPE=2",
                   "REMOVAL"}),
-         5, 1, 1, 3, true, {.5, 1, logit(.4), -.5}, {2, 2, 2, 2, 2}, {-1, -1, -1, -1, -1}, {-1, -1, -1, -1, -1},
+         5,
+         1,
+         1,
+         3,
+         true,
+         {.5, 1, logit(.4), -.5},
+         {2, 2, 2, 2, 2},
+         {-1, -1, -1, -1, -1},
+         {-1, -1, -1, -1, -1},
          {"psi(Int)", "psi(cov1)", "p", "p(pcov1)"}},
         // Detection per survey, two site covariates, no detection covariate.
-        {command({"T=3", "N=300", "p=.3,.5,.6", "NCOVS=2", "coef=0,.7,-.4", "SIMTYPE=2"}), 3, 2, 0, -1, false,
-         {0, .7, -.4, logit(.3), logit(.5), logit(.6)}, {3, 4, 5}, {-1, -1, -1}, {-1, -1, -1},
+        {command({"T=3", "N=300", "p=.3,.5,.6", "NCOVS=2", "coef=0,.7,-.4", "SIMTYPE=2"}),
+         3,
+         2,
+         0,
+         -1,
+         false,
+         {0, .7, -.4, logit(.3), logit(.5), logit(.6)},
+         {3, 4, 5},
+         {-1, -1, -1},
+         {-1, -1, -1},
          {"psi(Int)", "psi(cov1)", "psi(cov2)", "p[1]", "p[2]", "p[3]"}},
         // Plain psi, a detection covariate, extinction and colonisation
         // after survey 2 only (the per-survey vectors of the site-by-site
         // model; their zeros are structural).
-        {command({"T=5", "N=300", "psi=.6", "p=.5", "eps=0,.2", "gam=0,.3", "NPCOVS=1", "pcoef=.5",
-                  "SIMTYPE=2"}),
-         5, 0, 1, 2, false, {logit(.6), logit(.5), .5, logit(.2), logit(.3)}, {1, 1, 1, 1, 1},
-         {-1, 3, -1, -1, -1}, {-1, 4, -1, -1, -1}, {"psi", "p", "p(pcov1)", "eps[2]", "gam[2]"}},
+        {command(
+             {"T=5", "N=300", "psi=.6", "p=.5", "eps=0,.2", "gam=0,.3", "NPCOVS=1", "pcoef=.5", "SIMTYPE=2"}),
+         5,
+         0,
+         1,
+         2,
+         false,
+         {logit(.6), logit(.5), .5, logit(.2), logit(.3)},
+         {1, 1, 1, 1, 1},
+         {-1, 3, -1, -1, -1},
+         {-1, 4, -1, -1, -1},
+         {"psi", "p", "p(pcov1)", "eps[2]", "gam[2]"}},
     };
     unsigned seed = 11;
     for (const Design &d : designs) {
@@ -275,8 +311,8 @@ double twelve_uniforms(std::mt19937_64 &gen) {
 // average outer product of the scores of a million simulated sites: the
 // standard errors agree within 0.5%.
 TEST(CovariateDesign, StandardErrorsMatchALargeSimulatedInformation) {
-    const Args args = command({"T=5", "N=200", "p=.5", "NCOVS=1", "coef=.2,-.4", "NPCOVS=1", "pcoef=.5",
-                               "SIMTYPE=2", "DESIGN"});
+    const Args args = command(
+        {"T=5", "N=200", "p=.5", "NCOVS=1", "coef=.2,-.4", "NPCOVS=1", "pcoef=.5", "SIMTYPE=2", "DESIGN"});
     const std::vector<DesignRow> rows = covariate_design(kPrepare, args);
     ASSERT_EQ(rows.size(), 4u);
     const int T = 5;
@@ -305,7 +341,8 @@ TEST(CovariateDesign, StandardErrorsMatchALargeSimulatedInformation) {
     const double p_scale = 0.25; // d p / d logit p at p = .5
     const double se_rows[] = {rows[0].se, rows[1].se, rows[2].se / p_scale, rows[3].se};
     for (int a = 0; a < 4; a++)
-        EXPECT_NEAR(se_rows[a], std::sqrt(cov(a, a)), 0.005 * std::sqrt(cov(a, a))) << rows[static_cast<std::size_t>(a)].name;
+        EXPECT_NEAR(se_rows[a], std::sqrt(cov(a, a)), 0.005 * std::sqrt(cov(a, a)))
+            << rows[static_cast<std::size_t>(a)].name;
     EXPECT_EQ(rows[1].name, "psi(cov1)");
     EXPECT_TRUE(rows[1].slope && !rows[0].slope);
 }
@@ -321,7 +358,8 @@ TEST(CovariateDesign, RefusedWithOneLine) {
         {{"T=4", "N=100", "p=.3", "eps=.2", "gam=.1", "NCOVS=1", "coef=0,1", "SIMTYPE=2", "SEED=2", "DESIGN"},
          "occusim8: DESIGN with covariates evaluates single-season designs only\n"},
         {{"T=4", "N=100", "p=.3", "p10=.1", "NCOVS=1", "coef=0,1", "SIMTYPE=2", "SEED=2", "DESIGN"},
-         "occusim8: DESIGN with covariates fits the single-species model only, not the false-positive model\n"},
+         "occusim8: DESIGN with covariates fits the single-species model only, not the false-positive "
+         "model\n"},
     };
     for (const auto &c : cases) {
         auto run = run_cli(with(c.args, {"QUIET"}));

@@ -273,9 +273,9 @@ TEST(DesignSwitch, FixedAndNotEstimableRowsInTheFile) {
     auto r = run_cli({"T=1", "N=100", "psi=.6", "p=.3", "b=1", "DESIGN"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.file("occusim_design.csv"), "parameter,value,se,cv,ci95,note,power\n"
-                                             "psi,0.6,,,,not estimable,\n"
-                                             "p,0.3,,,,not estimable,\n"
-                                             "b,1,,,,fixed,\n");
+                                            "psi,0.6,,,,not estimable,\n"
+                                            "p,0.3,,,,not estimable,\n"
+                                            "b,1,,,,fixed,\n");
 }
 
 TEST(DesignSwitch, Refusals) {

@@ -11,8 +11,8 @@
 
 #include "core/errors.hpp"
 #include "study/design.hpp"
-#include "support/cli.hpp"
 #include "study_test_support.hpp"
+#include "support/cli.hpp"
 
 using namespace occusim;
 using namespace occusim::testing;
@@ -164,10 +164,17 @@ TEST(StudySummaryTable, WaldTestsOfTheFits) {
     const std::vector<Case> cases = {
         // Rejections: -1.0 (right side), -0.5 (right), +0.6 (wrong); -0.3 and a
         // missing se do not reject.
-        {{}, {{-1.0, 0.2}, {-0.5, 0.2}, {0.6, 0.2}, {-0.3, 0.2}, {-0.9, NAN}}, 2.0 / 5, 1.0 / 3,
+        {{},
+         {{-1.0, 0.2}, {-0.5, 0.2}, {0.6, 0.2}, {-0.3, 0.2}, {-0.9, NAN}},
+         2.0 / 5,
+         1.0 / 3,
          (1.0 + 0.5 + 0.6) / 3 / 0.4},
         // At level .01, -0.5/0.2 = 2.5 no longer rejects.
-        {{{}, 0.01}, {{-1.0, 0.2}, {-0.5, 0.2}, {0.6, 0.2}, {-0.3, 0.2}}, 1.0 / 4, 1.0 / 2, (1.0 + 0.6) / 2 / 0.4},
+        {{{}, 0.01},
+         {{-1.0, 0.2}, {-0.5, 0.2}, {0.6, 0.2}, {-0.3, 0.2}},
+         1.0 / 4,
+         1.0 / 2,
+         (1.0 + 0.6) / 2 / 0.4},
         // A null of -0.4 is the true value: power is the share of rejections.
         {{{{"psi(cov1)", -0.4}}, 0.05}, {{-1.0, 0.2}, {-0.45, 0.2}, {0.1, 0.2}}, 2.0 / 3, NAN, NAN},
     };
