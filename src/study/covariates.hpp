@@ -47,10 +47,10 @@ class SiteRecords final : public HistorySink {
 
     std::size_t sites() const { return weight_.size(); }
     int surveys() const { return surveys_; }
-    const unsigned char *symbols(std::size_t i) const { return &y_[i * static_cast<std::size_t>(surveys_)]; }
-    const double *covs(std::size_t i) const { return &x_[i * static_cast<std::size_t>(ncovs_)]; }
+    const unsigned char *symbols(std::size_t i) const { return y_.data() + i * static_cast<std::size_t>(surveys_); }
+    const double *covs(std::size_t i) const { return x_.data() + i * static_cast<std::size_t>(ncovs_); }
     const double *pcovs(std::size_t i) const {
-        return &w_[i * static_cast<std::size_t>(npcovs_) * static_cast<std::size_t>(surveys_)];
+        return w_.data() + i * static_cast<std::size_t>(npcovs_) * static_cast<std::size_t>(surveys_);
     }
     double weight(std::size_t i) const { return weight_[i]; }
     // Appends a site directly (tests, benchmarks).
