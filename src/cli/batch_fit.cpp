@@ -72,13 +72,23 @@ std::string study_file_name(const BatchPlan &plan, const char *table) {
 class FitHook::Task final : public ReplicateTask {
   public:
     Task(FitHook &hook, long r, Context &ctx, std::vector<bool> unsurveyed)
-        : hook_(hook), r_(r), fitter_(hook.take_fitter()), sink_(tally_, hook.swap_two_surveys_, std::move(unsurveyed)) {
-        ctx.attach_sink(&sink_);
+        : hook_(hook), r_(r), sink_(tally_, hook.swap_two_surveys_, std::move(unsurveyed)) {
+        if (hook.layout_) {
+            site_fitter_ = hook.take_site_fitter();
+            site_fitter_->records().shape(hook.layout_->surveys, 0, 0);
+            ctx.attach_sink(&site_fitter_->records());
+        } else {
+            fitter_ = hook.take_fitter();
+            ctx.attach_sink(&sink_);
+        }
     }
-    ~Task() override { hook_.give_back(std::move(fitter_)); }
+    ~Task() override {
+        hook_.give_back(std::move(fitter_));
+        hook_.give_back(std::move(site_fitter_));
+    }
 
     std::string after(Context &, const std::string &) override {
-        FitResult f = fitter_->fit(tally_);
+        FitResult f = site_fitter_ ? site_fitter_->fit(site_fitter_->records()) : fitter_->fit(tally_);
         std::string rows = fit_rows(r_, hook_.params_, f);
         hook_.finished(r_, std::move(f));
         return rows;
@@ -88,12 +98,25 @@ class FitHook::Task final : public ReplicateTask {
     FitHook &hook_;
     long r_;
     std::unique_ptr<ReplicateFitter> fitter_;
+    std::unique_ptr<CovariateFitter> site_fitter_;
     HistoryTally tally_;
     TallySink sink_;
 };
 
+namespace {
+
+std::unique_ptr<CovariateLayout> layout_if_covariates(const Context &ctx, const Args &args) {
+    if (!ctx.FITMODEL.empty()) return std::make_unique<CovariateLayout>(standard_layout(ctx));
+    if (!has_covariates(ctx)) return nullptr;
+    return std::make_unique<CovariateLayout>(covariate_layout(read_command_line, args));
+}
+
+} // namespace
+
 FitHook::FitHook(Context &ctx, const Args &args)
-    : ctx_(ctx), args_(args), params_(study_parameters(read_command_line, args)), summary_(params_),
+    : ctx_(ctx), args_(args), layout_(layout_if_covariates(ctx, args)),
+      params_(layout_ ? layout_->params : study_parameters(read_command_line, args)),
+      summary_(params_, WaldTests{ctx.NULLS, ctx.ALPHA}),
       swap_two_surveys_(family_of(ctx) == Family::Abundance) {}
 
 FitHook::~FitHook() = default;
@@ -116,6 +139,24 @@ void FitHook::give_back(std::unique_ptr<ReplicateFitter> fitter) {
     if (!fitter) return;
     std::lock_guard lk(m_);
     idle_.push_back(std::move(fitter));
+}
+
+std::unique_ptr<CovariateFitter> FitHook::take_site_fitter() {
+    {
+        std::lock_guard lk(m_);
+        if (!idle_sites_.empty()) {
+            auto f = std::move(idle_sites_.back());
+            idle_sites_.pop_back();
+            return f;
+        }
+    }
+    return std::make_unique<CovariateFitter>(*layout_);
+}
+
+void FitHook::give_back(std::unique_ptr<CovariateFitter> fitter) {
+    if (!fitter) return;
+    std::lock_guard lk(m_);
+    idle_sites_.push_back(std::move(fitter));
 }
 
 void FitHook::finished(long r, FitResult fit) {
@@ -164,6 +205,7 @@ void FitHook::end(const BatchReport &report) {
         std::lock_guard lk(m_);
         pending_.clear();
         idle_.clear();
+        idle_sites_.clear();
     }
     if (!fits_.open()) return;
     // The tables cover the replicates committed, also when the batch stopped

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "cli/batch.hpp"
+#include "study/covariates.hpp"
 #include "study/fit.hpp"
 
 namespace occusim {
@@ -53,17 +54,22 @@ class FitHook final : public BatchHook {
     friend class Task;
     std::unique_ptr<ReplicateFitter> take_fitter();
     void give_back(std::unique_ptr<ReplicateFitter> fitter);
+    std::unique_ptr<CovariateFitter> take_site_fitter();
+    void give_back(std::unique_ptr<CovariateFitter> fitter);
     void finished(long r, FitResult fit);
     bool write_study(const std::string &text);
 
     Context &ctx_;
     const Args &args_;
+    // With covariates the replicates are fitted site by site.
+    std::unique_ptr<CovariateLayout> layout_;
     std::vector<Parameter> params_;
     StudySummary summary_;
     bool swap_two_surveys_ = false; // abundance lines list survey 1 first, the model survey 2
 
     std::mutex m_;
     std::vector<std::unique_ptr<ReplicateFitter>> idle_; // one per worker once warm
+    std::vector<std::unique_ptr<CovariateFitter>> idle_sites_;
     std::map<long, FitResult> pending_;                  // fitted, not yet committed
 
     const BatchPlan *plan_ = nullptr;

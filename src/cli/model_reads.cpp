@@ -245,8 +245,9 @@ std::vector<std::string> unread(const Context &ctx, const CommandLine &line, con
         if ((n == "SEED" || n == "seed") && !random_run(ctx, f))
             out.push_back("SEED is not read by an expected-value run: add STOCH (or give a negative T, or "
                           "SIMTYPE=2) for a random data set");
-        if (single && !site_by_site(ctx) && (n == "NCOVS" || n == "coef"))
-            out.push_back(n + " is not read by an expected-value run: site covariates need site-by-site "
+        // A design evaluation reads the covariates whatever the run's mode.
+        if (single && !site_by_site(ctx) && !ctx.DESIGN && (n == "NCOVS" || n == "coef"))
+            out.push_back(n + " is not read by a cohort run: site covariates need site-by-site "
                               "simulation (SIMTYPE=2)");
         if (single && site_by_site(ctx) && n == "psi" && ctx.ncovs > 0)
             out.push_back("psi is not read: coef sets the occupancy intercept (logit scale) when there are "

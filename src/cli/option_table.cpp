@@ -2,7 +2,9 @@
 // small store-and-echo actions they share.
 #include "cli/option_table.hpp"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
@@ -68,6 +70,27 @@ void echo_indexed(Context &ctx, const Argument &a, std::size_t prefix,
                   std::array<std::array<Vec, kMaxStates>, kMaxStates> &table) {
     std::fprintf(ctx.out, "%s=", a.name.c_str());
     get_arg_phi(ctx, a, a.name.substr(prefix), table);
+}
+
+// NULLS=name:x,name:x,...: a parameter name (it may hold brackets or
+// parentheses) and its null value, read once into the context.
+std::vector<std::pair<std::string, double>> read_nulls(const std::string &value) {
+    std::vector<std::pair<std::string, double>> nulls;
+    std::size_t at = 0;
+    while (at <= value.size()) {
+        std::size_t comma = value.find(',', at);
+        if (comma == std::string::npos) comma = value.size();
+        const std::string item = value.substr(at, comma - at);
+        const std::size_t colon = item.rfind(':');
+        const char *number = colon == std::string::npos ? "" : item.c_str() + colon + 1;
+        char *end = nullptr;
+        const double v = std::strtod(number, &end);
+        if (colon == std::string::npos || colon == 0 || end == number || *end != '\0' || !std::isfinite(v))
+            input_error("NULLS: '%s' is not name:value", item.c_str());
+        nulls.emplace_back(item.substr(0, colon), v);
+        at = comma + 1;
+    }
+    return nulls;
 }
 
 constexpr auto V = ValueKind::None;
@@ -483,6 +506,26 @@ const OptionRow kRows[] = {
      [](Context &c, const Argument &) { c.DESIGN = true; }},
     {{"FIT"}, false, V, E, Family::Study, false, "", "fit every replicate",
      [](Context &c, const Argument &) { c.FIT = true; }},
+    {{"NULLS"}, false, ValueKind::Text, E, Family::Study, false, "name:x,...",
+     "null values of the Wald tests of FIT and DESIGN (every slope: 0)",
+     [](Context &c, const Argument &a) { c.NULLS = read_nulls(a.value); }},
+    {{"ALPHA"}, false, R, E, Family::Study, false, "a", "level of the Wald tests (default .05)",
+     [](Context &c, const Argument &a) {
+         c.ALPHA = a.number;
+         if (!(c.ALPHA > 0 && c.ALPHA < 1)) input_error("ALPHA=%s: the level lies strictly between 0 and 1", a.value.c_str());
+     }},
+    {{"FITMODEL"}, false, ValueKind::Text, E, Family::Study, false, "standard",
+     "fit the standard single-species model to the data of another single-species family",
+     [](Context &c, const Argument &a) {
+         if (a.value != "standard") input_error("FITMODEL=%s: the model fitted is standard", a.value.c_str());
+         c.FITMODEL = a.value;
+     }},
+    {{"FITP"}, false, ValueKind::Text, E, Family::Study, false, "shared|survey",
+     "detection of FITMODEL=standard: one p, or one per survey",
+     [](Context &c, const Argument &a) {
+         if (a.value != "shared" && a.value != "survey") input_error("FITP=%s: detection is shared or survey", a.value.c_str());
+         c.FITP = a.value == "survey" ? a.value : "";
+     }},
 };
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/arguments.hpp"
@@ -257,6 +258,10 @@ struct Context {
     std::vector<double> pcoef; // their logistic coefficients
     bool DESIGN = false;      // report the design's asymptotic precision
     bool FIT = false;         // fit every replicate of a batch
+    std::vector<std::pair<std::string, double>> NULLS; // null values of the Wald tests, by parameter name
+    double ALPHA = 0.05;      // level of the Wald tests
+    std::string FITMODEL;     // "" (the generating model) or "standard"
+    std::string FITP;         // detection of FITMODEL=standard: "" (shared) or "survey"
     HistorySink *sink = nullptr; // sees every history written (not owned)
     // Adds a sink beside any already attached (through a tee the context owns).
     void attach_sink(HistorySink *s) {

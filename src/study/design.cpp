@@ -8,6 +8,7 @@
 #include <new>
 
 #include "core/errors.hpp"
+#include "study/covariates.hpp"
 
 namespace occusim {
 
@@ -123,6 +124,11 @@ std::vector<double> information_variances(const Eigen::MatrixXd &info) {
 }
 
 std::vector<DesignRow> evaluate_design(const Preparer &prepare, const Args &args) {
+    {
+        QuietContext probe;
+        prepare(probe.ctx, args);
+        if (has_covariates(probe.ctx)) return covariate_design(prepare, args);
+    }
     std::vector<Parameter> params = study_parameters(prepare, args);
     HistoryProbabilities model(prepare, args, params);
     const std::vector<double> values = given_values(params);
@@ -148,16 +154,35 @@ std::vector<DesignRow> evaluate_design(const Preparer &prepare, const Args &args
     return rows;
 }
 
+void add_design_power(std::vector<DesignRow> &rows, const WaldTests &tests) {
+    std::vector<Parameter> params(rows.size());
+    for (std::size_t i = 0; i < rows.size(); i++) {
+        params[i].name = rows[i].name;
+        params[i].value = rows[i].value;
+        params[i].scale = rows[i].slope ? Scale::Linear : Scale::Logit;
+        params[i].fixed = rows[i].note == "fixed";
+    }
+    const std::vector<std::optional<double>> nulls = parameter_nulls(params, tests);
+    for (std::size_t i = 0; i < rows.size(); i++)
+        if (nulls[i]) rows[i].power = wald_power(rows[i].value - *nulls[i], rows[i].se, tests.alpha);
+}
+
 void print_design(std::FILE *out, const std::vector<DesignRow> &rows) {
     std::fprintf(out, "design evaluation:\n");
-    std::fprintf(out, "%-12s %12s %12s %12s %12s  %s\n", "parameter", "value", "se", "cv", "ci95", "note");
+    std::fprintf(out, "%-12s %12s %12s %12s %12s %12s  %s\n", "parameter", "value", "se", "cv", "ci95",
+                 "power", "note");
     for (const DesignRow &r : rows) {
+        char power[32] = "-";
+        if (!std::isnan(r.power)) std::snprintf(power, sizeof power, "%.6f", r.power);
         if (std::isnan(r.se))
-            std::fprintf(out, "%-12s %12.6f %12s %12s %12s  %s\n", r.name.c_str(), r.value, "-", "-", "-",
-                         r.note.c_str());
+            std::fprintf(out, "%-12s %12.6f %12s %12s %12s %12s  %s\n", r.name.c_str(), r.value, "-", "-",
+                         "-", power, r.note.c_str());
+        else if (r.value == 0) // no coefficient of variation about 0
+            std::fprintf(out, "%-12s %12.6f %12.6f %12s %12.6f %12s\n", r.name.c_str(), r.value, r.se, "-",
+                         1.96 * r.se, power);
         else
-            std::fprintf(out, "%-12s %12.6f %12.6f %12.6f %12.6f\n", r.name.c_str(), r.value, r.se,
-                         r.se / r.value, 1.96 * r.se);
+            std::fprintf(out, "%-12s %12.6f %12.6f %12.6f %12.6f %12s\n", r.name.c_str(), r.value, r.se,
+                         r.se / r.value, 1.96 * r.se, power);
     }
 }
 
@@ -169,12 +194,12 @@ std::string csv_number(double v) {
 }
 
 std::string design_csv(const std::vector<DesignRow> &rows) {
-    std::string text = "parameter,value,se,cv,ci95,note\n";
+    std::string text = "parameter,value,se,cv,ci95,note,power\n";
     for (const DesignRow &r : rows) {
         const bool has = !std::isnan(r.se);
         text += r.name + "," + csv_number(r.value) + "," + csv_number(r.se) + "," +
-                (has ? csv_number(r.se / r.value) : "") + "," + (has ? csv_number(1.96 * r.se) : "") + "," +
-                r.note + "\n";
+                (has && r.value != 0 ? csv_number(r.se / r.value) : "") + "," +
+                (has ? csv_number(1.96 * r.se) : "") + "," + r.note + "," + csv_number(r.power) + "\n";
     }
     return text;
 }
@@ -190,6 +215,7 @@ int report_design(Context &ctx, const Args &args, const Preparer &prepare) {
     std::vector<DesignRow> rows;
     try {
         rows = evaluate_design(prepare, args);
+        add_design_power(rows, WaldTests{ctx.NULLS, ctx.ALPHA});
     } catch (const InputError &e) {
         std::fprintf(ctx.err, "occusim8: %s\n", e.what());
         return 1;

@@ -8,11 +8,13 @@
 #pragma once
 
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include <Eigen/Dense>
 
+#include "study/power.hpp"
 #include "study/probabilities.hpp"
 
 namespace occusim {
@@ -36,7 +38,14 @@ struct DesignRow {
     double value = 0;
     double se = 0; // NaN when not estimated
     std::string note; // "", "fixed" or "not estimable"
+    bool slope = false; // a slope of a logistic regression (null 0 unless given)
+    double power = std::numeric_limits<double>::quiet_NaN(); // of the Wald test, NaN without a null
 };
+
+// Sets the power of the Wald test of every row with a null (see
+// parameter_nulls): from the row's standard error. Throws InputError for a
+// null named after no estimated parameter.
+void add_design_power(std::vector<DesignRow> &rows, const WaldTests &tests);
 
 // The design evaluation of the command line `args` (an expected-value run of
 // a supported family). Throws InputError when the model cannot be evaluated.
@@ -44,7 +53,7 @@ std::vector<DesignRow> evaluate_design(const Preparer &prepare, const Args &args
 
 // The console table headed "design evaluation:".
 void print_design(std::FILE *out, const std::vector<DesignRow> &rows);
-// The CSV table (header parameter,value,se,cv,ci95,note).
+// The CSV table (header parameter,value,se,cv,ci95,note,power).
 std::string design_csv(const std::vector<DesignRow> &rows);
 
 // The shortest decimal text that reads back to the same double ("" for NaN).

@@ -174,12 +174,16 @@ std::string fit_rows(long rep, const std::vector<Parameter> &params, const FitRe
     return text;
 }
 
-StudySummary::StudySummary(const std::vector<Parameter> &params) {
-    for (const Parameter &p : params) {
+StudySummary::StudySummary(const std::vector<Parameter> &params, const WaldTests &tests) {
+    const std::vector<std::optional<double>> nulls = parameter_nulls(params, tests);
+    for (std::size_t i = 0; i < params.size(); i++) {
+        const Parameter &p = params[i];
         if (p.fixed) continue;
         Acc a;
         a.name = p.name;
         a.truth = p.value;
+        a.null = nulls[i];
+        if (a.null) a.wald = WaldTally(p.value, *a.null, tests.alpha);
         acc_.push_back(std::move(a));
     }
 }
@@ -200,19 +204,28 @@ void StudySummary::add(const FitResult &fit) {
             a.se_n++;
             if (e.lcl <= a.truth && a.truth <= e.ucl) a.cover++;
         }
+        if (a.null) a.wald.add(e.estimate, e.se);
     }
 }
 
 std::vector<StudySummary::Row> StudySummary::rows() const {
     std::vector<Row> out;
     for (const Acc &a : acc_) {
-        Row r{a.name, a.truth, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, a.used, a.n};
+        Row r{a.name, a.truth, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, a.used, a.n, kNaN, kNaN, kNaN, kNaN};
+        if (a.null) {
+            r.null = *a.null;
+            r.power = a.wald.power();
+            r.type_s = a.wald.type_s();
+            r.type_m = a.wald.type_m();
+        }
         if (a.used > 0) {
             r.mean = a.mean;
             r.bias = a.mean - a.truth;
-            r.relbias = r.bias / a.truth;
+            // A coefficient whose true value is 0 has no relative bias.
+            if (a.truth != 0) r.relbias = r.bias / a.truth;
             r.rmse = std::sqrt(a.sse / static_cast<double>(a.used));
-            r.coverage = static_cast<double>(a.cover) / static_cast<double>(a.used);
+            // Without a true value there is nothing to cover.
+            if (!std::isnan(a.truth)) r.coverage = static_cast<double>(a.cover) / static_cast<double>(a.used);
         }
         if (a.used > 1) r.sd = std::sqrt(a.m2 / static_cast<double>(a.used - 1));
         if (a.se_n > 0) r.mean_se = a.se_sum / static_cast<double>(a.se_n);
@@ -222,22 +235,25 @@ std::vector<StudySummary::Row> StudySummary::rows() const {
 }
 
 std::string StudySummary::csv() const {
-    std::string text = "parameter,true,mean,bias,relbias,rmse,sd,mean_se,coverage,used,n\n";
+    std::string text =
+        "parameter,true,mean,bias,relbias,rmse,sd,mean_se,coverage,used,n,null,power,type_s,type_m\n";
     for (const Row &r : rows())
-        text += r.name + "," + csv_number(r.truth) + "," + csv_number(r.mean) + "," + csv_number(r.bias) + "," +
-                csv_number(r.relbias) + "," + csv_number(r.rmse) + "," + csv_number(r.sd) + "," +
+        text += r.name + "," + csv_number(r.truth) + "," + csv_number(r.mean) + "," + csv_number(r.bias) +
+                "," + csv_number(r.relbias) + "," + csv_number(r.rmse) + "," + csv_number(r.sd) + "," +
                 csv_number(r.mean_se) + "," + csv_number(r.coverage) + "," + std::to_string(r.used) + "," +
-                std::to_string(r.n) + "\n";
+                std::to_string(r.n) + "," + csv_number(r.null) + "," + csv_number(r.power) + "," +
+                csv_number(r.type_s) + "," + csv_number(r.type_m) + "\n";
     return text;
 }
 
 void StudySummary::print(std::FILE *out) const {
     std::fprintf(out, "simulation study:\n");
-    std::fprintf(out, "%-12s %10s %10s %10s %10s %10s %10s %10s %10s %11s\n", "parameter", "true", "mean", "bias",
-                 "relbias", "rmse", "sd", "mean_se", "coverage", "used/n");
+    std::fprintf(out, "%-12s %10s %10s %10s %10s %10s %10s %10s %10s %11s %10s %10s %10s %10s\n", "parameter",
+                 "true", "mean", "bias", "relbias", "rmse", "sd", "mean_se", "coverage", "used/n", "null",
+                 "power", "type_s", "type_m");
     for (const Row &r : rows()) {
-        std::fprintf(out, "%-12s %10.6f", r.name.c_str(), r.truth);
-        for (double v : {r.mean, r.bias, r.relbias, r.rmse, r.sd, r.mean_se, r.coverage}) {
+        std::fprintf(out, "%-12s", r.name.c_str());
+        for (double v : {r.truth, r.mean, r.bias, r.relbias, r.rmse, r.sd, r.mean_se, r.coverage}) {
             if (std::isnan(v))
                 std::fprintf(out, " %10s", "-");
             else
@@ -245,7 +261,14 @@ void StudySummary::print(std::FILE *out) const {
         }
         char used[48];
         std::snprintf(used, sizeof used, "%ld/%ld", r.used, r.n);
-        std::fprintf(out, " %11s\n", used);
+        std::fprintf(out, " %11s", used);
+        for (double v : {r.null, r.power, r.type_s, r.type_m}) {
+            if (std::isnan(v))
+                std::fprintf(out, " %10s", "-");
+            else
+                std::fprintf(out, " %10.6f", v);
+        }
+        std::fprintf(out, "\n");
     }
 }
 

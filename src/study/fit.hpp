@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "study/power.hpp"
 #include "study/probabilities.hpp"
 
 namespace occusim {
@@ -90,10 +91,12 @@ inline constexpr const char *kFitsHeader = "rep,parameter,true,estimate,se,lcl,u
 std::string fit_rows(long rep, const std::vector<Parameter> &params, const FitResult &fit);
 
 // Per estimated parameter, running summaries of the fits (memory does not
-// grow with the number of replicates).
+// grow with the number of replicates), with the Wald tests of the parameters
+// that have a null value (see parameter_nulls).
 class StudySummary {
   public:
-    explicit StudySummary(const std::vector<Parameter> &params);
+    // Throws InputError for a null named after no estimated parameter.
+    explicit StudySummary(const std::vector<Parameter> &params, const WaldTests &tests = {});
     // Adds one replicate's fit; call in replicate order.
     void add(const FitResult &fit);
 
@@ -101,6 +104,8 @@ class StudySummary {
         std::string name;
         double truth, mean, bias, relbias, rmse, sd, mean_se, coverage;
         long used, n;
+        // NaN without a null (null) or without a rejection (type_s, type_m).
+        double null, power, type_s, type_m;
     };
     std::vector<Row> rows() const;
     // <stem>_study.csv and the console table headed "simulation study:".
@@ -113,6 +118,8 @@ class StudySummary {
         double truth = 0;
         long n = 0, used = 0, se_n = 0, cover = 0;
         double mean = 0, m2 = 0, sse = 0, se_sum = 0;
+        std::optional<double> null;
+        WaldTally wald;
     };
     std::vector<Acc> acc_;
 };

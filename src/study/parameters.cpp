@@ -47,6 +47,7 @@ const ParameterOption *parameter_option(std::string_view name) {
 constexpr double kMarker = 0.37777777777777771;
 
 bool structural(Scale scale, double v) {
+    if (scale == Scale::Linear) return false;
     if (scale == Scale::Logit) return !(v > 0 && v < 1);
     return !(v > 0 && std::isfinite(v));
 }
@@ -58,14 +59,17 @@ template <typename T> void add_prefix(std::vector<T *> &out, std::vector<T> &v, 
 } // namespace
 
 double Parameter::to_free(double v) const {
+    if (scale == Scale::Linear) return v;
     return scale == Scale::Logit ? std::log(v / (1 - v)) : std::log(v);
 }
 
 double Parameter::from_free(double eta) const {
+    if (scale == Scale::Linear) return eta;
     return scale == Scale::Logit ? 1 / (1 + std::exp(-eta)) : std::exp(eta);
 }
 
 double Parameter::derivative(double eta) const {
+    if (scale == Scale::Linear) return 1;
     double v = from_free(eta);
     return scale == Scale::Logit ? v * (1 - v) : v;
 }

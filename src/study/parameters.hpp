@@ -25,8 +25,9 @@ namespace occusim {
 using Preparer = std::function<void(Context &, const Args &)>;
 
 // Estimation scale: probabilities on the logit scale, rates (abundance,
-// dispersion, interaction factors) on the log scale.
-enum class Scale { Logit, Log };
+// dispersion, interaction factors) on the log scale; the coefficients of a
+// logistic regression (intercept and slopes) are estimated as they are.
+enum class Scale { Logit, Log, Linear };
 
 struct Parameter {
     std::string name;    // "p", "p[2]"

@@ -17,6 +17,7 @@
 #include "models/single/het.hpp"
 #include "models/single/multimethod.hpp"
 #include "models/twospecies/two_species.hpp"
+#include "study/covariates.hpp"
 
 namespace occusim {
 
@@ -83,6 +84,9 @@ const char *family_name(const Context &ctx) {
 }
 
 std::string design_refusal(const Context &ctx) {
+    // With covariates the design is evaluated over their distribution,
+    // whatever data the run simulates.
+    if (has_covariates(ctx)) return covariate_design_refusal(ctx);
     const Family f = family_of(ctx);
     if (f == Family::Other) return std::string("DESIGN is not available for the ") + family_name(ctx) + " model";
     if (stochastic(ctx) || (f == Family::Abundance && ctx.seed_value >= 0))
@@ -95,12 +99,22 @@ std::string design_refusal(const Context &ctx) {
 }
 
 std::string fit_refusal(const Context &ctx) {
+    if (!ctx.FITMODEL.empty()) {
+        std::string why = standard_fit_refusal(ctx);
+        if (why.empty() && ctx.REPS < 1) why = "FIT fits the replicates of a batch: give REPS=n";
+        return why;
+    }
     const Family f = family_of(ctx);
     if (f == Family::Other) return std::string("FIT is not available for the ") + family_name(ctx) + " model";
-    if (ctx.ncovs > 0 || ctx.NPCOVS > 0 || !ctx.pcoef.empty())
-        return "FIT: runs with site or detection covariates cannot be fitted";
+    const bool covariates = has_covariates(ctx);
+    if (covariates) {
+        std::string why = covariate_fit_refusal(ctx);
+        if (!why.empty()) return why;
+    }
     // Replicates come from a batch; a single data set has no study to report.
     if (ctx.REPS < 1) return "FIT fits the replicates of a batch: give REPS=n";
+    // With covariates the fit runs site by site, whatever the number of surveys.
+    if (covariates) return "";
     // The abundance model has history probabilities for two surveys only.
     if (f == Family::Abundance && ctx.nper != 2)
         return "FIT: the Royle-Nichols model can be fitted with two surveys (T=2) only";

@@ -85,7 +85,7 @@ TEST(ModelReads, GivenOptionsTheModelDoesNotReadAreWarnedAndStrictRefusesThem) {
          "option pB is not read by the single-species model (pB is the second group's detection: add HET for the "
          "mixture)"},
         {{"T=3", "N=100", "psi=.5", "p=.4", "NCOVS=1", "coef=0,1"},
-         "NCOVS is not read by an expected-value run: site covariates need site-by-site simulation (SIMTYPE=2)"},
+         "NCOVS is not read by a cohort run: site covariates need site-by-site simulation (SIMTYPE=2)"},
         {{"T=3", "N=100", "psi=.5", "p=.4", "coef=0,1", "SIMTYPE=2", "SEED=1"},
          "psi is not read: coef sets the occupancy intercept (logit scale) when there are site covariates"},
         {{"T=3", "N=100", "psiA=.5", "pA=.4", "p=.3"}, "option p is not read by the two-species model"},

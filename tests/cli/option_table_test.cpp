@@ -26,7 +26,11 @@ std::string sample_value(const OptionRow &row) {
     case ValueKind::Integer:
     case ValueKind::Long:
     case ValueKind::IntList: return "2";
-    case ValueKind::Text: return "x.pao";
+    case ValueKind::Text: {
+        // Words the study rows check.
+        const std::string n = row.names[0];
+        return n == "NULLS" ? "p:0.5" : n == "FITMODEL" ? "standard" : n == "FITP" ? "survey" : "x.pao";
+    }
     case ValueKind::Fraction: return "1/2";
     case ValueKind::None: return "";
     default: return ".5";

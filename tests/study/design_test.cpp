@@ -258,13 +258,13 @@ TEST(DesignSwitch, ReportFollowsTheUsualOutput) {
     EXPECT_EQ(r.err, "");
     const std::string table = from_marker(r.out, "design evaluation:");
     EXPECT_EQ(table, "design evaluation:\n"
-                     "parameter           value           se           cv         ci95  note\n"
-                     "psi              0.600000     0.067361     0.112268     0.132027\n"
-                     "p                0.300000     0.035134     0.117112     0.068862\n");
+                     "parameter           value           se           cv         ci95        power  note\n"
+                     "psi              0.600000     0.067361     0.112268     0.132027            -\n"
+                     "p                0.300000     0.035134     0.117112     0.068862            -\n");
     // Nothing of the console echo repeats after the table starts.
     EXPECT_EQ(r.out.find("OCCUSIM ver8", 1), std::string::npos);
     const std::string csv = r.file("study_design.csv");
-    EXPECT_EQ(csv.substr(0, csv.find('\n')), "parameter,value,se,cv,ci95,note");
+    EXPECT_EQ(csv.substr(0, csv.find('\n')), "parameter,value,se,cv,ci95,note,power");
     EXPECT_NE(csv.find("\npsi,0.6,0.0673608"), std::string::npos);
     EXPECT_FALSE(r.exists("occusim.tmp"));
 }
@@ -272,10 +272,10 @@ TEST(DesignSwitch, ReportFollowsTheUsualOutput) {
 TEST(DesignSwitch, FixedAndNotEstimableRowsInTheFile) {
     auto r = run_cli({"T=1", "N=100", "psi=.6", "p=.3", "b=1", "DESIGN"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.file("occusim_design.csv"), "parameter,value,se,cv,ci95,note\n"
-                                             "psi,0.6,,,,not estimable\n"
-                                             "p,0.3,,,,not estimable\n"
-                                             "b,1,,,,fixed\n");
+    EXPECT_EQ(r.file("occusim_design.csv"), "parameter,value,se,cv,ci95,note,power\n"
+                                            "psi,0.6,,,,not estimable,\n"
+                                            "p,0.3,,,,not estimable,\n"
+                                            "b,1,,,,fixed,\n");
 }
 
 TEST(DesignSwitch, Refusals) {

@@ -9,9 +9,10 @@
 #include <random>
 #include <thread>
 
+#include "core/errors.hpp"
 #include "study/design.hpp"
-#include "support/cli.hpp"
 #include "study_test_support.hpp"
+#include "support/cli.hpp"
 
 using namespace occusim;
 using namespace occusim::testing;
@@ -142,8 +143,81 @@ TEST(StudySummaryTable, StatisticsOfTheFits) {
     EXPECT_NEAR(r.mean_se, 0.2, 1e-12);
     EXPECT_DOUBLE_EQ(r.coverage, 0.5);
     const std::string csv = summary.csv();
-    EXPECT_EQ(csv.substr(0, csv.find('\n')), "parameter,true,mean,bias,relbias,rmse,sd,mean_se,coverage,used,n");
-    EXPECT_NE(csv.find("\np,0.5,0.5,0,0,0,0,0.1,1,2,2\n"), std::string::npos);
+    EXPECT_EQ(csv.substr(0, csv.find('\n')),
+              "parameter,true,mean,bias,relbias,rmse,sd,mean_se,coverage,used,n,null,power,type_s,type_m");
+    EXPECT_NE(csv.find("\np,0.5,0.5,0,0,0,0,0.1,1,2,2,,,,\n"), std::string::npos);
+}
+
+// Power, type S and type M of hand-made fits: estimates and standard errors
+// chosen so that each z statistic falls clearly on one side of 1.96 (or of
+// 2.576 at level .01).
+TEST(StudySummaryTable, WaldTestsOfTheFits) {
+    std::vector<Parameter> params(3);
+    params[0] = {"psi(Int)", 0.2, Scale::Linear, false, {}};
+    params[1] = {"psi(cov1)", -0.4, Scale::Linear, false, {}};
+    params[2] = {"p", 0.5, Scale::Logit, false, {}};
+    struct Case {
+        WaldTests tests;
+        std::vector<std::pair<double, double>> slope; // estimate, se of psi(cov1)
+        double power, type_s, type_m;
+    };
+    const std::vector<Case> cases = {
+        // Rejections: -1.0 (right side), -0.5 (right), +0.6 (wrong); -0.3 and a
+        // missing se do not reject.
+        {{},
+         {{-1.0, 0.2}, {-0.5, 0.2}, {0.6, 0.2}, {-0.3, 0.2}, {-0.9, NAN}},
+         2.0 / 5,
+         1.0 / 3,
+         (1.0 + 0.5 + 0.6) / 3 / 0.4},
+        // At level .01, -0.5/0.2 = 2.5 no longer rejects.
+        {{{}, 0.01},
+         {{-1.0, 0.2}, {-0.5, 0.2}, {0.6, 0.2}, {-0.3, 0.2}},
+         1.0 / 4,
+         1.0 / 2,
+         (1.0 + 0.6) / 2 / 0.4},
+        // A null of -0.4 is the true value: power is the share of rejections.
+        {{{{"psi(cov1)", -0.4}}, 0.05}, {{-1.0, 0.2}, {-0.45, 0.2}, {0.1, 0.2}}, 2.0 / 3, NAN, NAN},
+    };
+    for (const Case &c : cases) {
+        StudySummary summary(params, c.tests);
+        for (const auto &[est, se] : c.slope) {
+            FitResult f;
+            f.status = FitStatus::Converged;
+            f.estimates = {{0.2, 0.1, 0, 0.4}, {est, se, est - 2 * se, est + 2 * se}, {0.5, 0.05, 0.4, 0.6}};
+            summary.add(f);
+        }
+        FitResult failed; // a failed fit is not used
+        failed.estimates.assign(3, ParameterEstimate{});
+        summary.add(failed);
+        const auto rows = summary.rows();
+        EXPECT_TRUE(std::isnan(rows[0].null) && std::isnan(rows[0].power)); // the intercept: no null
+        EXPECT_TRUE(std::isnan(rows[2].power));
+        const auto &s = rows[1];
+        EXPECT_NEAR(s.power, c.power, 1e-12);
+        if (std::isnan(c.type_s)) {
+            EXPECT_TRUE(std::isnan(s.type_s) && std::isnan(s.type_m));
+        } else {
+            EXPECT_NEAR(s.type_s, c.type_s, 1e-12);
+            EXPECT_NEAR(s.type_m, c.type_m, 1e-12);
+        }
+    }
+    // A probability tested on its own scale, and a name that is no parameter.
+    StudySummary on_p(params, {{{"p", 0.4}}, 0.05});
+    FitResult f;
+    f.status = FitStatus::Converged;
+    f.estimates = {{0.2, 0.1, 0, 0.4}, {-0.4, 0.2, -0.8, 0}, {0.52, 0.05, 0.4, 0.6}};
+    on_p.add(f);
+    EXPECT_EQ(on_p.rows()[2].power, 1.0);
+    EXPECT_THROW(StudySummary(params, {{{"psi", 0.5}}, 0.05}), InputError);
+}
+
+TEST(WaldPower, AnalyticPowerAndNormalQuantiles) {
+    EXPECT_NEAR(normal_quantile(0.975), 1.959963984540054, 1e-13);
+    EXPECT_NEAR(normal_quantile(0.995), 2.5758293035489004, 1e-13);
+    EXPECT_NEAR(normal_quantile(1e-10), -6.361340902404056, 1e-10);
+    EXPECT_NEAR(wald_power(0, 1, 0.05), 0.05, 1e-12);
+    // 2.8 standard errors away: about 80% power at level .05.
+    EXPECT_NEAR(wald_power(-0.28, 0.1, 0.05), 0.7995568, 1e-6);
 }
 
 // Data of real random runs, collected through the sink, are read by the
@@ -204,12 +278,16 @@ TEST(ReplicateFit, SameRowsOnEveryThread) {
 }
 
 TEST(FitSwitch, RefusedForCovariatesAndOtherModels) {
-    auto covs = run_cli({"T=4", "N=100", "p=.3", "NCOVS=1", "coef=0,1", "SIMTYPE=2", "SEED=2", "FIT"});
+    auto covs = run_cli({"T=4", "N=100", "psi=.6", "p=.3", "NCOVS=1", "coef=0,1", "STOCH", "SEED=2", "FIT"});
     EXPECT_EQ(covs.status, 1);
-    EXPECT_EQ(covs.err, "occusim8: FIT: runs with site or detection covariates cannot be fitted\n");
+    EXPECT_EQ(covs.err, "occusim8: warning: NCOVS is not read by a cohort run: site covariates need site-by-site "
+                        "simulation (SIMTYPE=2)\n"
+                        "occusim8: warning: coef is not read by a cohort run: site covariates need site-by-site "
+                        "simulation (SIMTYPE=2)\n"
+                        "occusim8: FIT with covariates needs site-by-site simulation (SIMTYPE=2)\n");
     EXPECT_FALSE(covs.exists("occusim.pao"));
     auto pcovs = run_cli({"T=4", "N=100", "psi=.6", "p=.3", "NPCOVS=1", "pcoef=.5", "SIMTYPE=2", "SEED=2", "FIT"});
-    EXPECT_EQ(pcovs.err, covs.err);
+    EXPECT_EQ(pcovs.err, "occusim8: FIT fits the replicates of a batch: give REPS=n\n");
     auto spatial = run_cli({"T=4", "N=100", "psi=.6", "p=.3", "th0=.2", "th1=.5", "STOCH", "SEED=2", "FIT"});
     EXPECT_EQ(spatial.status, 1);
     EXPECT_EQ(spatial.err, "occusim8: FIT is not available for the spatial-dependence model\n");
