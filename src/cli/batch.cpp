@@ -395,7 +395,11 @@ Batch::Done Batch::run_one(long r, const std::string &scratch) {
             if (status == 0) d.history = history;
             if (status != 0) {
                 std::string msg = last_line(std::string(err_text, err_len));
-                if (msg.rfind("occusim8: ", 0) == 0) msg.erase(0, 10);
+                for (const char *lead : {"occusim8: error: ", "occusim8: "})
+                    if (msg.rfind(lead, 0) == 0) {
+                        msg.erase(0, std::char_traits<char>::length(lead));
+                        break;
+                    }
                 if (msg.empty()) msg = last_line(read_text(scratch + "/occusim.err"));
                 if (msg.empty()) msg = "exit status " + std::to_string(status);
                 d.error = msg;

@@ -234,7 +234,7 @@ std::vector<std::string> diagnose(const CommandLine &line) {
 }
 
 void stop_strict(Context &ctx, std::size_t count) {
-    std::fprintf(ctx.err, "occusim8: STRICT: %zu warning%s, nothing written\n", count, count == 1 ? "" : "s");
+    std::fprintf(ctx.err, "occusim8: error: STRICT: %zu warning%s, nothing written\n", count, count == 1 ? "" : "s");
     finish(1);
 }
 

@@ -110,17 +110,17 @@ int execute(Context &ctx, const Args &args) {
         write_failed = true;
     } catch (const InputError &e) {
         std::fflush(ctx.out);
-        std::fprintf(ctx.err, "occusim8: %s\n", e.what());
+        std::fprintf(ctx.err, "occusim8: error: %s\n", e.what());
         status = 1;
     } catch (const std::bad_alloc &) {
         std::fflush(ctx.out);
-        std::fprintf(ctx.err, "occusim8: out of memory\n");
+        std::fprintf(ctx.err, "occusim8: error: out of memory\n");
         status = 1;
     } catch (const std::exception &e) {
         // Anything else a library throws ends the run as a failure, never
         // as an abort that leaves half-written files.
         std::fflush(ctx.out);
-        std::fprintf(ctx.err, "occusim8: %s\n", e.what());
+        std::fprintf(ctx.err, "occusim8: error: %s\n", e.what());
         status = 1;
     }
     // Files still open are whole only when the run succeeded: they are

@@ -217,13 +217,13 @@ int report_design(Context &ctx, const Args &args, const Preparer &prepare) {
         rows = evaluate_design(prepare, args);
         add_design_power(rows, WaldTests{ctx.NULLS, ctx.ALPHA});
     } catch (const InputError &e) {
-        std::fprintf(ctx.err, "occusim8: %s\n", e.what());
+        std::fprintf(ctx.err, "occusim8: error: %s\n", e.what());
         return 1;
     } catch (const RunFinished &) {
-        std::fprintf(ctx.err, "occusim8: DESIGN: the model cannot be evaluated\n");
+        std::fprintf(ctx.err, "occusim8: error: DESIGN: the model cannot be evaluated\n");
         return 1;
     } catch (const std::bad_alloc &) {
-        std::fprintf(ctx.err, "occusim8: out of memory\n");
+        std::fprintf(ctx.err, "occusim8: error: out of memory\n");
         return 1;
     }
     print_design(ctx.out, rows);

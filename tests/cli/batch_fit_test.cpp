@@ -234,30 +234,30 @@ TEST(BatchFit, RefusedBeforeAnythingIsWritten) {
     };
     const std::vector<Case> cases = {
         {{"T=4", "N=100", "psi=.6", "p=.3", "STOCH", "SEED=2", "FIT"},
-         "occusim8: FIT fits the replicates of a batch: give REPS=n\n"},
+         "occusim8: error: FIT fits the replicates of a batch: give REPS=n\n"},
         {{"T=4", "N=100", "psi=.6", "p=.3", "NCOVS=1", "coef=0,1", "STOCH", "SEED=2", "REPS=3", "FIT"},
          "occusim8: warning: NCOVS is not read by a cohort run: site covariates need site-by-site simulation (SIMTYPE=2)\n"
          "occusim8: warning: coef is not read by a cohort run: site covariates need site-by-site simulation (SIMTYPE=2)\n"
-         "occusim8: FIT with covariates needs site-by-site simulation (SIMTYPE=2)\n"},
+         "occusim8: error: FIT with covariates needs site-by-site simulation (SIMTYPE=2)\n"},
         {{"T=4", "N=100", "p=.3", "p10=.1", "NCOVS=1", "coef=0,1", "SIMTYPE=2", "SEED=2", "REPS=3",
           "FIT"},
-         "occusim8: FIT with covariates fits the single-species model only, not the false-positive model\n"},
+         "occusim8: error: FIT with covariates fits the single-species model only, not the false-positive model\n"},
         {{"T=4", "N=100", "p=.3", "b=.2", "NCOVS=1", "coef=0,1", "SIMTYPE=2", "SEED=2", "REPS=3",
           "FIT"},
-         "occusim8: FIT with covariates cannot fit certain detections (b)\n"},
+         "occusim8: error: FIT with covariates cannot fit certain detections (b)\n"},
         {{"T=4", "N=100", "psi=.6", "p=.3", "th0=.2", "th1=.5", "STOCH", "SEED=2", "REPS=3", "FIT"},
-         "occusim8: FIT is not available for the spatial-dependence model\n"},
+         "occusim8: error: FIT is not available for the spatial-dependence model\n"},
         {{"T=3", "N=100", "Lambda=2", "r=.3", "ROYLE", "SEED=2", "REPS=3", "FIT"},
-         "occusim8: FIT: the Royle-Nichols model can be fitted with two surveys (T=2) only\n"},
+         "occusim8: error: FIT: the Royle-Nichols model can be fitted with two surveys (T=2) only\n"},
         {{"T=2", "N=100", "psi=.6", "METH=2", "p1=.3", "p2=.5", "STOCH", "SEED=2", "REPS=3", "FIT",
           "FITMODEL=standard"},
-         "occusim8: FITMODEL=standard fits single-species data with one detection per survey, not the "
+         "occusim8: error: FITMODEL=standard fits single-species data with one detection per survey, not the "
          "multi-method model\n"},
         {{"T=3", "N=100", "Lambda=2", "r=.3", "ROYLE", "SEED=2", "REPS=3", "FIT", "FITMODEL=standard"},
-         "occusim8: FITMODEL=standard: the abundance model's counts are not detections; give its "
+         "occusim8: error: FITMODEL=standard: the abundance model's counts are not detections; give its "
          "detection/non-detection form (c)\n"},
         {{"T=4", "N=100", "psi=.6", "p=.3", "REPS=3", "FIT"},
-         "occusim8: REPS=3: an expected-value run gives the same data set every time; ask for random data "
+         "occusim8: error: REPS=3: an expected-value run gives the same data set every time; ask for random data "
          "(STOCH, a negative T or SIMTYPE=2) to replicate it\n"},
     };
     for (const auto &c : cases) {

@@ -272,7 +272,7 @@ TEST(BatchOutputs, NoDataFileWithoutACompletedReplicate) {
     auto r = run_cli({"T=12", "N=10", "pi=.5", "psiA=.5", "pA=.4", "eta0AA=.7", "STOCH", "SEED=2", "REPS=3", "QUIET",
                       "FORMAT=csv"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err.rfind("occusim8: replicate 1 failed: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("occusim8: error: replicate 1 failed: ", 0), 0u) << r.err;
     EXPECT_EQ(names_of(files_of(r.dir)), (std::vector<std::string>{"occusim.json", "occusim_replicates.csv"}));
     const Json meta = json_of(r.file("occusim.json"));
     EXPECT_EQ(meta["batch"]["completed"], 0);

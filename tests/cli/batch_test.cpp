@@ -282,7 +282,7 @@ TEST(Batch, FailingReplicateStopsTheBatchAfterTheOnesBeforeIt) {
         SCOPED_TRACE(threads);
         auto r = run_cli(with(kCohort, {"REPS=9", threads}), "", blocking("occusim_4.pao"));
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err.rfind("occusim8: replicate 4 failed: cannot move its history file to ", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.rfind("occusim8: error: replicate 4 failed: cannot move its history file to ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find("(replicates 1 to 3 were written)\n"), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
         auto files = tree(r.dir);
@@ -296,7 +296,7 @@ TEST(Batch, FailingReplicateStopsTheBatchAfterTheOnesBeforeIt) {
     auto model = run_cli({"T=12", "N=10", "pi=.5", "psiA=.5", "pA=.4", "eta0AA=.7", "STOCH", "SEED=2", "REPS=3",
                           "QUIET"});
     EXPECT_EQ(model.status, 1);
-    EXPECT_EQ(model.err, "occusim8: replicate 1 failed: the integrated model by cohort handles at most 9 surveys "
+    EXPECT_EQ(model.err, "occusim8: error: replicate 1 failed: the integrated model by cohort handles at most 9 surveys "
                          "(T=12); use SIMTYPE=2 for longer designs\n");
     EXPECT_EQ(names(tree(model.dir)), std::vector<std::string>{"occusim_replicates.csv"});
 }

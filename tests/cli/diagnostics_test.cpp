@@ -148,7 +148,7 @@ TEST(Diagnostics, StrictStopsAWarnedRunBeforeAnyFileIsWritten) {
     auto r = run_cli(with(kRun, {"pp=.9", "outfile=mine.pao", "STRICT"}));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "occusim8: warning: unknown option 'pp' is ignored (did you mean 'p'?)\n"
-                     "occusim8: STRICT: 1 warning, nothing written\n");
+                     "occusim8: error: STRICT: 1 warning, nothing written\n");
     EXPECT_EQ(r.out, "OCCUSIM ver8 180607.2051\n");
     EXPECT_FALSE(r.exists("mine.pao"));
     EXPECT_FALSE(r.exists("occusim.pao"));
@@ -159,7 +159,7 @@ TEST(Diagnostics, StrictStopsAWarnedRunBeforeAnyFileIsWritten) {
     auto cov = run_cli({"T=2", "N=4", "psi=.7", "p=.5", "NCOVS=2", "coef=0,1", "SIMTYPE=2", "SEED=3", "STRICT"});
     EXPECT_EQ(cov.status, 1);
     EXPECT_EQ(cov.err, "occusim8: warning: NCOVS=2 but 1 slopes given; missing slopes are 0\n"
-                       "occusim8: STRICT: 1 warning, nothing written\n");
+                       "occusim8: error: STRICT: 1 warning, nothing written\n");
     EXPECT_TRUE(std::filesystem::is_empty(cov.dir));
 }
 

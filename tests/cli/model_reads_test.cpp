@@ -17,7 +17,7 @@ using occusim::testing::with;
 
 struct Refusal {
     Args args;
-    std::string err; // after "occusim8: "
+    std::string err; // after "occusim8: error: "
 };
 
 TEST(ModelReads, RefusedBeforeAnyFileWithOneLineNamingTheArgument) {
@@ -57,7 +57,7 @@ TEST(ModelReads, RefusedBeforeAnyFileWithOneLineNamingTheArgument) {
         SCOPED_TRACE(c.err);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err.substr(r.err.find("occusim8: ", r.err.rfind('\n', r.err.size() - 2) + 1)),
-                  "occusim8: " + c.err + "\n");
+                  "occusim8: error: " + c.err + "\n");
         EXPECT_FALSE(r.exists("x.pao"));
         EXPECT_FALSE(r.exists("occusim.pao"));
     }

@@ -454,7 +454,7 @@ TEST_F(Options, SlopesBeyondTheCovariateCountAreIgnored) {
 void expect_refused(const std::vector<std::string> &extra, const std::string &message) {
     auto r = run_cli(occusim::testing::with({"T=3", "N=10", "psi=.5", "p=.4"}, extra));
     EXPECT_EQ(r.status, 1) << message;
-    EXPECT_EQ(r.err, "occusim8: " + message + "\n");
+    EXPECT_EQ(r.err, "occusim8: error: " + message + "\n");
     EXPECT_FALSE(r.exists("occusim.pao")) << message;
 }
 

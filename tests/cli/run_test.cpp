@@ -101,10 +101,10 @@ TEST(DriverLimits, ThirtySurveysPassTheCheckAndThirtyOneAreRefused) {
                         "surveys; SIMTYPE=2 simulates longer designs site by site\n");
     auto huge_by_site = run_cli({"T=5000", "N=10", "psi=.5", "SIMTYPE=2", "QUIET"});
     EXPECT_EQ(huge_by_site.status, 1);
-    EXPECT_EQ(huge_by_site.err, "occusim8: T=5000: at most 4000 surveys are supported\n");
+    EXPECT_EQ(huge_by_site.err, "occusim8: error: T=5000: at most 4000 surveys are supported\n");
     auto most_negative = run_cli({"T=-2147483648", "N=10", "psi=.5", "p=.4"});
     EXPECT_EQ(most_negative.status, 1);
-    EXPECT_EQ(most_negative.err, "occusim8: T=-2147483648: at most 4000 surveys are supported\n");
+    EXPECT_EQ(most_negative.err, "occusim8: error: T=-2147483648: at most 4000 surveys are supported\n");
 }
 
 TEST(DriverLimits, FifteenAndSixteenSurveysAreRefusedAsAFailedTableAllocation) {
@@ -274,7 +274,7 @@ TEST(DriverInput, OverlongArgumentsAndListsAreRefusedBeforeAnyFile) {
     auto longname = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "outfile=" + std::string(300, 'b')});
     EXPECT_EQ(longname.status, 1);
     EXPECT_EQ(longname.err,
-              "occusim8: argument 'outfile': a file name of 300 characters is longer than 255\n");
+              "occusim8: error: argument 'outfile': a file name of 300 characters is longer than 255\n");
 
     std::string list = "p=0";
     for (int i = 0; i < 3200; i++) list += ",0.5";
@@ -282,20 +282,20 @@ TEST(DriverInput, OverlongArgumentsAndListsAreRefusedBeforeAnyFile) {
     EXPECT_EQ(longlist.status, 1);
     // A list longer than any vector cannot fit in 511 characters.
     EXPECT_EQ(longlist.err,
-              "occusim8: argument 4 (\"p=0,0.5,0.5,0.5,0.5,...\") is longer than 511 characters\n");
+              "occusim8: error: argument 4 (\"p=0,0.5,0.5,0.5,0.5,...\") is longer than 511 characters\n");
     EXPECT_FALSE(longlist.exists("occusim.pao"));
 }
 
 TEST(DriverInput, ReplicatingOverMoreSurveysThanAVectorHoldsIsRefused) {
     auto r = run_cli({"T=1200", "N=10", "SIMTYPE=2", "psi=.5", "eps=.1"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "occusim8: argument 'eps': 1200 surveys do not fit the 1000 entries of its vector\n");
+    EXPECT_EQ(r.err, "occusim8: error: argument 'eps': 1200 surveys do not fit the 1000 entries of its vector\n");
 }
 
 TEST(DriverInput, NonFiniteSiteCountIsRefused) {
     auto r = run_cli({"T=3", "N=inf", "psi=.5", "p=.01", "STOCH", "SEED=1"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "occusim8: N=inf: the number of sites must be a finite number\n");
+    EXPECT_EQ(r.err, "occusim8: error: N=inf: the number of sites must be a finite number\n");
     EXPECT_FALSE(r.exists("occusim.pao"));
 }
 
@@ -310,7 +310,7 @@ TEST(DriverSeed, PromptedSeedAtEndOfInputStopsWithAClearError) {
     auto r = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "STOCH", "SEED=0"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("Enter a positive integer seed"), std::string::npos);
-    EXPECT_EQ(r.err, "occusim8: no seed given: standard input ended at the seed prompt\n");
+    EXPECT_EQ(r.err, "occusim8: error: no seed given: standard input ended at the seed prompt\n");
 
     auto typed = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "STOCH", "SEED=0", "QUIET"}, "7\n");
     auto seeded = run_cli({"T=3", "N=100", "psi=.5", "p=.4", "STOCH", "SEED=7", "QUIET"});

@@ -113,7 +113,7 @@ TEST(FuzzFindings, ExpectedCountsBeyondEveryWholeNumberAreRefusedAsAProbability)
                       "th0pi=2147483648", "SEED=12345", "QUIET"});
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(r.exists("occusim.pao"));
-    EXPECT_EQ(r.err, "occusim8: th0pi=2147483648: 2.14748e+09 is not a probability: give a value from 0 to 1\n");
+    EXPECT_EQ(r.err, "occusim8: error: th0pi=2147483648: 2.14748e+09 is not a probability: give a value from 0 to 1\n");
 }
 
 } // namespace

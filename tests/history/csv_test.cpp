@@ -358,7 +358,7 @@ TEST(CsvData, OutfileNamesTheStemAndRefusals) {
 
     auto bad = run_cli({"T=2", "N=10", "psi=.5", "p=.5", "FORMAT=xlsx", "QUIET"});
     EXPECT_EQ(bad.status, 1);
-    EXPECT_EQ(bad.err, "occusim8: FORMAT=xlsx: the data layout is pao or csv\n");
+    EXPECT_EQ(bad.err, "occusim8: error: FORMAT=xlsx: the data layout is pao or csv\n");
     EXPECT_FALSE(bad.exists("occusim.pao"));
 
     // A run that fails leaves no data file.

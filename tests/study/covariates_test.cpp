@@ -354,11 +354,11 @@ TEST(CovariateDesign, RefusedWithOneLine) {
     };
     const std::vector<Case> cases = {
         {{"T=4", "N=100", "p=.3", "NCOVS=1", "coef=0,1", "REMOVAL", "SIMTYPE=2", "SEED=2", "DESIGN"},
-         "occusim8: DESIGN with covariates: removal designs are not evaluated\n"},
+         "occusim8: error: DESIGN with covariates: removal designs are not evaluated\n"},
         {{"T=4", "N=100", "p=.3", "eps=.2", "gam=.1", "NCOVS=1", "coef=0,1", "SIMTYPE=2", "SEED=2", "DESIGN"},
-         "occusim8: DESIGN with covariates evaluates single-season designs only\n"},
+         "occusim8: error: DESIGN with covariates evaluates single-season designs only\n"},
         {{"T=4", "N=100", "p=.3", "p10=.1", "NCOVS=1", "coef=0,1", "SIMTYPE=2", "SEED=2", "DESIGN"},
-         "occusim8: DESIGN with covariates fits the single-species model only, not the false-positive "
+         "occusim8: error: DESIGN with covariates fits the single-species model only, not the false-positive "
          "model\n"},
     };
     for (const auto &c : cases) {

@@ -281,7 +281,7 @@ TEST(DesignSwitch, FixedAndNotEstimableRowsInTheFile) {
 TEST(DesignSwitch, Refusals) {
     auto stoch = run_cli({"T=4", "N=100", "psi=.6", "p=.3", "STOCH", "SEED=5", "DESIGN"});
     EXPECT_EQ(stoch.status, 1);
-    EXPECT_EQ(stoch.err, "occusim8: DESIGN needs an expected-value run, not a random data set\n");
+    EXPECT_EQ(stoch.err, "occusim8: error: DESIGN needs an expected-value run, not a random data set\n");
     EXPECT_FALSE(stoch.exists("occusim.pao"));
     EXPECT_FALSE(stoch.exists("occusim_design.csv"));
     auto bysite = run_cli({"T=4", "N=100", "psi=.6", "p=.3", "SIMTYPE=2", "SEED=5", "DESIGN"});
@@ -289,11 +289,11 @@ TEST(DesignSwitch, Refusals) {
     EXPECT_EQ(bysite.err, stoch.err);
     auto stag = run_cli({"T=4", "N=100", "psi=.6", "p=.3", "STAG", "DESIGN"});
     EXPECT_EQ(stag.status, 1);
-    EXPECT_EQ(stag.err, "occusim8: DESIGN is not available for the staggered-entry model\n");
+    EXPECT_EQ(stag.err, "occusim8: error: DESIGN is not available for the staggered-entry model\n");
     EXPECT_FALSE(stag.exists("occusim.pao"));
     auto royle = run_cli({"T=3", "N=100", "Lambda=2", "r=.3", "DESIGN"});
     EXPECT_EQ(royle.status, 1);
-    EXPECT_EQ(royle.err, "occusim8: DESIGN: the Royle-Nichols model has expected values for two surveys only\n");
+    EXPECT_EQ(royle.err, "occusim8: error: DESIGN: the Royle-Nichols model has expected values for two surveys only\n");
 }
 
 TEST(DesignSwitch, UnwritableReportFails) {

@@ -284,19 +284,19 @@ TEST(FitSwitch, RefusedForCovariatesAndOtherModels) {
                         "simulation (SIMTYPE=2)\n"
                         "occusim8: warning: coef is not read by a cohort run: site covariates need site-by-site "
                         "simulation (SIMTYPE=2)\n"
-                        "occusim8: FIT with covariates needs site-by-site simulation (SIMTYPE=2)\n");
+                        "occusim8: error: FIT with covariates needs site-by-site simulation (SIMTYPE=2)\n");
     EXPECT_FALSE(covs.exists("occusim.pao"));
     auto pcovs = run_cli({"T=4", "N=100", "psi=.6", "p=.3", "NPCOVS=1", "pcoef=.5", "SIMTYPE=2", "SEED=2", "FIT"});
-    EXPECT_EQ(pcovs.err, "occusim8: FIT fits the replicates of a batch: give REPS=n\n");
+    EXPECT_EQ(pcovs.err, "occusim8: error: FIT fits the replicates of a batch: give REPS=n\n");
     auto spatial = run_cli({"T=4", "N=100", "psi=.6", "p=.3", "th0=.2", "th1=.5", "STOCH", "SEED=2", "FIT"});
     EXPECT_EQ(spatial.status, 1);
-    EXPECT_EQ(spatial.err, "occusim8: FIT is not available for the spatial-dependence model\n");
+    EXPECT_EQ(spatial.err, "occusim8: error: FIT is not available for the spatial-dependence model\n");
     EXPECT_FALSE(spatial.exists("occusim.pao"));
     auto bysite = run_cli({"T=4", "N=100", "psi=.6", "p=.3", "SIMTYPE=2", "SEED=2", "FIT"});
     EXPECT_EQ(bysite.status, 1);
-    EXPECT_EQ(bysite.err, "occusim8: FIT fits the replicates of a batch: give REPS=n\n");
+    EXPECT_EQ(bysite.err, "occusim8: error: FIT fits the replicates of a batch: give REPS=n\n");
     auto royle = run_cli({"T=3", "N=100", "Lambda=2", "r=.3", "STOCH", "SEED=2", "REPS=2", "FIT"});
-    EXPECT_EQ(royle.err, "occusim8: FIT: the Royle-Nichols model can be fitted with two surveys (T=2) only\n");
+    EXPECT_EQ(royle.err, "occusim8: error: FIT: the Royle-Nichols model can be fitted with two surveys (T=2) only\n");
 }
 
 } // namespace

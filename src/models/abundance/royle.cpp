@@ -97,7 +97,7 @@ int first_count_out_of_reach(const std::vector<double> &w, double r1, double r2)
         d2.assign(static_cast<std::size_t>(kDim) * kDim, 0.0);
         e1.assign(static_cast<std::size_t>(kDim) * kDim, 0.0);
     } catch (const std::bad_alloc &) {
-        input_error("error allocating the %d x %d count-pair matrix", kDim, kDim);
+        input_error("cannot allocate the %d x %d count-pair matrix", kDim, kDim);
     }
 
     // Abundance distribution with the extra empty sites in w[0]; the mass

@@ -349,7 +349,7 @@ TEST(RoyleRefusals, UnsafeRequestsEndWithStatusOneAndNoHistory) {
         auto r = run_cli({"T=3", "N=10", "Lambda=1", "r=.5", "u=-5", "a=2", "QUIET"});
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err,
-                  "occusim8: negative binomial abundance with lam=-5.000000 a=2.000000 cannot be drawn "
+                  "occusim8: error: negative binomial abundance with lam=-5.000000 a=2.000000 cannot be drawn "
                   "(a/(a+lam) must be above 0)\n");
         EXPECT_EQ(r.pao(), "");
     }
@@ -360,7 +360,7 @@ TEST(RoyleRefusals, UnsafeRequestsEndWithStatusOneAndNoHistory) {
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(
             r.err,
-            "occusim8: negative binomial abundance with lam=1.000000 a=1e-300 cannot be drawn (a geometric "
+            "occusim8: error: negative binomial abundance with lam=1.000000 a=1e-300 cannot be drawn (a geometric "
             "count would average 1e+300, beyond 2147483647)\n");
         EXPECT_EQ(r.pao(), "");
     }
@@ -369,12 +369,12 @@ TEST(RoyleRefusals, UnsafeRequestsEndWithStatusOneAndNoHistory) {
     {
         auto r = run_cli({"T=11", "N=10", "c=.5", "a=2147483647", "QUIET"});
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "occusim8: a=2.14748e+09: a site's negative binomial abundance would take at least that "
+        EXPECT_EQ(r.err, "occusim8: error: a=2.14748e+09: a site's negative binomial abundance would take at least that "
                          "many uniforms to draw; the dispersion a can be at most 1e+08\n");
         EXPECT_EQ(r.pao(), "");
         auto l = run_cli({"T=3", "N=10", "Lambda=2e8", "r=.5", "SEED=1", "QUIET"});
         EXPECT_EQ(l.status, 1);
-        EXPECT_EQ(l.err, "occusim8: Lambda=2e+08: a site's Poisson abundance would take about that many uniforms "
+        EXPECT_EQ(l.err, "occusim8: error: Lambda=2e+08: a site's Poisson abundance would take about that many uniforms "
                          "to draw; Lambda can be at most 1e+08\n");
         EXPECT_EQ(l.pao(), "");
     }
@@ -382,7 +382,7 @@ TEST(RoyleRefusals, UnsafeRequestsEndWithStatusOneAndNoHistory) {
     {
         auto r = run_cli({"T=3", "N=1e12", "Lambda=1", "r=.5", "QUIET"});
         EXPECT_EQ(r.status, 1);
-        EXPECT_NE(r.err.find("occusim8: N=1000000000000.000000: the number of sites"), std::string::npos)
+        EXPECT_NE(r.err.find("occusim8: error: N=1000000000000.000000: the number of sites"), std::string::npos)
             << r.err;
         EXPECT_EQ(r.pao(), "");
     }
@@ -392,7 +392,7 @@ TEST(RoyleRefusals, UnsafeRequestsEndWithStatusOneAndNoHistory) {
         auto r = run_cli({"T=2", "N=100", "Lambda=.5", "r=.4,.6", "QUIET"});
         fail_alloc_bytes = 0;
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "occusim8: error allocating the 101 x 101 count-pair matrix\n");
+        EXPECT_EQ(r.err, "occusim8: error: cannot allocate the 101 x 101 count-pair matrix\n");
         EXPECT_TRUE(r.exists("occusim.pao"));
         EXPECT_EQ(r.pao(), "");
         EXPECT_EQ(r.out.find("occusim8 exiting"), std::string::npos);

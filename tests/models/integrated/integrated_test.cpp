@@ -167,7 +167,7 @@ TEST(Integrated, RefusesWhatItCannotDo) {
     auto r = run_cli({"T=10", "N=100", "pi=.5", "psiA=.5", "QUIET", "INTEGRATED"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(
-        r.err.find("occusim8: the integrated model by cohort handles at most 9 surveys (T=10); use SIMTYPE=2 "
+        r.err.find("occusim8: error: the integrated model by cohort handles at most 9 surveys (T=10); use SIMTYPE=2 "
                    "for longer designs\n"),
         std::string::npos);
     EXPECT_FALSE(r.exists("occusim.tmp"));
@@ -176,13 +176,13 @@ TEST(Integrated, RefusesWhatItCannotDo) {
     // A design without surveys is refused before any file is made.
     auto none = run_cli({"T=0", "N=100", "pi=.5", "psiA=.5", "QUIET", "INTEGRATED"});
     EXPECT_EQ(none.status, 1);
-    EXPECT_EQ(none.err, "occusim8: T=0: give at least one survey\n");
+    EXPECT_EQ(none.err, "occusim8: error: T=0: give at least one survey\n");
     for (const char *f : {"occusim.err", "occusim.inp", "occusim.tmp", "occusim.pao"}) EXPECT_FALSE(none.exists(f));
 
     // A unit count beyond 32 bits is refused before anything is written.
     auto huge = run_cli({"T=2", "N=3e9", "pi=.5", "psiA=.5", "SIMTYPE=2", "SEED=8", "QUIET", "INTEGRATED"});
     EXPECT_EQ(huge.status, 1);
-    EXPECT_NE(huge.err.find("occusim8: N=3e+09: the number of units does not fit a 32-bit count\n"),
+    EXPECT_NE(huge.err.find("occusim8: error: N=3e+09: the number of units does not fit a 32-bit count\n"),
               std::string::npos);
     EXPECT_FALSE(huge.exists("occusim.tmp"));
 
@@ -211,7 +211,7 @@ TEST(Integrated, RefusesWhatItCannotDo) {
                           "QUIET", "INTEGRATED"});
     EXPECT_EQ(clash.status, 1);
     EXPECT_NE(clash.err.find(
-                  "occusim8: outfile=./occusim.tmp would overwrite the temporary history file occusim.tmp\n"),
+                  "occusim8: error: outfile=./occusim.tmp would overwrite the temporary history file occusim.tmp\n"),
               std::string::npos);
 }
 

@@ -124,17 +124,17 @@ TEST(MultistateCorr, Refusals) {
     auto shortline = run_cli(w);
     EXPECT_EQ(shortline.status, 1);
     EXPECT_EQ(shortline.err,
-              "occusim8: MSCD needs 40 numbers at the front of the command line; only 39 arguments "
+              "occusim8: error: MSCD needs 40 numbers at the front of the command line; only 39 arguments "
               "given\n");
     auto ten = words(kExample + " MSCD");
     ten[0] = "10";
     auto many = run_cli(ten);
     EXPECT_EQ(many.status, 1);
-    EXPECT_EQ(many.err, "occusim8: T=10: multistate histories hold at most 9 surveys\n");
+    EXPECT_EQ(many.err, "occusim8: error: T=10: multistate histories hold at most 9 surveys\n");
     ten[0] = "0";
     auto none = run_cli(ten);
     EXPECT_EQ(none.status, 1);
-    EXPECT_EQ(none.err, "occusim8: MSCD: T=0 (first number) must be at least 1\n");
+    EXPECT_EQ(none.err, "occusim8: error: MSCD: T=0 (first number) must be at least 1\n");
     for (const auto &r : {&shortline, &many, &none}) EXPECT_FALSE(r->exists("occusim.pao"));
 
     auto blocked = run_cli(words(kExample + " MSCD"), "", blocking("occusim.tmp"));

@@ -109,14 +109,14 @@ TEST(MultistatePhi, SeededRunFollowsTheDrawOrder) {
 TEST(MultistatePhi, Refusals) {
     auto states = run_cli({"T=2", "N=100", "NSTATES=7", "Psi=.5"});
     EXPECT_EQ(states.status, 1);
-    EXPECT_EQ(states.err, "occusim8: NSTATES=7: the multistate model handles at most 6 states\n");
+    EXPECT_EQ(states.err, "occusim8: error: NSTATES=7: the multistate model handles at most 6 states\n");
     auto digit = run_cli({"T=2", "N=100", "NSTATES=3", "phi(1,6)=.5"});
     EXPECT_EQ(digit.status, 1);
     EXPECT_EQ(digit.err,
-              "occusim8: argument 'phi(1,6)': indices must be two digits from 0 to 5, as in phi(1,2)\n");
+              "occusim8: error: argument 'phi(1,6)': indices must be two digits from 0 to 5, as in phi(1,2)\n");
     auto surveys = run_cli({"T=10", "N=100", "NSTATES=3", "Psi=.5"});
     EXPECT_EQ(surveys.status, 1);
-    EXPECT_EQ(surveys.err, "occusim8: T=10: multistate histories hold at most 9 surveys\n");
+    EXPECT_EQ(surveys.err, "occusim8: error: T=10: multistate histories hold at most 9 surveys\n");
     for (const auto &r : {&states, &digit, &surveys}) EXPECT_FALSE(r->exists("occusim.pao"));
 
     auto blocked = run_cli({"T=1", "N=100", "NSTATES=2", "Psi=.6", "p(1,1)=.5"}, "", blocking("occusim.tmp"));

@@ -181,7 +181,7 @@ TEST(MultistatePsiR, StochasticRunsAgreeWithExpectedValues) {
 TEST(MultistatePsiR, RefusesMoreThanNineSurveys) {
     auto r = run_cli({"T=10", "N=100", "MULTISTATE", "psi0=.5", "dlta=.5"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "occusim8: T=10: multistate histories hold at most 9 surveys\n");
+    EXPECT_EQ(r.err, "occusim8: error: T=10: multistate histories hold at most 9 surveys\n");
     EXPECT_FALSE(r.exists("occusim.pao"));
     EXPECT_FALSE(r.exists("occusim.tmp"));
 }

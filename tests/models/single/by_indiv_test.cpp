@@ -278,7 +278,7 @@ TEST(SiteBySite, FalsePositiveRunsAreSimulatedSiteBySiteToo) {
 TEST(SiteBySite, MoreThan499SurveysAreRefused) {
     auto r = run_cli({"T=500", "N=3", "psi=.5", "p=.5", "SIMTYPE=2", "SEED=1"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "seed=1\noccusim8: 500 surveys: site-by-site simulation handles at most 499 surveys\n");
+    EXPECT_EQ(r.err, "seed=1\noccusim8: error: 500 surveys: site-by-site simulation handles at most 499 surveys\n");
     EXPECT_EQ(r.pao(), ""); // the history file was opened, and is left empty
 
     auto ok = run_cli({"T=499", "N=2", "psi=.5", "p=.5", "SIMTYPE=2", "SEED=1", "QUIET"});
@@ -580,17 +580,17 @@ TEST(DetectionCovariates, RefusedElsewhereAndWithoutTheirCoefficients) {
         auto r = run_cli(with(o.args, {"NPCOVS=1", "pcoef=1", "QUIET"}));
         EXPECT_EQ(r.status, 1) << o.args[4];
         EXPECT_EQ(r.err,
-                  "occusim8: NPCOVS=1: detection covariates need single-species site-by-site simulation "
+                  "occusim8: error: NPCOVS=1: detection covariates need single-species site-by-site simulation "
                   "(SIMTYPE=2)\n");
         EXPECT_FALSE(r.exists("occusim.pao"));
     }
     auto missing = run_cli({"T=3", "N=10", "psi=.5", "p=.5", "NPCOVS=2", "pcoef=1", "SIMTYPE=2", "QUIET"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err,
-              "occusim8: NPCOVS=2 needs pcoef with one coefficient per detection covariate (1 given)\n");
+              "occusim8: error: NPCOVS=2 needs pcoef with one coefficient per detection covariate (1 given)\n");
     auto stray = run_cli({"T=3", "N=10", "psi=.5", "p=.5", "pcoef=1", "SIMTYPE=2", "QUIET"});
     EXPECT_EQ(stray.status, 1);
-    EXPECT_EQ(stray.err, "occusim8: pcoef: 1 detection coefficient(s) given without NPCOVS\n");
+    EXPECT_EQ(stray.err, "occusim8: error: pcoef: 1 detection coefficient(s) given without NPCOVS\n");
     auto negative = run_cli({"T=3", "N=10", "psi=.5", "p=.5", "NPCOVS=-1", "SIMTYPE=2", "QUIET"});
     EXPECT_EQ(negative.status, 1);
     EXPECT_FALSE(negative.exists("occusim.pao"));

@@ -135,7 +135,7 @@ TEST(Caphis, NegativeTAsksForAStochasticRunWithThatManySurveys) {
     // leave surveys 2 to 5 without a detection probability): refused.
     auto one = run_cli({"T=-5", "N=30", "psi=.5", "p=.5", "SEED=11"});
     EXPECT_EQ(one.status, 1);
-    EXPECT_EQ(one.err, "occusim8: p=.5 fills survey 1 only: a negative T (T=-5) does not spread one value over "
+    EXPECT_EQ(one.err, "occusim8: error: p=.5 fills survey 1 only: a negative T (T=-5) does not spread one value over "
                        "the surveys; give 5 values, or STOCH with T=5\n");
     EXPECT_FALSE(one.exists("occusim.pao"));
 }
@@ -226,7 +226,7 @@ TEST(Caphis, DesignWithoutSurveysIsRefused) {
     for (const Args &args : {Args{"N=10", "psi=.5", "SPS=4", "p=.5"}, Args{"N=10", "psi=.5", "b=.5", "p=.5", "p10=.1"}}) {
         auto r = run_cli(args);
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "occusim8: T is not set: give T=n, the number of surveys\n");
+        EXPECT_EQ(r.err, "occusim8: error: T is not set: give T=n, the number of surveys\n");
         EXPECT_FALSE(r.exists("occusim.pao"));
     }
 }

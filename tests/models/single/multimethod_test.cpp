@@ -195,20 +195,20 @@ TEST(MultiMethod, LayoutsBeyondTheStorageAreRefused) {
     auto methods = run_cli({"T=2", "N=10", "psi=.5", "METH=6"});
     EXPECT_EQ(methods.status, 1);
     EXPECT_TRUE(
-        methods.err.ends_with("occusim8: METH=6: at most 5 detection methods per visit are supported\n"))
+        methods.err.ends_with("occusim8: error: METH=6: at most 5 detection methods per visit are supported\n"))
         << methods.err;
     EXPECT_EQ(methods.pao(), "");
 
     auto season = run_cli({"T=2", "SPS=1,2000000000", "N=10", "psi=.5", "METH=2"});
     EXPECT_EQ(season.status, 1);
     EXPECT_TRUE(
-        season.err.ends_with("occusim8: season 1: 2000000000 surveys with METH=2 exceed the survey count\n"))
+        season.err.ends_with("occusim8: error: season 1: 2000000000 surveys with METH=2 exceed the survey count\n"))
         << season.err;
 
     auto surveys = run_cli({"T=700", "N=10", "psi=.5", "SIMTYPE=2", "METH=5", "QUIET"});
     EXPECT_EQ(surveys.status, 1);
     EXPECT_TRUE(
-        surveys.err.ends_with("occusim8: METH=5 with T=700 gives 3500 surveys; at most 3200 are supported\n"))
+        surveys.err.ends_with("occusim8: error: METH=5 with T=700 gives 3500 surveys; at most 3200 are supported\n"))
         << surveys.err;
 }
 

@@ -141,21 +141,21 @@ TEST(SpatialRecords, PositionalBlockRefusals) {
     auto shortb = run_cli({"4", "100", ".5", ".5", ".5", "T=4", "SPADMS"});
     EXPECT_EQ(shortb.status, 1);
     EXPECT_EQ(shortb.err,
-              "occusim8: SPADMS with T=4 needs 6*T+1 = 25 numbers at the front of the command line, "
+              "occusim8: error: SPADMS with T=4 needs 6*T+1 = 25 numbers at the front of the command line, "
               "but only 7 arguments were given\n");
     EXPECT_EQ(shortb.pao(), ""); // opened, then left empty
 
     auto zero = run_cli({"0", "100", ".5", ".5", "T=4", "SPADMS", "QUIET"});
     EXPECT_EQ(zero.status, 1);
     EXPECT_EQ(zero.err,
-              "occusim8: SPADMS needs the number of surveys T (at least 1) as its first argument, not "
+              "occusim8: error: SPADMS needs the number of surveys T (at least 1) as its first argument, not "
               "\"0\"\n");
 
     // The recursion writes histories of the T given among the named options.
     auto unnamed = run_cli(with(kOneSeason, {"SPADMS", "QUIET"}));
     EXPECT_EQ(unnamed.status, 1);
     EXPECT_EQ(unnamed.err,
-              "occusim8: SPADMS: the recursion needs the number of surveys as T=3 among the named options\n");
+              "occusim8: error: SPADMS: the recursion needs the number of surveys as T=3 among the named options\n");
 }
 
 // The collapse as a pairwise comparison with every earlier surviving record.

@@ -205,13 +205,13 @@ TEST(SpatialTable, ThirtyOneSurveys) {
 TEST(SpatialRefusals, SurveyCounts) {
     auto wide = run_cli({"T=1024", "N=5", "psi=.5", "p=.4", "SPS=512,512", "SPADEP", "SIMTYPE=2", "SEED=1", "QUIET"});
     EXPECT_EQ(wide.status, 1);
-    EXPECT_EQ(wide.err, "occusim8: site-by-site spatial simulation handles at most 1023 surveys (T=1024)\n");
+    EXPECT_EQ(wide.err, "occusim8: error: site-by-site spatial simulation handles at most 1023 surveys (T=1024)\n");
     EXPECT_FALSE(wide.exists("occusim.tmp"));
     EXPECT_EQ(wide.pao(), "");
 
     auto none = run_cli({"N=100", "psi=.5", "p=.4", "th1=.5", "QUIET"});
     EXPECT_EQ(none.status, 1);
-    EXPECT_EQ(none.err, "occusim8: T is not set: give T=n, the number of surveys\n");
+    EXPECT_EQ(none.err, "occusim8: error: T is not set: give T=n, the number of surveys\n");
 }
 
 // Needs the multi-method layout: with two methods the recursion walks two

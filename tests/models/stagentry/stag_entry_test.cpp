@@ -210,14 +210,14 @@ TEST(StagEntry, RefusesWhatItCannotDo) {
     // The recursion codes a history in 32 bits.
     auto longrec = run_cli({"T=32", "N=10", "psi=.5", "p=.5", "SIMTYPE=3", "QUIET", "STAG"});
     EXPECT_EQ(longrec.status, 1);
-    EXPECT_NE(longrec.err.find("occusim8: the staggered-entry recursion handles at most 31 surveys (T=32); "
+    EXPECT_NE(longrec.err.find("occusim8: error: the staggered-entry recursion handles at most 31 surveys (T=32); "
                                "use SIMTYPE=2\n"),
               std::string::npos);
     EXPECT_FALSE(longrec.exists("occusim.pao"));
 
     auto noT = run_cli({"T=0", "N=10", "psi=.5", "p=.5", "STAG"});
     EXPECT_EQ(noT.status, 1);
-    EXPECT_EQ(noT.err, "occusim8: T=0: give at least one survey\n");
+    EXPECT_EQ(noT.err, "occusim8: error: T=0: give at least one survey\n");
 
     // The history file cannot be created: the model's fixed message.
     auto noFile = run_cli({"T=3", "N=100", "psi=.5", "p=.5", "outfile=no/such/dir.pao", "STAG"});

@@ -102,7 +102,7 @@ TEST(TwoSpecies, PhiOnABranchThatCannotOccurKeepsCountsFinite) {
 TEST(TwoSpecies, ImpossibleOccupancyIsRefusedBeforeAnyFile) {
     auto r = run_cli({"T=2", "N=100", "psiA=.5", "psiBA=1.2", "psiBa=.2", "pA=.5"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "occusim8: psiBA=1.2: 1.2 is not a probability: give a value from 0 to 1\n");
+    EXPECT_EQ(r.err, "occusim8: error: psiBA=1.2: 1.2 is not a probability: give a value from 0 to 1\n");
     EXPECT_FALSE(r.exists("occusim.err"));
     EXPECT_FALSE(r.exists("occusim.pao"));
 }
@@ -136,7 +136,7 @@ TEST(TwoSpecies, SurveyLimitsOfTheTwoForms) {
     auto over = run_cli({"T=512", "N=2", "psiA=.5", "pA=.5", "SIMTYPE=2", "SEED=3"});
     EXPECT_EQ(over.status, 1);
     EXPECT_NE(
-        over.err.find("occusim8: T=512: two-species simulation site by site handles at most 511 surveys\n"),
+        over.err.find("occusim8: error: T=512: two-species simulation site by site handles at most 511 surveys\n"),
         std::string::npos);
     EXPECT_EQ(over.pao(), "");
 }
