@@ -382,22 +382,10 @@ std::vector<DesignRow> covariate_design(const Preparer &prepare, const Args &arg
     prepare(quiet->ctx, args);
     const double sites = quiet->ctx.ns;
     const Eigen::MatrixXd info = sites * covariate_site_information(L);
-    const std::vector<double> var = information_variances(info);
-    std::vector<DesignRow> rows;
-    std::size_t a = 0;
-    for (const Parameter &p : L.params) {
-        DesignRow r{p.name, p.value, kNaN, ""};
-        r.slope = p.scale == Scale::Linear && p.name.find("(Int)") == std::string::npos;
-        if (p.fixed) {
-            r.note = "fixed";
-        } else {
-            const double v = var[a++];
-            if (std::isnan(v))
-                r.note = "not estimable";
-            else
-                r.se = std::sqrt(v) * p.derivative(p.to_free(p.value));
-        }
-        rows.push_back(std::move(r));
+    std::vector<DesignRow> rows = design_rows(L.params, info);
+    for (std::size_t i = 0; i < rows.size(); i++) {
+        const Parameter &p = L.params[i];
+        rows[i].slope = p.scale == Scale::Linear && p.name.find("(Int)") == std::string::npos;
     }
     return rows;
 }

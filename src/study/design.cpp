@@ -135,6 +135,10 @@ std::vector<DesignRow> evaluate_design(const Preparer &prepare, const Args &args
     Eigen::MatrixXd info;
     if (!expected_information(model, values, model.sites(), info))
         input_error("DESIGN: the model cannot be evaluated at the given values");
+    return design_rows(params, info);
+}
+
+std::vector<DesignRow> design_rows(const std::vector<Parameter> &params, const Eigen::MatrixXd &info) {
     const std::vector<double> var = information_variances(info);
     std::vector<DesignRow> rows;
     std::size_t a = 0;

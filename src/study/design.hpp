@@ -42,6 +42,10 @@ struct DesignRow {
     double power = std::numeric_limits<double>::quiet_NaN(); // of the Wald test, NaN without a null
 };
 
+// One row per parameter from the expected information of the free ones: the
+// SE on the parameter's own scale, or why there is none.
+std::vector<DesignRow> design_rows(const std::vector<Parameter> &params, const Eigen::MatrixXd &info);
+
 // Sets the power of the Wald test of every row with a null (see
 // parameter_nulls): from the row's standard error. Throws InputError for a
 // null named after no estimated parameter.
