@@ -41,9 +41,6 @@ struct ModelFamily {
     // named option is checked against them.
     bool named;
     std::span<const ModelRead> reads;
-    // Surveys the model runs at most in an expected-value run (0: no limit
-    // of its own).
-    int max_expected_surveys = 0;
 };
 
 // Every family, in dispatch order.
