@@ -103,253 +103,338 @@ constexpr auto F = Family::Design;
 
 const OptionRow kRows[] = {
     // ---- study design and run ----
-    {{"T"}, false, I, Echo::Scalar, F, false, "n",
-     "number of surveys (negative: a stochastic run with that many surveys)",
-     [](Context &c, const Argument &a) {
+    {.names = {"T"},
+     .kind = I, .echo = Echo::Scalar, .family = F, .value_help = "n",
+     .help = "number of surveys (negative: a stochastic run with that many surveys)",
+     .apply = [](Context &c, const Argument &a) {
          c.nper = static_cast<int>(a.whole);
          c.SRVYPERSEASN[0] = c.nper;
          std::fprintf(c.out, "T=%d\n", c.nper);
      }},
-    {{"N"}, false, R, Echo::Scalar, F, false, "x", "number of sites",
-     [](Context &c, const Argument &a) {
+    {.names = {"N"},
+     .kind = R, .echo = Echo::Scalar, .family = F, .value_help = "x",
+     .help = "number of sites",
+     .apply = [](Context &c, const Argument &a) {
          c.ns = a.number;
          std::fprintf(c.out, "N=%f\n", c.ns);
      }},
-    {{"psi"}, false, R, Echo::Scalar, Family::Single, true, "x", "occupancy probability at the first survey",
-     [](Context &c, const Argument &a) {
+    {.names = {"psi"},
+     .kind = R, .echo = Echo::Scalar, .family = Family::Single, .probability = true, .value_help = "x",
+     .help = "occupancy probability at the first survey",
+     .apply = [](Context &c, const Argument &a) {
          c.psi = a.number;
          std::fprintf(c.out, "psi=%4.2f\n", c.psi);
      }},
-    {{"psiA", "PsiA"}, false, R, Echo::Scalar, Family::TwoSpecies, true, "x",
-     "probability that species A is present",
-     [](Context &c, const Argument &a) {
+    {.names = {"psiA", "PsiA"},
+     .kind = R, .echo = Echo::Scalar, .family = Family::TwoSpecies, .probability = true, .value_help = "x",
+     .help = "probability that species A is present",
+     .apply = [](Context &c, const Argument &a) {
          c.psiA = a.number;
          std::fprintf(c.out, "psiA=%4.2f\n", c.psiA);
      }},
-    {{"psiBA"}, false, R, Echo::Scalar, Family::TwoSpecies, true, "x",
-     "probability that B is present where A is present",
-     [](Context &c, const Argument &a) {
+    {.names = {"psiBA"},
+     .kind = R, .echo = Echo::Scalar, .family = Family::TwoSpecies, .probability = true, .value_help = "x",
+     .help = "probability that B is present where A is present",
+     .apply = [](Context &c, const Argument &a) {
          c.psiBA = a.number;
          std::fprintf(c.out, "psiBA=%4.2f\n", c.psiBA);
      }},
-    {{"psiBa"}, false, R, Echo::Scalar, Family::TwoSpecies, true, "x",
-     "probability that B is present where A is absent",
-     [](Context &c, const Argument &a) {
+    {.names = {"psiBa"},
+     .kind = R, .echo = Echo::Scalar, .family = Family::TwoSpecies, .probability = true, .value_help = "x",
+     .help = "probability that B is present where A is absent",
+     .apply = [](Context &c, const Argument &a) {
          c.psiBa = a.number;
          std::fprintf(c.out, "psiBa=%4.2f\n", c.psiBa);
      }},
-    {{"phi"}, false, R, Echo::Scalar, Family::TwoSpecies, false, "x",
-     "species interaction factor (co-occurrence ratio; with psiA and psiB)",
-     [](Context &c, const Argument &a) {
+    {.names = {"phi"},
+     .kind = R, .echo = Echo::Scalar, .family = Family::TwoSpecies, .value_help = "x",
+     .help = "species interaction factor (co-occurrence ratio; with psiA and psiB)",
+     .apply = [](Context &c, const Argument &a) {
          c.phi = a.number;
          c.TWOSP = 1;
          std::fprintf(c.out, "phi=%4.2f\n", c.phi);
      }},
-    {{"r"}, false, V, E, Family::Abundance, false, "",
-     "Royle-Nichols abundance model (r=a,b,... also sets the individual detection probability)",
-     [](Context &c, const Argument &) { c.ROYLE = 1; }},
-    {{"c"}, false, V, E, Family::Abundance, false, "",
-     "detection/non-detection counts of the abundance model (c=a,b,... as r; needs ROYLE, r, u, a or Lambda)",
-     [](Context &c, const Argument &) { c.NICHOLS = 1; }},
-    {{"SIMTYPE"}, false, I, Echo::Scalar, Family::Run, false, "n",
-     "1: recursion by cohort; 2 or more: simulate site by site (a random data set)",
-     [](Context &c, const Argument &a) {
+    {.names = {"r"},
+     .kind = V, .echo = E, .family = Family::Abundance, .value_help = "",
+     .help = "Royle-Nichols abundance model (r=a,b,... also sets the individual detection probability)",
+     .apply = [](Context &c, const Argument &) { c.ROYLE = 1; }},
+    {.names = {"c"},
+     .kind = V, .echo = E, .family = Family::Abundance, .value_help = "",
+     .help = "detection/non-detection counts of the abundance model (c=a,b,... as r; needs ROYLE, r, u, a or Lambda)",
+     .apply = [](Context &c, const Argument &) { c.NICHOLS = 1; }},
+    {.names = {"SIMTYPE"},
+     .kind = I, .echo = Echo::Scalar, .family = Family::Run, .value_help = "n",
+     .help = "1: recursion by cohort; 2 or more: simulate site by site (a random data set)",
+     .apply = [](Context &c, const Argument &a) {
          c.SIMTYPE = static_cast<int>(a.whole);
          std::fprintf(c.out, "SIMTYPE=%d\n", c.SIMTYPE);
      }},
-    {{"STOCH"}, true, V, Echo::Marker, Family::Run, false, "",
-     "a random data set instead of expected values (any name beginning STOCH)",
-     [](Context &c, const Argument &) {
+    {.names = {"STOCH"},
+     .prefix = true, .kind = V, .echo = Echo::Marker, .family = Family::Run, .value_help = "",
+     .help = "a random data set instead of expected values (any name beginning STOCH)",
+     .apply = [](Context &c, const Argument &) {
          c.determ = 0;
          std::fprintf(c.out, "asdf\n");
      }},
-    {{"QUIET"}, false, V, E, Family::Run, false, "",
-     "no ARG[i] or seed lines; the echo stays (any argument containing QUIET or quiet)",
-     [](Context &c, const Argument &) { c.QUIET = 1; }},
-    {{"REMOVAL"}, false, V, E, Family::Single, false, "", "removal design: surveys after the first detection show - (not surveyed)",
-     [](Context &c, const Argument &) { c.REMOVAL = 1; }},
-    {{"HET"}, false, V, E, Family::Heterogeneity, false, "", "two-group mixture of detection probabilities (p in the first group, pB in the second)",
-     [](Context &c, const Argument &) { c.HET = 1; }},
-    {{"LIST"}, false, V, E, Family::Run, false, "", "list the histories on the console",
-     [](Context &c, const Argument &) { c.LIST = 1; }},
-    {{"P0MISS"}, false, V, E, Family::Run, false, "", "'.' (missing) instead of 0 for surveys with p=0",
-     [](Context &c, const Argument &) { c.P0MISS = 1; }},
-    {{"METH"}, false, I, Echo::Scalar, Family::MultiMethod, false, "n",
-     "detection methods per survey (p1, p2, p3 by method; th0 availability)",
-     [](Context &c, const Argument &a) {
+    {.names = {"QUIET"},
+     .kind = V, .echo = E, .family = Family::Run, .value_help = "",
+     .help = "no ARG[i] or seed lines; the echo stays (any argument containing QUIET or quiet)",
+     .apply = [](Context &c, const Argument &) { c.QUIET = 1; }},
+    {.names = {"REMOVAL"},
+     .kind = V, .echo = E, .family = Family::Single, .value_help = "",
+     .help = "removal design: surveys after the first detection show - (not surveyed)",
+     .apply = [](Context &c, const Argument &) { c.REMOVAL = 1; }},
+    {.names = {"HET"},
+     .kind = V, .echo = E, .family = Family::Heterogeneity, .value_help = "",
+     .help = "two-group mixture of detection probabilities (p in the first group, pB in the second)",
+     .apply = [](Context &c, const Argument &) { c.HET = 1; }},
+    {.names = {"LIST"},
+     .kind = V, .echo = E, .family = Family::Run, .value_help = "",
+     .help = "list the histories on the console",
+     .apply = [](Context &c, const Argument &) { c.LIST = 1; }},
+    {.names = {"P0MISS"},
+     .kind = V, .echo = E, .family = Family::Run, .value_help = "",
+     .help = "'.' (missing) instead of 0 for surveys with p=0",
+     .apply = [](Context &c, const Argument &) { c.P0MISS = 1; }},
+    {.names = {"METH"},
+     .kind = I, .echo = Echo::Scalar, .family = Family::MultiMethod, .value_help = "n",
+     .help = "detection methods per survey (p1, p2, p3 by method; th0 availability)",
+     .apply = [](Context &c, const Argument &a) {
          c.METH = static_cast<int>(a.whole);
          std::fprintf(c.out, "METH=%d\n", c.METH);
      }},
-    {{"SPADEP"}, false, V, E, Family::Spatial, false, "", "spatially correlated detections (th0, th1)",
-     [](Context &c, const Argument &) { c.SPADEP = 1; }},
-    {{"SPADMS"}, false, V, E, Family::Spatial, false, "",
-     "spatial correlation with site records; parameters as plain numbers at the front: "
-     "T N psi p[T] th0[T] th1[T] pi[T] eps[T-1] gam[T-1]",
-     [](Context &c, const Argument &) { c.SPADEP = 2; }},
-    {{"NOBS"}, false, I, E, Family::Run, false, "n", "copies of each simulated history (site by site)",
-     [](Context &c, const Argument &a) { c.NOBS = static_cast<int>(a.whole); }},
-    {{"NSTATES"}, false, I, E, Family::Multistate, false, "n",
-     "occupancy states of the phi-parameterised multistate model (with Psi, phi(i,j), p(i,j))",
-     [](Context &c, const Argument &a) {
+    {.names = {"SPADEP"},
+     .kind = V, .echo = E, .family = Family::Spatial, .value_help = "",
+     .help = "spatially correlated detections (th0, th1)",
+     .apply = [](Context &c, const Argument &) { c.SPADEP = 1; }},
+    {.names = {"SPADMS"},
+     .kind = V, .echo = E, .family = Family::Spatial, .value_help = "",
+     .help = "spatial correlation with site records; parameters as plain numbers at the front: "
+             "T N psi p[T] th0[T] th1[T] pi[T] eps[T-1] gam[T-1]",
+     .apply = [](Context &c, const Argument &) { c.SPADEP = 2; }},
+    {.names = {"NOBS"},
+     .kind = I, .echo = E, .family = Family::Run, .value_help = "n",
+     .help = "copies of each simulated history (site by site)",
+     .apply = [](Context &c, const Argument &a) { c.NOBS = static_cast<int>(a.whole); }},
+    {.names = {"NSTATES"},
+     .kind = I, .echo = E, .family = Family::Multistate, .value_help = "n",
+     .help = "occupancy states of the phi-parameterised multistate model (with Psi, phi(i,j), p(i,j))",
+     .apply = [](Context &c, const Argument &a) {
          c.NSTATES = static_cast<int>(a.whole);
          c.MS2 = 1;
      }},
-    {{"MULTISTATE"}, false, V, E, Family::Multistate, false, "",
-     "multistate (breeding) occupancy model with psi0, R0, p1, p2, dlta",
-     [](Context &c, const Argument &) { c.MULTISTATE = 1; }},
-    {{"MSCD"}, false, V, E, Family::Multistate, false, "",
-     "multistate model with correlated detection; 40 plain numbers at the front: T N psi1..psi3, "
-     "detection by code and level (9), level moves (20), initial levels (6)",
-     [](Context &c, const Argument &) { c.MSCD = 1; }},
-    {{"STAG"}, false, V, E, Family::StaggeredEntry, false, "", "staggered entry and departure model (Ent, Dep)",
-     [](Context &c, const Argument &) { c.STAG = 1; }},
-    {{"INTEGRATED"}, false, V, E, Family::Integrated, false, "",
-     "integrated occupancy and movement model between two areas A and B",
-     [](Context &c, const Argument &) { c.INTEGRATED = 1; }},
-    {{"PAOF"}, false, V, E, Family::Multistate, false, "",
-     "site-by-site multistate run: simulate one site and write it with the count N",
-     [](Context &c, const Argument &) { c.new_pao_opt = 1; }},
-    {{"ROYLE"}, false, V, E, Family::Abundance, false, "", "Royle-Nichols abundance model",
-     [](Context &c, const Argument &) { c.ROYLE = 1; }},
-    {{"SEED", "seed"}, false, L, E, Family::Run, false, "n",
-     "seed of a random run (default: from the clock; 0 asks for one)",
-     [](Context &c, const Argument &a) { c.seed_value = a.whole; }},
-    {{"outfile"}, false, ValueKind::Text, E, Family::Run, false, "name",
-     "name of the history file (default occusim.pao)",
-     [](Context &c, const Argument &a) {
+    {.names = {"MULTISTATE"},
+     .kind = V, .echo = E, .family = Family::Multistate, .value_help = "",
+     .help = "multistate (breeding) occupancy model with psi0, R0, p1, p2, dlta",
+     .apply = [](Context &c, const Argument &) { c.MULTISTATE = 1; }},
+    {.names = {"MSCD"},
+     .kind = V, .echo = E, .family = Family::Multistate, .value_help = "",
+     .help = "multistate model with correlated detection; 40 plain numbers at the front: T N psi1..psi3, "
+             "detection by code and level (9), level moves (20), initial levels (6)",
+     .apply = [](Context &c, const Argument &) { c.MSCD = 1; }},
+    {.names = {"STAG"},
+     .kind = V, .echo = E, .family = Family::StaggeredEntry, .value_help = "",
+     .help = "staggered entry and departure model (Ent, Dep)",
+     .apply = [](Context &c, const Argument &) { c.STAG = 1; }},
+    {.names = {"INTEGRATED"},
+     .kind = V, .echo = E, .family = Family::Integrated, .value_help = "",
+     .help = "integrated occupancy and movement model between two areas A and B",
+     .apply = [](Context &c, const Argument &) { c.INTEGRATED = 1; }},
+    {.names = {"PAOF"},
+     .kind = V, .echo = E, .family = Family::Multistate, .value_help = "",
+     .help = "site-by-site multistate run: simulate one site and write it with the count N",
+     .apply = [](Context &c, const Argument &) { c.new_pao_opt = 1; }},
+    {.names = {"ROYLE"},
+     .kind = V, .echo = E, .family = Family::Abundance, .value_help = "",
+     .help = "Royle-Nichols abundance model",
+     .apply = [](Context &c, const Argument &) { c.ROYLE = 1; }},
+    {.names = {"SEED", "seed"},
+     .kind = L, .echo = E, .family = Family::Run, .value_help = "n",
+     .help = "seed of a random run (default: from the clock; 0 asks for one)",
+     .apply = [](Context &c, const Argument &a) { c.seed_value = a.whole; }},
+    {.names = {"outfile"},
+     .kind = ValueKind::Text, .echo = E, .family = Family::Run, .value_help = "name",
+     .help = "name of the history file (default occusim.pao)",
+     .apply = [](Context &c, const Argument &a) {
          if (a.value.size() >= static_cast<std::size_t>(kOutfileLen))
              input_error("argument 'outfile': a file name of %zu characters is longer than %d", a.value.size(),
                          kOutfileLen - 1);
          c.outfile = a.value;
      }},
-    {{"NCOVS"}, false, I, E, Family::Single, false, "n",
-     "number of site covariates of a site-by-site run (default: slopes given by coef)",
-     [](Context &c, const Argument &a) {
+    {.names = {"NCOVS"},
+     .kind = I, .echo = E, .family = Family::Single, .value_help = "n",
+     .help = "number of site covariates of a site-by-site run (default: slopes given by coef)",
+     .apply = [](Context &c, const Argument &a) {
          c.ncovs = static_cast<int>(a.whole);
          c.ncovs_seen = true;
      }},
-    {{"p", "r", "c"}, false, A, Echo::List, Family::Single, true, "a,b,...",
-     "detection probability per survey (r, c: of an individual in the abundance model)",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.pa, 0, kPaLen); }},
-    {{"pi"}, false, A, Echo::List, Family::Heterogeneity, true, "a,b,...",
-     "mixture proportion of the first detection group (raises HET)",
-     [](Context &c, const Argument &a) {
+    {.names = {"p", "r", "c"},
+     .kind = A, .echo = Echo::List, .family = Family::Single, .probability = true, .value_help = "a,b,...",
+     .help = "detection probability per survey (r, c: of an individual in the abundance model)",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.pa, 0, kPaLen); }},
+    {.names = {"pi"},
+     .kind = A, .echo = Echo::List, .family = Family::Heterogeneity, .probability = true, .value_help = "a,b,...",
+     .help = "mixture proportion of the first detection group (raises HET)",
+     .apply = [](Context &c, const Argument &a) {
          echo_vec(c, a, c.pi);
          c.HET = 1;
      }},
-    {{"eps"}, false, A, Echo::List, Family::Dynamic, true, "a,b,...",
-     "extinction probability between surveys (seasons)",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.eps); }},
-    {{"gam"}, false, A, Echo::List, Family::Dynamic, true, "a,b,...",
-     "colonisation probability between surveys (seasons), from the second survey",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.gam, 1); }},
-    {{"p10"}, false, A, Echo::List, Family::FalsePositive, true, "a,b,...",
-     "false-positive detection probability at unoccupied sites",
-     [](Context &c, const Argument &a) {
+    {.names = {"eps"},
+     .kind = A, .echo = Echo::List, .family = Family::Dynamic, .probability = true, .value_help = "a,b,...",
+     .help = "extinction probability between surveys (seasons)",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.eps); }},
+    {.names = {"gam"},
+     .kind = A, .echo = Echo::List, .family = Family::Dynamic, .probability = true, .value_help = "a,b,...",
+     .help = "colonisation probability between surveys (seasons), from the second survey",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.gam, 1); }},
+    {.names = {"p10"},
+     .kind = A, .echo = Echo::List, .family = Family::FalsePositive, .probability = true, .value_help = "a,b,...",
+     .help = "false-positive detection probability at unoccupied sites",
+     .apply = [](Context &c, const Argument &a) {
          echo_vec(c, a, c.p10);
          c.FALSEPOS = 1;
      }},
-    {{"b"}, false, A, Echo::List, Family::FalsePositive, false, "a,b,...",
-     "probability that a detection is certain (abundance model: mean abundance, as Lambda)",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.b); }},
-    {{"u"}, false, R, E, Family::Abundance, false, "x", "mean abundance of the negative binomial abundance model",
-     [](Context &c, const Argument &a) {
+    {.names = {"b"},
+     .kind = A, .echo = Echo::List, .family = Family::FalsePositive, .value_help = "a,b,...",
+     .help = "probability that a detection is certain (abundance model: mean abundance, as Lambda)",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.b); }},
+    {.names = {"u"},
+     .kind = R, .echo = E, .family = Family::Abundance, .value_help = "x",
+     .help = "mean abundance of the negative binomial abundance model",
+     .apply = [](Context &c, const Argument &a) {
          c.b[0] = a.number;
          c.NEGBIN = 1;
          c.ROYLE = 1;
      }},
-    {{"a"}, false, R, E, Family::Abundance, false, "x",
-     "dispersion of the negative binomial abundance model (give it after Lambda or b)",
-     [](Context &c, const Argument &a) {
+    {.names = {"a"},
+     .kind = R, .echo = E, .family = Family::Abundance, .value_help = "x",
+     .help = "dispersion of the negative binomial abundance model (give it after Lambda or b)",
+     .apply = [](Context &c, const Argument &a) {
          c.b[1] = a.number;
          c.NEGBIN = 1;
          c.ROYLE = 1;
      }},
-    {{"Lambda"}, false, A, Echo::Bare, Family::Abundance, false, "x", "mean abundance per site (Poisson)",
-     [](Context &c, const Argument &a) {
+    {.names = {"Lambda"},
+     .kind = A, .echo = Echo::Bare, .family = Family::Abundance, .value_help = "x",
+     .help = "mean abundance per site (Poisson)",
+     .apply = [](Context &c, const Argument &a) {
          get_arg_vec(c, a, c.b, 0, kVecLen);
          c.ROYLE = 1;
      }},
-    {{"theta"}, false, ValueKind::TwoRows, Echo::After, Family::Spatial, true, "a,b,...",
-     "local availability, not available before (T values) then available before (T values)",
-     [](Context &c, const Argument &a) {
+    {.names = {"theta"},
+     .kind = ValueKind::TwoRows, .echo = Echo::After, .family = Family::Spatial, .probability = true, .value_help = "a,b,...",
+     .help = "local availability, not available before (T values) then available before (T values)",
+     .apply = [](Context &c, const Argument &a) {
          get_arg_vec2(c, a, c.theta);
          std::fprintf(c.out, "%s:\n", a.name.c_str());
      }},
-    {{"thA", "Ent"}, false, A, Echo::Block, Family::TwoSpecies, true, "a,b,...",
-     "A available at a survey when not before (staggered entry: entry probability)",
-     [](Context &c, const Argument &a) { echo_block(c, a, c.thA[0]); }},
-    {{"thA'", "Dep"}, false, A, Echo::Block, Family::TwoSpecies, true, "a,b,...",
-     "A available at a survey when available before (staggered entry: departure probability)",
-     [](Context &c, const Argument &a) { echo_block(c, a, c.thA[1]); }},
-    {{"thBA"}, false, A, Echo::Block, Family::TwoSpecies, true, "a,b,...",
-     "B available, A available, B not before (correlated detections)",
-     [](Context &c, const Argument &a) {
+    {.names = {"thA", "Ent"},
+     .kind = A, .echo = Echo::Block, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "A available at a survey when not before (staggered entry: entry probability)",
+     .apply = [](Context &c, const Argument &a) { echo_block(c, a, c.thA[0]); }},
+    {.names = {"thA'", "Dep"},
+     .kind = A, .echo = Echo::Block, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "A available at a survey when available before (staggered entry: departure probability)",
+     .apply = [](Context &c, const Argument &a) { echo_block(c, a, c.thA[1]); }},
+    {.names = {"thBA"},
+     .kind = A, .echo = Echo::Block, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "B available, A available, B not before (correlated detections)",
+     .apply = [](Context &c, const Argument &a) {
          echo_block(c, a, c.thB[1][0]);
          c.TWOSP = 2;
      }},
-    {{"thBA'"}, false, A, Echo::Block, Family::TwoSpecies, true, "a,b,...", "B available, A available, B before",
-     [](Context &c, const Argument &a) { echo_block(c, a, c.thB[1][1]); }},
-    {{"thBa"}, false, A, Echo::Block, Family::TwoSpecies, true, "a,b,...",
-     "B available, A not available, B not before",
-     [](Context &c, const Argument &a) { echo_block(c, a, c.thB[0][0]); }},
-    {{"thBa'"}, false, A, Echo::Block, Family::TwoSpecies, true, "a,b,...",
-     "B available, A not available, B before",
-     [](Context &c, const Argument &a) { echo_block(c, a, c.thB[0][1]); }},
-    {{"epsAb"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...", "extinction of A where B is absent",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.epsAb); }},
-    {{"epsAB"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...",
-     "extinction of A where B is present (integrated model: of an A unit moving to B)",
-     [](Context &c, const Argument &a) {
+    {.names = {"thBA'"},
+     .kind = A, .echo = Echo::Block, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "B available, A available, B before",
+     .apply = [](Context &c, const Argument &a) { echo_block(c, a, c.thB[1][1]); }},
+    {.names = {"thBa"},
+     .kind = A, .echo = Echo::Block, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "B available, A not available, B not before",
+     .apply = [](Context &c, const Argument &a) { echo_block(c, a, c.thB[0][0]); }},
+    {.names = {"thBa'"},
+     .kind = A, .echo = Echo::Block, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "B available, A not available, B before",
+     .apply = [](Context &c, const Argument &a) { echo_block(c, a, c.thB[0][1]); }},
+    {.names = {"epsAb"},
+     .kind = A, .echo = Echo::List, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "extinction of A where B is absent",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.epsAb); }},
+    {.names = {"epsAB"},
+     .kind = A, .echo = Echo::List, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "extinction of A where B is present (integrated model: of an A unit moving to B)",
+     .apply = [](Context &c, const Argument &a) {
          int count = echo_vec(c, a, c.epsAB);
          for (int k = 0; k < count; k++) c.epsB[kVecLen + k] = c.epsAB[k];
      }},
-    {{"epsBaA"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...", "extinction of B: A now, B alone before",
-     [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 1); }},
-    {{"epsBaa"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...", "extinction of B: A absent throughout",
-     [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 0); }},
-    {{"epsBAA"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...", "extinction of B: A present throughout",
-     [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 3); }},
-    {{"epsBAa"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...", "extinction of B: A before, not now",
-     [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 2); }},
-    {{"gamAb"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...", "colonisation by A where B is absent",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.gamAb); }},
-    {{"gamAB"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...",
-     "colonisation by A where B is present (integrated model: of an A unit moving to B)",
-     [](Context &c, const Argument &a) {
+    {.names = {"epsBaA"},
+     .kind = A, .echo = Echo::List, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "extinction of B: A now, B alone before",
+     .apply = [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 1); }},
+    {.names = {"epsBaa"},
+     .kind = A, .echo = Echo::List, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "extinction of B: A absent throughout",
+     .apply = [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 0); }},
+    {.names = {"epsBAA"},
+     .kind = A, .echo = Echo::List, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "extinction of B: A present throughout",
+     .apply = [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 3); }},
+    {.names = {"epsBAa"},
+     .kind = A, .echo = Echo::List, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "extinction of B: A before, not now",
+     .apply = [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 2); }},
+    {.names = {"gamAb"},
+     .kind = A, .echo = Echo::List, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "colonisation by A where B is absent",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.gamAb); }},
+    {.names = {"gamAB"},
+     .kind = A, .echo = Echo::List, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "colonisation by A where B is present (integrated model: of an A unit moving to B)",
+     .apply = [](Context &c, const Argument &a) {
          int count = echo_vec(c, a, c.gamAB);
          for (int k = 0; k < count; k++) c.gamB[kVecLen + k] = c.gamAB[k];
      }},
-    {{"gamBaA"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...", "colonisation by B: A now, not before",
-     [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 1); }},
-    {{"gamBaa"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...", "colonisation by B: A absent throughout",
-     [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 0); }},
-    {{"gamBAA"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...",
-     "colonisation by B: A present throughout",
-     [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 3); }},
-    {{"gamBAa"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...", "colonisation by B: A before, not now",
-     [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 2); }},
-    {{"th0"}, false, A, Echo::Block, Family::Spatial, true, "a,b,...",
-     "local presence when not present at the survey before (multi-method: availability)",
-     [](Context &c, const Argument &a) { echo_block(c, a, c.theta[0]); }},
-    {{"th1"}, false, A, Echo::Block, Family::Spatial, true, "a,b,...",
-     "local presence when present at the survey before (raises SPADEP)",
-     [](Context &c, const Argument &a) {
+    {.names = {"gamBaA"},
+     .kind = A, .echo = Echo::List, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "colonisation by B: A now, not before",
+     .apply = [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 1); }},
+    {.names = {"gamBaa"},
+     .kind = A, .echo = Echo::List, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "colonisation by B: A absent throughout",
+     .apply = [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 0); }},
+    {.names = {"gamBAA"},
+     .kind = A, .echo = Echo::List, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "colonisation by B: A present throughout",
+     .apply = [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 3); }},
+    {.names = {"gamBAa"},
+     .kind = A, .echo = Echo::List, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "colonisation by B: A before, not now",
+     .apply = [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 2); }},
+    {.names = {"th0"},
+     .kind = A, .echo = Echo::Block, .family = Family::Spatial, .probability = true, .value_help = "a,b,...",
+     .help = "local presence when not present at the survey before (multi-method: availability)",
+     .apply = [](Context &c, const Argument &a) { echo_block(c, a, c.theta[0]); }},
+    {.names = {"th1"},
+     .kind = A, .echo = Echo::Block, .family = Family::Spatial, .probability = true, .value_help = "a,b,...",
+     .help = "local presence when present at the survey before (raises SPADEP)",
+     .apply = [](Context &c, const Argument &a) {
          echo_block(c, a, c.theta[1]);
          c.SPADEP = 1;
      }},
-    {{"th0pi"}, false, A, Echo::List, Family::Spatial, true, "a,b,...",
-     "local presence just before the first survey of a season",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.th0pi); }},
-    {{"SRVYPERSEASN", "SPS"}, false, ValueKind::IntList, Echo::Seasons, F, false, "n,m,...",
-     "surveys per season (a single value: every season that long)",
-     [](Context &c, const Argument &a) {
+    {.names = {"th0pi"},
+     .kind = A, .echo = Echo::List, .family = Family::Spatial, .probability = true, .value_help = "a,b,...",
+     .help = "local presence just before the first survey of a season",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.th0pi); }},
+    {.names = {"SRVYPERSEASN", "SPS"},
+     .kind = ValueKind::IntList, .echo = Echo::Seasons, .family = F, .value_help = "n,m,...",
+     .help = "surveys per season (a single value: every season that long)",
+     .apply = [](Context &c, const Argument &a) {
          std::fprintf(c.out, "%s=", a.name.c_str());
          count_seasons(c, get_arg_ivec(c, a, c.SRVYPERSEASN, kVecLen));
      }},
-    {{"coef"}, false, A, Echo::List, Family::Single, false, "b0,b1,...",
-     "logistic coefficients of occupancy: intercept, then one slope per site covariate",
-     [](Context &c, const Argument &a) {
+    {.names = {"coef"},
+     .kind = A, .echo = Echo::List, .family = Family::Single, .value_help = "b0,b1,...",
+     .help = "logistic coefficients of occupancy: intercept, then one slope per site covariate",
+     .apply = [](Context &c, const Argument &a) {
          // The values are kept for the covariate set-up after all arguments.
          Vec shown(kStorage, 0.0);
          echo_vec(c, a, shown);
@@ -357,172 +442,241 @@ const OptionRow kRows[] = {
          c.coef_given = a.numbers;
          c.coef_seen = true;
      }},
-    {{"pA"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...",
-     "detection of A where A alone is present (integrated model: in area A)",
-     [](Context &c, const Argument &a) {
+    {.names = {"pA"},
+     .kind = A, .echo = Echo::List, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "detection of A where A alone is present (integrated model: in area A)",
+     .apply = [](Context &c, const Argument &a) {
          echo_vec(c, a, c.pA);
          if (c.TWOSP <= 0) c.TWOSP = 1;
      }},
-    {{"pB"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...",
-     "detection of B where B alone is present (integrated model: in area B; mixture: of the second group)",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.pB); }},
-    {{"rA", "r", "c"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...",
-     "detection of A where both species are present",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.rA); }},
-    {{"rBA"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...", "detection of B, both present, A detected",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.rBA); }},
-    {{"rBa"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...",
-     "detection of B, both present, A not detected",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.rBa); }},
-    {{"rB"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...",
-     "detection of B where both are present (phi parameterisation)",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.rB); }},
-    {{"psiB"}, false, A, Echo::List, Family::TwoSpecies, true, "a,b,...",
-     "probability that B is present (phi parameterisation; integrated model: occupancy in area B)",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.psiB); }},
-    {{"dlta"}, false, A, Echo::List, Family::Multistate, false, "a,b,...",
-     "detection of young at a detected breeding site (two species, phi parameterisation: detection ratio)",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.dlta); }},
-    {{"p1"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
-     "detection in state 1 (multi-method: by method 1)",
-     [](Context &c, const Argument &a) {
+    {.names = {"pB"},
+     .kind = A, .echo = Echo::List, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "detection of B where B alone is present (integrated model: in area B; mixture: of the second group)",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.pB); }},
+    {.names = {"rA", "r", "c"},
+     .kind = A, .echo = Echo::List, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "detection of A where both species are present",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.rA); }},
+    {.names = {"rBA"},
+     .kind = A, .echo = Echo::List, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "detection of B, both present, A detected",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.rBA); }},
+    {.names = {"rBa"},
+     .kind = A, .echo = Echo::List, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "detection of B, both present, A not detected",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.rBa); }},
+    {.names = {"rB"},
+     .kind = A, .echo = Echo::List, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "detection of B where both are present (phi parameterisation)",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.rB); }},
+    {.names = {"psiB"},
+     .kind = A, .echo = Echo::List, .family = Family::TwoSpecies, .probability = true, .value_help = "a,b,...",
+     .help = "probability that B is present (phi parameterisation; integrated model: occupancy in area B)",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.psiB); }},
+    {.names = {"dlta"},
+     .kind = A, .echo = Echo::List, .family = Family::Multistate, .value_help = "a,b,...",
+     .help = "detection of young at a detected breeding site (two species, phi parameterisation: detection ratio)",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.dlta); }},
+    {.names = {"p1"},
+     .kind = A, .echo = Echo::List, .family = Family::Multistate, .probability = true, .value_help = "a,b,...",
+     .help = "detection in state 1 (multi-method: by method 1)",
+     .apply = [](Context &c, const Argument &a) {
          echo_vec(c, a, c.pA);
          for (int k = 0; k < surveys_in_storage(c); k++) c.pMS[0][1][k] = c.pa[k] = c.pA[k];
      }},
-    {{"p2"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
-     "detection in state 2 (multi-method: by method 2)",
-     [](Context &c, const Argument &a) {
+    {.names = {"p2"},
+     .kind = A, .echo = Echo::List, .family = Family::Multistate, .probability = true, .value_help = "a,b,...",
+     .help = "detection in state 2 (multi-method: by method 2)",
+     .apply = [](Context &c, const Argument &a) {
          echo_vec(c, a, c.pB);
          for (int k = 0; k < surveys_in_storage(c); k++) c.pMS[0][2][k] = c.pB[k];
      }},
-    {{"p3"}, false, A, Echo::List, Family::MultiMethod, true, "a,b,...", "detection by method 3",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.pMS[0][3]); }},
-    {{"Cpsi0"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
-     "occupancy after a season unoccupied (from the second season; raises MULTISTATE)",
-     [](Context &c, const Argument &a) {
+    {.names = {"p3"},
+     .kind = A, .echo = Echo::List, .family = Family::MultiMethod, .probability = true, .value_help = "a,b,...",
+     .help = "detection by method 3",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.pMS[0][3]); }},
+    {.names = {"Cpsi0"},
+     .kind = A, .echo = Echo::List, .family = Family::Multistate, .probability = true, .value_help = "a,b,...",
+     .help = "occupancy after a season unoccupied (from the second season; raises MULTISTATE)",
+     .apply = [](Context &c, const Argument &a) {
          echo_vec(c, a, c.psiMS[0][0], 1);
          c.MULTISTATE = 1;
      }},
-    {{"Cpsi1"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
-     "occupancy after a season with adults (from the second season)",
-     [](Context &c, const Argument &a) {
+    {.names = {"Cpsi1"},
+     .kind = A, .echo = Echo::List, .family = Family::Multistate, .probability = true, .value_help = "a,b,...",
+     .help = "occupancy after a season with adults (from the second season)",
+     .apply = [](Context &c, const Argument &a) {
          echo_vec(c, a, c.psiMS[0][1], 1);
          c.MULTISTATE = 1;
      }},
-    {{"Cpsi2"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
-     "occupancy after a season with breeders (from the second season)",
-     [](Context &c, const Argument &a) {
+    {.names = {"Cpsi2"},
+     .kind = A, .echo = Echo::List, .family = Family::Multistate, .probability = true, .value_help = "a,b,...",
+     .help = "occupancy after a season with breeders (from the second season)",
+     .apply = [](Context &c, const Argument &a) {
          echo_vec(c, a, c.psiMS[0][2], 1);
          c.MULTISTATE = 1;
      }},
-    {{"psi1", "psi0"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
-     "initial occupancy of the multistate model (raises MULTISTATE)",
-     [](Context &c, const Argument &a) {
+    {.names = {"psi1", "psi0"},
+     .kind = A, .echo = Echo::List, .family = Family::Multistate, .probability = true, .value_help = "a,b,...",
+     .help = "initial occupancy of the multistate model (raises MULTISTATE)",
+     .apply = [](Context &c, const Argument &a) {
          echo_vec(c, a, c.psiMS[0][0]);
          c.MULTISTATE = 1;
      }},
-    {{"psi2"}, false, A, Echo::List, Family::Multistate, true, "a,b,...", "as R0",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.psiMS[1][0]); }},
-    {{"R0"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
-     "probability that an occupied site is breeding (first season)",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.psiMS[1][0]); }},
-    {{"cR0"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
-     "breeding after a season unoccupied (from the second season)",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.psiMS[1][0], 1); }},
-    {{"cR1", "CR1"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
-     "breeding after a season with adults (from the second season)",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.psiMS[1][1], 1); }},
-    {{"cR2", "CR2"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
-     "breeding after a season with breeders (from the second season)",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.psiMS[1][2], 1); }},
-    {{"phi("}, true, ValueKind::Indexed, Echo::Indexed, Family::Multistate, true, "a,b,...",
-     "phi(i,j): transition from state i to state j (phi(i;j): from the second survey)",
-     [](Context &c, const Argument &a) { echo_indexed(c, a, 4, c.psiMS); }},
-    {{"p("}, true, ValueKind::Indexed, Echo::Indexed, Family::Multistate, true, "a,b,...",
-     "p(i,j): observing state i when the true state is j (p(i;j): from the second survey)",
-     [](Context &c, const Argument &a) { echo_indexed(c, a, 2, c.pMS); }},
-    {{"Psi"}, false, A, Echo::List, Family::Multistate, true, "a,b,...",
-     "initial state probabilities of the phi-parameterised model (states 1, 2, ...)",
-     [](Context &c, const Argument &a) { echo_vec(c, a, c.gam, 1); }},
-    {{"eta0AA"}, false, A, Echo::List, Family::Integrated, true, "a,b,...",
-     "unoccupied unit in A moves to (stays in) A; raises INTEGRATED",
-     [](Context &c, const Argument &a) {
+    {.names = {"psi2"},
+     .kind = A, .echo = Echo::List, .family = Family::Multistate, .probability = true, .value_help = "a,b,...",
+     .help = "as R0",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.psiMS[1][0]); }},
+    {.names = {"R0"},
+     .kind = A, .echo = Echo::List, .family = Family::Multistate, .probability = true, .value_help = "a,b,...",
+     .help = "probability that an occupied site is breeding (first season)",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.psiMS[1][0]); }},
+    {.names = {"cR0"},
+     .kind = A, .echo = Echo::List, .family = Family::Multistate, .probability = true, .value_help = "a,b,...",
+     .help = "breeding after a season unoccupied (from the second season)",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.psiMS[1][0], 1); }},
+    {.names = {"cR1", "CR1"},
+     .kind = A, .echo = Echo::List, .family = Family::Multistate, .probability = true, .value_help = "a,b,...",
+     .help = "breeding after a season with adults (from the second season)",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.psiMS[1][1], 1); }},
+    {.names = {"cR2", "CR2"},
+     .kind = A, .echo = Echo::List, .family = Family::Multistate, .probability = true, .value_help = "a,b,...",
+     .help = "breeding after a season with breeders (from the second season)",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.psiMS[1][2], 1); }},
+    {.names = {"phi("},
+     .prefix = true, .kind = ValueKind::Indexed, .echo = Echo::Indexed, .family = Family::Multistate, .probability = true, .value_help = "a,b,...",
+     .help = "phi(i,j): transition from state i to state j (phi(i;j): from the second survey)",
+     .apply = [](Context &c, const Argument &a) { echo_indexed(c, a, 4, c.psiMS); }},
+    {.names = {"p("},
+     .prefix = true, .kind = ValueKind::Indexed, .echo = Echo::Indexed, .family = Family::Multistate, .probability = true, .value_help = "a,b,...",
+     .help = "p(i,j): observing state i when the true state is j (p(i;j): from the second survey)",
+     .apply = [](Context &c, const Argument &a) { echo_indexed(c, a, 2, c.pMS); }},
+    {.names = {"Psi"},
+     .kind = A, .echo = Echo::List, .family = Family::Multistate, .probability = true, .value_help = "a,b,...",
+     .help = "initial state probabilities of the phi-parameterised model (states 1, 2, ...)",
+     .apply = [](Context &c, const Argument &a) { echo_vec(c, a, c.gam, 1); }},
+    {.names = {"eta0AA"},
+     .kind = A, .echo = Echo::List, .family = Family::Integrated, .probability = true, .value_help = "a,b,...",
+     .help = "unoccupied unit in A moves to (stays in) A; raises INTEGRATED",
+     .apply = [](Context &c, const Argument &a) {
          echo_vec(c, a, c.eta(0, 0));
          c.INTEGRATED = 1;
      }},
-    {{"eta1AA"}, false, A, Echo::List, Family::Integrated, true, "a,b,...", "occupied unit in A stays in A",
-     [](Context &c, const Argument &a) {
+    {.names = {"eta1AA"},
+     .kind = A, .echo = Echo::List, .family = Family::Integrated, .probability = true, .value_help = "a,b,...",
+     .help = "occupied unit in A stays in A",
+     .apply = [](Context &c, const Argument &a) {
          echo_vec(c, a, c.eta(1, 0));
          c.INTEGRATED = 1;
      }},
-    {{"eta0BA"}, false, A, Echo::List, Family::Integrated, true, "a,b,...", "unoccupied unit in B moves to A",
-     [](Context &c, const Argument &a) {
+    {.names = {"eta0BA"},
+     .kind = A, .echo = Echo::List, .family = Family::Integrated, .probability = true, .value_help = "a,b,...",
+     .help = "unoccupied unit in B moves to A",
+     .apply = [](Context &c, const Argument &a) {
          echo_vec(c, a, c.eta(0, 1));
          c.INTEGRATED = 1;
      }},
-    {{"eta1BA"}, false, A, Echo::List, Family::Integrated, true, "a,b,...", "occupied unit in B moves to A",
-     [](Context &c, const Argument &a) {
+    {.names = {"eta1BA"},
+     .kind = A, .echo = Echo::List, .family = Family::Integrated, .probability = true, .value_help = "a,b,...",
+     .help = "occupied unit in B moves to A",
+     .apply = [](Context &c, const Argument &a) {
          echo_vec(c, a, c.eta(1, 1));
          c.INTEGRATED = 1;
      }},
-    {{"gamAA"}, false, A, Echo::List, Family::Integrated, true, "a,b,...", "colonisation, A to A",
-     [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 0); }},
-    {{"gamBA"}, false, A, Echo::List, Family::Integrated, true, "a,b,...", "colonisation, B to A",
-     [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 2); }},
-    {{"gamBB"}, false, A, Echo::List, Family::Integrated, true, "a,b,...", "colonisation, B to B",
-     [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 3); }},
-    {{"epsAA"}, false, A, Echo::List, Family::Integrated, true, "a,b,...", "extinction, A to A",
-     [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 0); }},
-    {{"epsBA"}, false, A, Echo::List, Family::Integrated, true, "a,b,...", "extinction, B to A",
-     [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 2); }},
-    {{"epsBB"}, false, A, Echo::List, Family::Integrated, true, "a,b,...", "extinction, B to B",
-     [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 3); }},
-
+    {.names = {"gamAA"},
+     .kind = A, .echo = Echo::List, .family = Family::Integrated, .probability = true, .value_help = "a,b,...",
+     .help = "colonisation, A to A",
+     .apply = [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 0); }},
+    {.names = {"gamBA"},
+     .kind = A, .echo = Echo::List, .family = Family::Integrated, .probability = true, .value_help = "a,b,...",
+     .help = "colonisation, B to A",
+     .apply = [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 2); }},
+    {.names = {"gamBB"},
+     .kind = A, .echo = Echo::List, .family = Family::Integrated, .probability = true, .value_help = "a,b,...",
+     .help = "colonisation, B to B",
+     .apply = [](Context &c, const Argument &a) { echo_in_block(c, a, c.gamB, 3); }},
+    {.names = {"epsAA"},
+     .kind = A, .echo = Echo::List, .family = Family::Integrated, .probability = true, .value_help = "a,b,...",
+     .help = "extinction, A to A",
+     .apply = [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 0); }},
+    {.names = {"epsBA"},
+     .kind = A, .echo = Echo::List, .family = Family::Integrated, .probability = true, .value_help = "a,b,...",
+     .help = "extinction, B to A",
+     .apply = [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 2); }},
+    {.names = {"epsBB"},
+     .kind = A, .echo = Echo::List, .family = Family::Integrated, .probability = true, .value_help = "a,b,...",
+     .help = "extinction, B to B",
+     .apply = [](Context &c, const Argument &a) { echo_in_block(c, a, c.epsB, 3); }},
     // ---- simulation studies (no console echo) ----
-    {{"STRICT"}, false, V, E, Family::Run, false, "", "warnings are errors: stop before any file is written",
-     [](Context &c, const Argument &) { c.STRICT = true; }},
-    {{"REPS"}, false, L, E, Family::Study, false, "n", "replicate data sets",
-     [](Context &c, const Argument &a) { c.REPS = a.whole; }},
-    {{"THREADS"}, false, I, E, Family::Study, false, "k", "worker threads",
-     [](Context &c, const Argument &a) { c.THREADS = static_cast<int>(a.whole); }},
-    {{"SHARD"}, false, ValueKind::Fraction, E, Family::Study, false, "i/k", "block i of k of the replicates",
-     [](Context &c, const Argument &a) {
+    {.names = {"STRICT"},
+     .kind = V, .echo = E, .family = Family::Run, .value_help = "",
+     .help = "warnings are errors: stop before any file is written",
+     .apply = [](Context &c, const Argument &) { c.STRICT = true; }},
+    {.names = {"REPS"},
+     .kind = L, .echo = E, .family = Family::Study, .value_help = "n",
+     .help = "replicate data sets",
+     .apply = [](Context &c, const Argument &a) { c.REPS = a.whole; }},
+    {.names = {"THREADS"},
+     .kind = I, .echo = E, .family = Family::Study, .value_help = "k",
+     .help = "worker threads",
+     .apply = [](Context &c, const Argument &a) { c.THREADS = static_cast<int>(a.whole); }},
+    {.names = {"SHARD"},
+     .kind = ValueKind::Fraction, .echo = E, .family = Family::Study, .value_help = "i/k",
+     .help = "block i of k of the replicates",
+     .apply = [](Context &c, const Argument &a) {
          c.shard_i = a.whole;
          std::size_t slash = a.value.find('/');
          c.shard_k = slash == std::string::npos ? 0 : to_long(a.value.substr(slash + 1));
      }},
-    {{"RNG"}, false, ValueKind::Text, E, Family::Study, false, "philox", "counter-based generator",
-     [](Context &c, const Argument &a) { c.RNG = a.value; }},
-    {{"FORMAT"}, false, ValueKind::Text, E, Family::Study, false, "pao|csv", "layout of the data written",
-     [](Context &c, const Argument &a) { c.FORMAT = a.value; }},
-    {{"NPCOVS"}, false, I, E, Family::Study, false, "K", "detection covariates",
-     [](Context &c, const Argument &a) { c.NPCOVS = static_cast<int>(a.whole); }},
-    {{"pcoef"}, false, A, E, Family::Study, false, "a1,..,aK", "their coefficients",
-     [](Context &c, const Argument &a) {
+    {.names = {"RNG"},
+     .kind = ValueKind::Text, .echo = E, .family = Family::Study, .value_help = "philox",
+     .help = "counter-based generator",
+     .apply = [](Context &c, const Argument &a) { c.RNG = a.value; }},
+    {.names = {"FORMAT"},
+     .kind = ValueKind::Text, .echo = E, .family = Family::Study, .value_help = "pao|csv",
+     .help = "layout of the data written",
+     .apply = [](Context &c, const Argument &a) { c.FORMAT = a.value; }},
+    {.names = {"NPCOVS"},
+     .kind = I, .echo = E, .family = Family::Study, .value_help = "K",
+     .help = "detection covariates",
+     .apply = [](Context &c, const Argument &a) { c.NPCOVS = static_cast<int>(a.whole); }},
+    {.names = {"pcoef"},
+     .kind = A, .echo = E, .family = Family::Study, .value_help = "a1,..,aK",
+     .help = "their coefficients",
+     .apply = [](Context &c, const Argument &a) {
          c.pcoef.clear();
          c.pcoef = a.numbers;
      }},
-    {{"DESIGN"}, false, V, E, Family::Study, false, "", "asymptotic precision of an expected-value design",
-     [](Context &c, const Argument &) { c.DESIGN = true; }},
-    {{"FIT"}, false, V, E, Family::Study, false, "", "fit every replicate",
-     [](Context &c, const Argument &) { c.FIT = true; }},
-    {{"NULLS"}, false, ValueKind::Text, E, Family::Study, false, "name:x,...",
-     "null values of the Wald tests of FIT and DESIGN (every slope: 0)",
-     [](Context &c, const Argument &a) { c.NULLS = read_nulls(a.value); }},
-    {{"ALPHA"}, false, R, E, Family::Study, false, "a", "level of the Wald tests (default .05)",
-     [](Context &c, const Argument &a) {
+    {.names = {"DESIGN"},
+     .kind = V, .echo = E, .family = Family::Study, .value_help = "",
+     .help = "asymptotic precision of an expected-value design",
+     .apply = [](Context &c, const Argument &) { c.DESIGN = true; }},
+    {.names = {"FIT"},
+     .kind = V, .echo = E, .family = Family::Study, .value_help = "",
+     .help = "fit every replicate",
+     .apply = [](Context &c, const Argument &) { c.FIT = true; }},
+    {.names = {"NULLS"},
+     .kind = ValueKind::Text, .echo = E, .family = Family::Study, .value_help = "name:x,...",
+     .help = "null values of the Wald tests of FIT and DESIGN (every slope: 0)",
+     .apply = [](Context &c, const Argument &a) { c.NULLS = read_nulls(a.value); }},
+    {.names = {"ALPHA"},
+     .kind = R, .echo = E, .family = Family::Study, .value_help = "a",
+     .help = "level of the Wald tests (default .05)",
+     .apply = [](Context &c, const Argument &a) {
          c.ALPHA = a.number;
          if (!(c.ALPHA > 0 && c.ALPHA < 1)) input_error("ALPHA=%s: the level lies strictly between 0 and 1", a.value.c_str());
      }},
-    {{"FITMODEL"}, false, ValueKind::Text, E, Family::Study, false, "standard",
-     "fit the standard single-species model to the data of another single-species family",
-     [](Context &c, const Argument &a) {
+    {.names = {"FITMODEL"},
+     .kind = ValueKind::Text, .echo = E, .family = Family::Study, .value_help = "standard",
+     .help = "fit the standard single-species model to the data of another single-species family",
+     .apply = [](Context &c, const Argument &a) {
          if (a.value != "standard") input_error("FITMODEL=%s: the model fitted is standard", a.value.c_str());
          c.FITMODEL = a.value;
      }},
-    {{"FITP"}, false, ValueKind::Text, E, Family::Study, false, "shared|survey",
-     "detection of FITMODEL=standard: one p, or one per survey",
-     [](Context &c, const Argument &a) {
+    {.names = {"FITP"},
+     .kind = ValueKind::Text, .echo = E, .family = Family::Study, .value_help = "shared|survey",
+     .help = "detection of FITMODEL=standard: one p, or one per survey",
+     .apply = [](Context &c, const Argument &a) {
          if (a.value != "shared" && a.value != "survey") input_error("FITP=%s: detection is shared or survey", a.value.c_str());
          c.FITP = a.value == "survey" ? a.value : "";
      }},

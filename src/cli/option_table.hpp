@@ -70,15 +70,15 @@ const char *family_title(Family f);
 struct OptionRow {
     // Up to three names; unused entries are null. A prefix row answers to
     // every name beginning with its first name.
-    const char *names[3];
-    bool prefix;
-    ValueKind kind;
-    Echo echo;
-    Family family;
-    bool probability; // every value must lie in 0..1
-    const char *value_help; // how the value is written, "" for a switch
-    const char *help;
-    void (*apply)(Context &ctx, const Argument &arg);
+    const char *names[3] = {};
+    bool prefix = false;
+    ValueKind kind = ValueKind::None;
+    Echo echo = Echo::None;
+    Family family = Family::Run;
+    bool probability = false; // every value must lie in 0..1
+    const char *value_help = ""; // how the value is written, "" for a switch
+    const char *help = "";
+    void (*apply)(Context &ctx, const Argument &arg) = nullptr;
 
     bool matches(const std::string &name) const;
 };
