@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <new>
 
-#include "cli/batch.hpp"
+#include "batch/replicates.hpp"
+#include "batch/run_batch.hpp"
 #include "cli/diagnostics.hpp"
 #include "cli/dispatch.hpp"
 #include "cli/help.hpp"
@@ -73,7 +74,7 @@ namespace {
     }
     echo_parameters(ctx);
     ctx.ilmt = shifted_size(1, ctx.nper).value32;
-    if (ctx.REPS > 0 && ctx.replicate == 0) finish(run_batch(ctx, args));
+    if (ctx.REPS > 0 && ctx.replicate == 0) finish(run_batch(ctx, args, command_line_program()));
     // A replicate's rows go to its batch's CSV, through the sink the batch attached.
     if (ctx.FORMAT == "csv" && ctx.replicate == 0) csv.start(ctx);
     dispatch(ctx, args);
@@ -159,6 +160,10 @@ int execute(Context &ctx, const Args &args) {
     std::fflush(ctx.out);
     std::fflush(ctx.err);
     return status;
+}
+
+Program command_line_program() {
+    return Program{.execute = execute, .read_command_line = read_command_line, .run_metadata = run_metadata};
 }
 
 } // namespace occusim

@@ -2,6 +2,7 @@
 // the parameter echo and the dispatch to exactly one model.
 #pragma once
 
+#include "batch/program.hpp"
 #include "core/context.hpp"
 
 namespace occusim {
@@ -10,6 +11,10 @@ namespace occusim {
 // and returns the exit status. Every way a run can end is caught here: a
 // finished run, a refused input (one line on ctx.err) or exhausted memory.
 int execute(Context &ctx, const Args &args);
+
+// The program as the replicate machinery sees it: execute, read_command_line
+// and the run record of cli/metadata.
+Program command_line_program();
 
 // The build stamp the banner line shows after the version.
 inline constexpr const char *kBuildStamp = "180607.2051";

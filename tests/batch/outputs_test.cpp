@@ -10,8 +10,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "cli/batch.hpp"
-#include "cli/batch_outputs.hpp"
+#include "batch/outputs.hpp"
+#include "batch/replicates.hpp"
+#include "cli/run.hpp"
 #include "support/cli.hpp"
 #include "support/history.hpp"
 
@@ -235,10 +236,11 @@ TEST(BatchOutputs, FailedBatchKeepsTheRowsOfTheReplicatesBeforeIt) {
         plan.stem = "occusim";
         plan.ext = ".pao";
         plan.csv = true;
-        occusim::Batch batch(ctx, args, plan);
+        const occusim::Program program = occusim::command_line_program();
+        occusim::Batch batch(ctx, args, plan, program);
         BatchCsv csv(ctx);
         Failing failing(5);
-        BatchMetadata metadata(ctx, args, &csv);
+        BatchMetadata metadata(ctx, args, program, &csv);
         batch.add(csv);
         batch.add(failing);
         batch.add(metadata);

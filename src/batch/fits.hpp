@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/batch.hpp"
+#include "batch/replicates.hpp"
 #include "study/covariates.hpp"
 #include "study/fit.hpp"
 
@@ -34,7 +34,7 @@ class FitHook final : public BatchHook {
   public:
     // Reads the study's parameters from the command line; throws InputError
     // when they cannot be had (before any replicate runs).
-    FitHook(Context &ctx, const Args &args);
+    FitHook(Context &ctx, const Args &args, const Program &program);
     ~FitHook() override;
 
     void begin(const BatchPlan &plan) override;
@@ -61,6 +61,7 @@ class FitHook final : public BatchHook {
 
     Context &ctx_;
     const Args &args_;
+    const Program &program_;
     // With covariates the replicates are fitted site by site.
     std::unique_ptr<CovariateLayout> layout_;
     std::vector<Parameter> params_;

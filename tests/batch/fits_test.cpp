@@ -2,7 +2,7 @@
 // writes the fits of every replicate and the study summary, the same for
 // every thread count and shard, accurate where the design is well
 // identified, honest where it is not, and refused where it cannot be done.
-#include "cli/batch_fit.hpp"
+#include "batch/fits.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Fits of a replicate batch: a tally of each replicate's histories (through
 // the run's history sink), one fitter per worker thread kept warm between
 // replicates, and the tables written in replicate order.
-#include "cli/batch_fit.hpp"
+#include "batch/fits.hpp"
 
 #include <unistd.h>
 
@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/run.hpp"
 #include "core/errors.hpp"
 
 namespace occusim {
@@ -105,17 +104,18 @@ class FitHook::Task final : public ReplicateTask {
 
 namespace {
 
-std::unique_ptr<CovariateLayout> layout_if_covariates(const Context &ctx, const Args &args) {
+std::unique_ptr<CovariateLayout> layout_if_covariates(const Context &ctx, const Args &args,
+                                                      const Program &program) {
     if (!ctx.FITMODEL.empty()) return std::make_unique<CovariateLayout>(standard_layout(ctx));
     if (!has_covariates(ctx)) return nullptr;
-    return std::make_unique<CovariateLayout>(covariate_layout(read_command_line, args));
+    return std::make_unique<CovariateLayout>(covariate_layout(program.read_command_line, args));
 }
 
 } // namespace
 
-FitHook::FitHook(Context &ctx, const Args &args)
-    : ctx_(ctx), args_(args), layout_(layout_if_covariates(ctx, args)),
-      params_(layout_ ? layout_->params : study_parameters(read_command_line, args)),
+FitHook::FitHook(Context &ctx, const Args &args, const Program &program)
+    : ctx_(ctx), args_(args), program_(program), layout_(layout_if_covariates(ctx, args, program)),
+      params_(layout_ ? layout_->params : study_parameters(program.read_command_line, args)),
       summary_(params_, WaldTests{ctx.NULLS, ctx.ALPHA}),
       swap_two_surveys_(family_of(ctx) == Family::Abundance) {}
 
@@ -132,7 +132,7 @@ std::unique_ptr<ReplicateFitter> FitHook::take_fitter() {
     }
     // Built outside the lock: the first replicate of each worker prepares
     // its own model while the others run.
-    return std::make_unique<ReplicateFitter>(read_command_line, args_, params_);
+    return std::make_unique<ReplicateFitter>(program_.read_command_line, args_, params_);
 }
 
 void FitHook::give_back(std::unique_ptr<ReplicateFitter> fitter) {

@@ -1,4 +1,4 @@
-#include "cli/batch.hpp"
+#include "batch/replicates.hpp"
 
 #include <unistd.h>
 
@@ -16,10 +16,6 @@
 #include <mutex>
 #include <thread>
 
-#include "cli/batch_fit.hpp"
-#include "cli/batch_outputs.hpp"
-#include "cli/options.hpp"
-#include "cli/run.hpp"
 #include "core/errors.hpp"
 
 namespace occusim {
@@ -125,124 +121,6 @@ std::string read_text(const std::string &path) {
     }
     return text;
 }
-
-// Counts of a history file read back: its history lines, the sites they
-// stand for (a line's frequency where the file lists one, else one site) and
-// the sites detected at least once.
-struct HistoryTally {
-    long lines = 0;
-    double sites = 0;
-    double detected = 0;
-};
-
-// A survey symbol shows a detection when its number is positive; in the
-// integrated model the digit is 2 * area + detected, so odd digits do.
-bool symbol_detects(const char *s, std::size_t len, bool area_coded) {
-    long v = 0;
-    std::size_t i = 0;
-    bool digits = false;
-    while (i < len && s[i] >= '0' && s[i] <= '9') {
-        v = std::min(v * 10 + (s[i] - '0'), 1000000L);
-        digits = true;
-        i++;
-    }
-    if (!digits) return false;
-    return area_coded ? (v % 2) == 1 : v > 0;
-}
-
-// Header "lines<TAB>surveys", then the history lines (T symbols, each
-// followed by a tab, then the line's frequency if it has one) up to the
-// first line without a tab (the trailer).
-bool tally_history_file(const std::string &path, bool area_coded, HistoryTally &t) {
-    std::FILE *f = std::fopen(path.c_str(), "r");
-    if (!f) return false;
-    char *line = nullptr;
-    std::size_t cap = 0;
-    ssize_t len = getline(&line, &cap, f);
-    long T = 0;
-    if (len > 0) {
-        const char *tab = std::strchr(line, '\t');
-        if (tab) T = std::strtol(tab + 1, nullptr, 10);
-    }
-    bool ok = len > 0 && T > 0;
-    while (ok && (len = getline(&line, &cap, f)) > 0) {
-        if (!std::memchr(line, '\t', static_cast<std::size_t>(len))) break;
-        const char *p = line;
-        const char *end = line + len;
-        bool detected = false;
-        for (long k = 0; k < T && p < end; k++) {
-            const char *q = static_cast<const char *>(std::memchr(p, '\t', static_cast<std::size_t>(end - p)));
-            if (!q) q = end;
-            detected = detected || symbol_detects(p, static_cast<std::size_t>(q - p), area_coded);
-            p = q < end ? q + 1 : end;
-        }
-        while (p < end && (*p == '\t' || *p == ' ')) p++;
-        double freq = 1;
-        if (p < end && *p != '\n') freq = std::strtod(p, nullptr);
-        t.lines++;
-        t.sites += freq;
-        if (detected) t.detected += freq;
-    }
-    std::free(line);
-    std::fclose(f);
-    return ok;
-}
-
-// The manifest: one row per committed replicate, written under a hidden name
-// and renamed when the batch ends, so that its final name never holds half a
-// manifest.
-//   replicate,file,history_lines,sites,detected_sites,naive_occupancy
-class Manifest final : public BatchHook {
-  public:
-    Manifest(const Context &ctx, bool area_coded) : ctx_(ctx), area_coded_(area_coded) {}
-
-    void begin(const BatchPlan &plan) override {
-        name_ = plan.dir + plan.manifest_name();
-        file_.create_or_throw(ctx_.path(name_), name_);
-        std::fputs("replicate,file,history_lines,sites,detected_sites,naive_occupancy\n", file_.stream());
-        plan_ = &plan;
-    }
-
-    std::unique_ptr<ReplicateTask> before(long r, Context &) override {
-        return std::make_unique<Row>(r, plan_->data_file(r), area_coded_);
-    }
-
-    void commit(long, std::string chunk) override { std::fputs(chunk.c_str(), file_.stream()); }
-
-    void end(const BatchReport &) override {
-        if (!file_.open()) return;
-        try {
-            file_.commit();
-        } catch (const FileError &e) {
-            error_ = e.what();
-        }
-    }
-    // Why the manifest could not be written ("" when it was).
-    const std::string &error() const { return error_; }
-
-  private:
-    struct Row final : ReplicateTask {
-        Row(long r, std::string file, bool area_coded) : r_(r), file_(std::move(file)), area_coded_(area_coded) {}
-        std::string after(Context &, const std::string &history) override {
-            HistoryTally t;
-            if (!tally_history_file(history, area_coded_, t))
-                input_error("its history file %s cannot be read back", file_.c_str());
-            char row[512];
-            std::snprintf(row, sizeof row, "%ld,%s,%ld,%.15g,%.15g,%.6f\n", r_, file_.c_str(), t.lines, t.sites,
-                          t.detected, t.sites > 0 ? t.detected / t.sites : 0.0);
-            return row;
-        }
-        long r_;
-        std::string file_;
-        bool area_coded_;
-    };
-
-    const Context &ctx_;
-    bool area_coded_;
-    const BatchPlan *plan_ = nullptr;
-    OutputFile file_;
-    std::string name_, error_;
-};
 
 // "12/250 replicates, 41.3/s, 6 s left" on a terminal, redrawn in place.
 class Progress {
@@ -357,7 +235,8 @@ struct Batch::Done {
     std::vector<std::string> chunks; // one per hook
 };
 
-Batch::Batch(Context &ctx, const Args &args, const BatchPlan &plan) : ctx_(ctx), args_(args), plan_(plan) {}
+Batch::Batch(Context &ctx, const Args &args, const BatchPlan &plan, const Program &program)
+    : ctx_(ctx), args_(args), plan_(plan), program_(program) {}
 
 // Runs replicate r in the worker's scratch directory. Files a run writes
 // under fixed names stay there for the worker's next replicate, which
@@ -389,7 +268,7 @@ Batch::Done Batch::run_one(long r, const std::string &scratch) {
         std::vector<std::unique_ptr<ReplicateTask>> tasks;
         try {
             for (BatchHook *h : hooks_) tasks.push_back(h->before(r, rc));
-            int status = execute(rc, args_);
+            int status = program_.execute(rc, args_);
             std::fflush(err);
             const std::string history = scratch + "/" + rc.replicate_outfile;
             if (status == 0) d.history = history;
@@ -570,49 +449,6 @@ BatchReport Batch::run() {
     rep.elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     for (BatchHook *h : hooks_) h->end(rep);
     return rep;
-}
-
-int run_batch(Context &ctx, const Args &args) {
-    // The parse pass planted the seed of a random run (printing it when it
-    // came from the clock); a model that is random by nature plants it here.
-    if (ctx.determ != 0) ctx.rng.PlantSeeds(ctx.seed_value);
-    const BatchPlan plan = plan_batch(ctx, ctx.rng.planted_seed());
-    std::fflush(ctx.out);
-
-    Batch batch(ctx, args, plan);
-    // The batch CSV commits ahead of the manifest: a row it cannot write fails
-    // its replicate before the manifest lists it.
-    BatchCsv csv(ctx);
-    if (plan.csv) {
-        batch.add(csv);
-        batch.publish_history_files(false);
-    }
-    Manifest manifest(ctx, ctx.INTEGRATED != 0);
-    batch.add(manifest);
-    // Further outputs of a batch are added here as hooks.
-    std::optional<FitHook> fits;
-    if (ctx.FIT) batch.add(fits.emplace(ctx, args));
-    BatchMetadata metadata(ctx, args, plan.csv ? &csv : nullptr);
-    batch.add(metadata); // last: it lists what the others wrote
-    const BatchReport rep = batch.run();
-
-    const std::string data = plan.csv ? plan.batch_file(".csv")
-                                      : plan.file_name(plan.first) + " to " + plan.file_name(plan.last);
-    if (rep.failed > 0) {
-        const std::string where = csv.written() ? " to " + data : "";
-        if (rep.completed > 0)
-            input_error("replicate %ld failed: %s (replicates %ld to %ld were written%s)", rep.failed,
-                        rep.error.c_str(), plan.first, plan.first + rep.completed - 1, where.c_str());
-        input_error("replicate %ld failed: %s", rep.failed, rep.error.c_str());
-    }
-    const std::string none;
-    for (const std::string *error : {&manifest.error(), &csv.error(), fits ? &fits->error() : &none,
-                                     &metadata.error()})
-        if (!error->empty()) throw FileError(*error);
-    std::fprintf(ctx.err, "occusim8: %ld replicate%s written (%s, manifest %s), seed %ld, %d thread%s, %.2f s\n",
-                 rep.completed, rep.completed == 1 ? "" : "s", data.c_str(), plan.manifest_name().c_str(),
-                 plan.seed, plan.threads, plan.threads == 1 ? "" : "s", rep.elapsed);
-    return 0;
 }
 
 } // namespace occusim

@@ -20,9 +20,35 @@
 #include <optional>
 #include <string>
 
-#include "cli/batch.hpp"
+#include "batch/replicates.hpp"
+#include "core/output_file.hpp"
 
 namespace occusim {
+
+// The manifest: one row per committed replicate, written under a hidden name
+// and renamed when the batch ends, so that its final name never holds half a
+// manifest.
+//   replicate,file,history_lines,sites,detected_sites,naive_occupancy
+class Manifest final : public BatchHook {
+  public:
+    Manifest(const Context &ctx, bool area_coded) : ctx_(ctx), area_coded_(area_coded) {}
+
+    void begin(const BatchPlan &plan) override;
+    std::unique_ptr<ReplicateTask> before(long r, Context &) override;
+    void commit(long, std::string chunk) override;
+    void end(const BatchReport &) override;
+    // Why the manifest could not be written ("" when it was).
+    const std::string &error() const { return error_; }
+
+  private:
+    struct Row;
+
+    const Context &ctx_;
+    bool area_coded_;
+    const BatchPlan *plan_ = nullptr;
+    OutputFile file_;
+    std::string name_, error_;
+};
 
 class BatchCsv final : public BatchHook {
   public:
@@ -75,7 +101,8 @@ class BatchMetadata final : public BatchHook {
   public:
     // csv: the batch CSV hook when the batch writes one (its end() must run
     // before this hook's).
-    BatchMetadata(Context &ctx, const Args &args, const BatchCsv *csv) : ctx_(ctx), args_(args), csv_(csv) {}
+    BatchMetadata(Context &ctx, const Args &args, const Program &program, const BatchCsv *csv)
+        : ctx_(ctx), args_(args), program_(program), csv_(csv) {}
 
     void end(const BatchReport &report) override;
 
@@ -85,6 +112,7 @@ class BatchMetadata final : public BatchHook {
   private:
     Context &ctx_;
     const Args &args_;
+    const Program &program_;
     const BatchCsv *csv_;
     std::string error_;
 };

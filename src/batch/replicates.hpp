@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/program.hpp"
 #include "core/context.hpp"
 
 namespace occusim {
@@ -102,7 +103,7 @@ class BatchHook {
 // added (run_batch: the batch CSV, the manifest, then the metadata last).
 class Batch {
   public:
-    Batch(Context &ctx, const Args &args, const BatchPlan &plan);
+    Batch(Context &ctx, const Args &args, const BatchPlan &plan, const Program &program);
     void add(BatchHook &hook) { hooks_.push_back(&hook); }
     // false: history files are removed instead of given their final names
     // (for hooks that gather every replicate into one file instead).
@@ -120,15 +121,12 @@ class Batch {
     Context &ctx_;
     const Args &args_;
     BatchPlan plan_;
+    const Program &program_;
     std::vector<BatchHook *> hooks_;
     bool publish_ = true;
 };
 
 // The plan of the batch configured in ctx (seed resolved by the caller).
 BatchPlan plan_batch(const Context &ctx, long seed);
-
-// Runs the batch configured in ctx (called by the run driver after the
-// parse pass and the echo) and returns the exit status.
-int run_batch(Context &ctx, const Args &args);
 
 } // namespace occusim

@@ -1,4 +1,4 @@
-#include "cli/batch_outputs.hpp"
+#include "batch/outputs.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cli/metadata.hpp"
 #include "core/errors.hpp"
 #include "history/csv.hpp"
 
@@ -19,7 +18,109 @@ namespace {
 
 constexpr std::size_t kCopyBlock = 1 << 16;
 
+// Counts of a history file read back: its history lines, the sites they
+// stand for (a line's frequency where the file lists one, else one site) and
+// the sites detected at least once.
+struct HistoryTally {
+    long lines = 0;
+    double sites = 0;
+    double detected = 0;
+};
+
+// A survey symbol shows a detection when its number is positive; in the
+// integrated model the digit is 2 * area + detected, so odd digits do.
+bool symbol_detects(const char *s, std::size_t len, bool area_coded) {
+    long v = 0;
+    std::size_t i = 0;
+    bool digits = false;
+    while (i < len && s[i] >= '0' && s[i] <= '9') {
+        v = std::min(v * 10 + (s[i] - '0'), 1000000L);
+        digits = true;
+        i++;
+    }
+    if (!digits) return false;
+    return area_coded ? (v % 2) == 1 : v > 0;
+}
+
+// Header "lines<TAB>surveys", then the history lines (T symbols, each
+// followed by a tab, then the line's frequency if it has one) up to the
+// first line without a tab (the trailer).
+bool tally_history_file(const std::string &path, bool area_coded, HistoryTally &t) {
+    std::FILE *f = std::fopen(path.c_str(), "r");
+    if (!f) return false;
+    char *line = nullptr;
+    std::size_t cap = 0;
+    ssize_t len = getline(&line, &cap, f);
+    long T = 0;
+    if (len > 0) {
+        const char *tab = std::strchr(line, '\t');
+        if (tab) T = std::strtol(tab + 1, nullptr, 10);
+    }
+    bool ok = len > 0 && T > 0;
+    while (ok && (len = getline(&line, &cap, f)) > 0) {
+        if (!std::memchr(line, '\t', static_cast<std::size_t>(len))) break;
+        const char *p = line;
+        const char *end = line + len;
+        bool detected = false;
+        for (long k = 0; k < T && p < end; k++) {
+            const char *q = static_cast<const char *>(std::memchr(p, '\t', static_cast<std::size_t>(end - p)));
+            if (!q) q = end;
+            detected = detected || symbol_detects(p, static_cast<std::size_t>(q - p), area_coded);
+            p = q < end ? q + 1 : end;
+        }
+        while (p < end && (*p == '\t' || *p == ' ')) p++;
+        double freq = 1;
+        if (p < end && *p != '\n') freq = std::strtod(p, nullptr);
+        t.lines++;
+        t.sites += freq;
+        if (detected) t.detected += freq;
+    }
+    std::free(line);
+    std::fclose(f);
+    return ok;
+}
+
 } // namespace
+
+// ---- the manifest ----
+
+struct Manifest::Row final : ReplicateTask {
+    Row(long r, std::string file, bool area_coded) : r_(r), file_(std::move(file)), area_coded_(area_coded) {}
+    std::string after(Context &, const std::string &history) override {
+        HistoryTally t;
+        if (!tally_history_file(history, area_coded_, t))
+            input_error("its history file %s cannot be read back", file_.c_str());
+        char row[512];
+        std::snprintf(row, sizeof row, "%ld,%s,%ld,%.15g,%.15g,%.6f\n", r_, file_.c_str(), t.lines, t.sites,
+                      t.detected, t.sites > 0 ? t.detected / t.sites : 0.0);
+        return row;
+    }
+    long r_;
+    std::string file_;
+    bool area_coded_;
+};
+
+void Manifest::begin(const BatchPlan &plan) {
+    name_ = plan.dir + plan.manifest_name();
+    file_.create_or_throw(ctx_.path(name_), name_);
+    std::fputs("replicate,file,history_lines,sites,detected_sites,naive_occupancy\n", file_.stream());
+    plan_ = &plan;
+}
+
+std::unique_ptr<ReplicateTask> Manifest::before(long r, Context &) {
+    return std::make_unique<Row>(r, plan_->data_file(r), area_coded_);
+}
+
+void Manifest::commit(long, std::string chunk) { std::fputs(chunk.c_str(), file_.stream()); }
+
+void Manifest::end(const BatchReport &) {
+    if (!file_.open()) return;
+    try {
+        file_.commit();
+    } catch (const FileError &e) {
+        error_ = e.what();
+    }
+}
 
 // ---- the batch CSV ----
 
@@ -188,7 +289,7 @@ void BatchCsv::end(const BatchReport &) {
 void BatchMetadata::end(const BatchReport &report) {
     const BatchPlan &plan = *report.plan;
 
-    Json meta = run_metadata(*report.batch, *report.args);
+    Json meta = program_.run_metadata(*report.batch, *report.args);
     // Every replicate draws from Philox under the batch's seed, whatever the
     // family's mode in a single run.
     meta["mode"] = "stochastic";

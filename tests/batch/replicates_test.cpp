@@ -14,7 +14,7 @@
 #include <sstream>
 #include <thread>
 
-#include "cli/batch.hpp"
+#include "batch/replicates.hpp"
 #include "cli/run.hpp"
 #include "support/cli.hpp"
 #include "support/history.hpp"
@@ -400,7 +400,8 @@ TEST(BatchHooks, OrderedCommitsOnTheCallingThreadWhateverTheThreads) {
         plan.threads = threads;
         plan.stem = "occusim";
         plan.ext = ".pao";
-        occusim::Batch batch(ctx, args, plan);
+        const occusim::Program program = occusim::command_line_program();
+        occusim::Batch batch(ctx, args, plan, program);
         RecordingHook hook;
         batch.add(hook);
         batch.publish_history_files(false);
