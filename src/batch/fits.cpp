@@ -166,6 +166,7 @@ void FitHook::finished(long r, FitResult fit) {
 
 void FitHook::begin(const BatchPlan &plan) {
     plan_ = &plan;
+    if (gather_) return;
     fits_name_ = plan.dir + study_file_name(plan, "_fits");
     study_name_ = plan.dir + study_file_name(plan, "_study");
     fits_.create_or_throw(ctx_.path(fits_name_), fits_name_);
@@ -197,6 +198,15 @@ void FitHook::commit(long r, std::string chunk) {
     }
     evaluations_ += fit.evaluations;
     summary_.add(fit);
+    if (gather_) {
+        for (std::size_t at = 0, end; at < chunk.size(); at = end + 1) {
+            end = chunk.find('\n', at);
+            if (end == std::string::npos) end = chunk.size() - 1;
+            std::fputs(lead_.c_str(), gather_);
+            std::fwrite(chunk.data() + at, 1, end + 1 - at, gather_);
+        }
+        return;
+    }
     std::fputs(chunk.c_str(), fits_.stream()); // checked when the table is committed
 }
 

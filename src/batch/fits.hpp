@@ -48,6 +48,15 @@ class FitHook final : public BatchHook {
     const std::string &error() const { return error_; }
     // Likelihood evaluations of every committed fit.
     long evaluations() const { return evaluations_; }
+    // The summary of the fits committed so far.
+    const StudySummary &summary() const { return summary_; }
+    // Call before the batch runs: the fits rows go to `fits` instead, each
+    // led by `lead` (a grid point's columns), and the hook writes no table
+    // of its own and prints nothing; summary() holds the study.
+    void gather_into(std::FILE *fits, std::string lead) {
+        gather_ = fits;
+        lead_ = std::move(lead);
+    }
 
   private:
     class Task;
@@ -78,6 +87,8 @@ class FitHook final : public BatchHook {
     std::string fits_name_, study_name_;
     std::string error_;
     long evaluations_ = 0;
+    std::FILE *gather_ = nullptr; // the grid's fits table (not owned)
+    std::string lead_;
 };
 
 } // namespace occusim

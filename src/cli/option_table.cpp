@@ -93,6 +93,51 @@ std::vector<std::pair<std::string, double>> read_nulls(const std::string &value)
     return nulls;
 }
 
+// The row that reads the value of an argument called `name`: the first row
+// answering to it that reads one (null when none does).
+const OptionRow *first_value_row(const std::string &name) {
+    for (const OptionRow *row : rows_matching(name))
+        if (row->kind != ValueKind::None) return row;
+    return nullptr;
+}
+
+// GRID=NAME:v1,v2,...: one axis of a grid of designs. NAME is an option that
+// takes one number (not one of the batch's own: the seed, the replicates and
+// the threads are the grid's); every value reads as that option would read it.
+void read_grid_axis(Context &c, const Argument &a) {
+    const std::size_t colon = a.value.find(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == a.value.size())
+        input_error("%s: give GRID=NAME:v1,v2,... (an option and its values)", a.text.c_str());
+    Context::GridAxis axis{a.value.substr(0, colon), {}};
+    const OptionRow *row = first_value_row(axis.name);
+    if (rows_matching(axis.name).empty()) input_error("%s: %s is no option", a.text.c_str(), axis.name.c_str());
+    const bool whole = row && (row->kind == ValueKind::Integer || row->kind == ValueKind::Long);
+    if (!whole && !(row && row->kind == ValueKind::Real))
+        input_error("%s: GRID varies an option that takes one number; %s takes %s", a.text.c_str(),
+                    axis.name.c_str(), row ? "a list or a word" : "no value");
+    for (const char *own : {"SEED", "REPS", "THREADS"})
+        if (row == first_value_row(own))
+            input_error("%s: %s is the same for the whole grid", a.text.c_str(), axis.name.c_str());
+    for (const Context::GridAxis &other : c.GRID)
+        if (first_value_row(other.name) == row)
+            input_error("%s: %s is already varied by another GRID", a.text.c_str(), axis.name.c_str());
+    if (c.GRID.size() >= 3) input_error("%s: at most three GRID options", a.text.c_str());
+    const std::string list = a.value.substr(colon + 1);
+    std::size_t at = 0;
+    while (at <= list.size()) {
+        std::size_t comma = list.find(',', at);
+        if (comma == std::string::npos) comma = list.size();
+        const std::string v = list.substr(at, comma - at);
+        char *end = nullptr;
+        const double x = std::strtod(v.c_str(), &end);
+        if (v.empty() || *end != '\0' || !std::isfinite(x) || (whole && x != std::floor(x)))
+            input_error("%s: '%s' is not %s", a.text.c_str(), v.c_str(), whole ? "a whole number" : "a number");
+        axis.values.push_back(v);
+        at = comma + 1;
+    }
+    c.GRID.push_back(std::move(axis));
+}
+
 constexpr auto V = ValueKind::None;
 constexpr auto I = ValueKind::Integer;
 constexpr auto L = ValueKind::Long;
@@ -680,6 +725,10 @@ const OptionRow kRows[] = {
          if (a.value != "shared" && a.value != "survey") input_error("FITP=%s: detection is shared or survey", a.value.c_str());
          c.FITP = a.value == "survey" ? a.value : "";
      }},
+    {.names = {"GRID"},
+     .kind = ValueKind::Text, .echo = E, .family = Family::Study, .value_help = "NAME:v1,v2,...",
+     .help = "run DESIGN or FIT at every value of NAME (N, T or an option of one number; up to three)",
+     .apply = read_grid_axis},
 };
 
 } // namespace
@@ -763,6 +812,11 @@ RowMatches rows_matching(const std::string &name) {
     }
     while (e < exact.size()) out.add(&kRows[exact[e++]]);
     return out;
+}
+
+bool same_option(const std::string &a, const std::string &b) {
+    const OptionRow *row = first_value_row(a);
+    return row && row == first_value_row(b);
 }
 
 bool known_option(const std::string &name) {

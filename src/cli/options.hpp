@@ -40,4 +40,8 @@ int get_arg_phi(Context &ctx, const Argument &a, const std::string &rest,
 // Sets up the covariate coefficients once all arguments are read.
 void setup_coefficients(Context &ctx);
 
+// True when arguments named a and b have their values read by the same option row
+// (the names of one option, such as psiA and PsiA).
+bool same_option(const std::string &a, const std::string &b);
+
 } // namespace occusim

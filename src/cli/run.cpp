@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <new>
 
+#include "batch/grid.hpp"
 #include "batch/replicates.hpp"
 #include "batch/run_batch.hpp"
 #include "cli/diagnostics.hpp"
@@ -56,13 +57,18 @@ void echo_parameters(Context &ctx) {
 
 } // namespace
 
+void prepare_run(Context &ctx, const Args &args) {
+    read_command_line(ctx, args);
+    if (ctx.SIMTYPE > 1) ctx.determ = 0;
+    if (!ctx.GRID.empty()) check_grid(ctx);
+    if (ctx.DESIGN || ctx.FIT) refuse_study(ctx);
+    check_batch(ctx, args);
+}
+
 namespace {
 
 [[noreturn]] void run(Context &ctx, const Args &args, CsvRun &csv) {
-    read_command_line(ctx, args);
-    if (ctx.SIMTYPE > 1) ctx.determ = 0;
-    if (ctx.DESIGN || ctx.FIT) refuse_study(ctx);
-    check_batch(ctx, args);
+    prepare_run(ctx, args);
     // A replicate of a batch has its generator seeded by the batch.
     if (ctx.determ == 0 && ctx.replicate == 0) {
         ctx.rng.SelectStream(0);
@@ -74,6 +80,7 @@ namespace {
     }
     echo_parameters(ctx);
     ctx.ilmt = shifted_size(1, ctx.nper).value32;
+    if (!ctx.GRID.empty() && ctx.replicate == 0) finish(run_grid(ctx, args, command_line_program()));
     if (ctx.REPS > 0 && ctx.replicate == 0) finish(run_batch(ctx, args, command_line_program()));
     // A replicate's rows go to its batch's CSV, through the sink the batch attached.
     if (ctx.FORMAT == "csv" && ctx.replicate == 0) csv.start(ctx);
@@ -156,14 +163,18 @@ int execute(Context &ctx, const Args &args) {
         }
     }
     // The design evaluation follows the run's usual output.
-    if (status == 0 && ctx.DESIGN) status = report_design(ctx, args, read_command_line);
+    if (status == 0 && ctx.DESIGN && ctx.GRID.empty()) status = report_design(ctx, args, read_command_line);
     std::fflush(ctx.out);
     std::fflush(ctx.err);
     return status;
 }
 
 Program command_line_program() {
-    return Program{.execute = execute, .read_command_line = read_command_line, .run_metadata = run_metadata};
+    return Program{.execute = execute,
+                   .read_command_line = read_command_line,
+                   .run_metadata = run_metadata,
+                   .prepare_run = prepare_run,
+                   .same_option = same_option};
 }
 
 } // namespace occusim

@@ -25,6 +25,10 @@ inline constexpr const char *kBuildStamp = "180607.2051";
 // (design evaluation, fitting) prepare their own contexts with it.
 void read_command_line(Context &ctx, const Args &args);
 
+// read_command_line and the checks a run makes before it seeds, simulates or
+// writes anything: the study refusals, the grid and batch options.
+void prepare_run(Context &ctx, const Args &args);
+
 // The usage text printed for fewer than four arguments.
 extern const char *const kUsageText;
 

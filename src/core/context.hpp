@@ -262,6 +262,13 @@ struct Context {
     double ALPHA = 0.05;      // level of the Wald tests
     std::string FITMODEL;     // "" (the generating model) or "standard"
     std::string FITP;         // detection of FITMODEL=standard: "" (shared) or "survey"
+    // GRID=NAME:v1,v2,...: the study runs at every combination of the values
+    // of up to three options (values as given, in command-line order).
+    struct GridAxis {
+        std::string name;
+        std::vector<std::string> values;
+    };
+    std::vector<GridAxis> GRID;
     HistorySink *sink = nullptr; // sees every history written (not owned)
     // Adds a sink beside any already attached (through a tee the context owns).
     void attach_sink(HistorySink *s) {
