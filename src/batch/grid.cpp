@@ -28,8 +28,7 @@ constexpr long kMaxReplicates = 4294967295L;
 // "N=50 T=8": a point as messages name it.
 std::string point_label(const std::vector<Context::GridAxis> &axes, const std::vector<std::string> &point) {
     std::string label;
-    for (std::size_t a = 0; a < axes.size(); a++)
-        label += (a ? " " : "") + axes[a].name + "=" + point[a];
+    for (std::size_t a = 0; a < axes.size(); a++) label += (a ? " " : "") + axes[a].name + "=" + point[a];
     return label;
 }
 
@@ -86,9 +85,11 @@ PointRows study_rows(const StudySummary &summary) {
                           "," + csv_number(r.type_s) + "," + csv_number(r.type_m) + "," +
                           std::to_string(r.used) + "," + std::to_string(r.n));
         char used[48];
-        std::snprintf(used, sizeof used, " %11s", (std::to_string(r.used) + "/" + std::to_string(r.n)).c_str());
+        std::snprintf(used, sizeof used, " %11s",
+                      (std::to_string(r.used) + "/" + std::to_string(r.n)).c_str());
         out.console.push_back(console_line(
-            r.name, {r.truth, r.mean, r.bias, r.rmse, r.sd, r.mean_se, r.coverage, r.power, r.type_s, r.type_m},
+            r.name,
+            {r.truth, r.mean, r.bias, r.rmse, r.sd, r.mean_se, r.coverage, r.power, r.type_s, r.type_m},
             used));
     }
     return out;
@@ -116,10 +117,12 @@ std::unique_ptr<QuietContext> prepare_point(const Context &ctx, const Program &p
 
 void check_grid(const Context &ctx) {
     if (!ctx.DESIGN && !ctx.FIT)
-        input_error("GRID runs a study at every point: add DESIGN (an expected-value run) or FIT (with REPS=n)");
+        input_error(
+            "GRID runs a study at every point: add DESIGN (an expected-value run) or FIT (with REPS=n)");
     if (ctx.shard_k > 0)
-        input_error("GRID with SHARD=%ld/%ld: a grid runs whole; shard a point's batch on its own command line",
-                    ctx.shard_i, ctx.shard_k);
+        input_error(
+            "GRID with SHARD=%ld/%ld: a grid runs whole; shard a point's batch on its own command line",
+            ctx.shard_i, ctx.shard_k);
     long points = 1;
     for (const Context::GridAxis &axis : ctx.GRID) points *= static_cast<long>(axis.values.size());
     if (ctx.FIT && ctx.REPS > 0 && points > kMaxReplicates / ctx.REPS)
@@ -264,16 +267,18 @@ int run_grid(Context &ctx, const Args &args, const Program &program) {
                      "used/n");
     for (long g = 0; g < G; g++)
         for (const std::string &line : results[static_cast<std::size_t>(g)].console) {
-            for (const std::string &v : points[static_cast<std::size_t>(g)]) std::fprintf(ctx.out, "%8s ", v.c_str());
+            for (const std::string &v : points[static_cast<std::size_t>(g)])
+                std::fprintf(ctx.out, "%8s ", v.c_str());
             std::fprintf(ctx.out, "%s\n", line.c_str());
         }
     if (ctx.FIT) {
         std::fflush(ctx.out);
-        std::fprintf(ctx.err,
-                     "occusim8: %ld grid points of %ld replicates fitted (%s, fits %s), seed %ld, %d thread%s, "
-                     "%.2f s\n",
-                     G, ctx.REPS, grid_name.c_str(), fits_name.c_str(), seed, threads, threads == 1 ? "" : "s",
-                     elapsed);
+        std::fprintf(
+            ctx.err,
+            "occusim8: %ld grid points of %ld replicates fitted (%s, fits %s), seed %ld, %d thread%s, "
+            "%.2f s\n",
+            G, ctx.REPS, grid_name.c_str(), fits_name.c_str(), seed, threads, threads == 1 ? "" : "s",
+            elapsed);
     }
     return 0;
 }
