@@ -29,7 +29,11 @@ std::string sample_value(const OptionRow &row) {
     case ValueKind::Text: {
         // Words the study rows check.
         const std::string n = row.names[0];
-        return n == "NULLS" ? "p:0.5" : n == "FITMODEL" ? "standard" : n == "FITP" ? "survey" : "x.pao";
+        return n == "NULLS"      ? "p:0.5"
+               : n == "FITMODEL" ? "standard"
+               : n == "FITP"     ? "survey"
+               : n == "GRID"     ? "N:50,100"
+                                 : "x.pao";
     }
     case ValueKind::Fraction: return "1/2";
     case ValueKind::None: return "";
@@ -174,6 +178,7 @@ TEST(OptionTable, SimulationStudyRowsStoreTheirValuesSilently) {
         if (n == "NPCOVS") apply_text(row, ctx, n, "2");
         if (n == "pcoef") apply_text(row, ctx, n, ".5,,-1");
         if (n == "DESIGN" || n == "FIT" || n == "STRICT") apply_text(row, ctx, n, "");
+        if (n == "GRID") apply_text(row, ctx, n, "PsiA:.2,.4");
     }
     EXPECT_EQ(read_stream(out), "");
     ctx.out = stdout;
@@ -187,6 +192,9 @@ TEST(OptionTable, SimulationStudyRowsStoreTheirValuesSilently) {
     EXPECT_EQ(ctx.NPCOVS, 2);
     EXPECT_EQ(ctx.pcoef, (std::vector<double>{0.5, -1}));
     EXPECT_TRUE(ctx.DESIGN && ctx.FIT && ctx.STRICT);
+    ASSERT_EQ(ctx.GRID.size(), 1u);
+    EXPECT_EQ(ctx.GRID[0].name, "PsiA");
+    EXPECT_EQ(ctx.GRID[0].values, (std::vector<std::string>{".2", ".4"}));
 }
 
 } // namespace
