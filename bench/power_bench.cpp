@@ -82,6 +82,49 @@ void BM_CovariateDesignGrid(benchmark::State &state) {
     }
 }
 
+// The same five studies as one grid in one process (GRID=N:...), and the
+// covariate design grid through the command line.
+void BM_TutorialPowerGrid(benchmark::State &state) {
+    for (auto _ : state) {
+        const occusim::Args args = {"occusim8",
+                                    "T=8",
+                                    "N=200",
+                                    "p=.5",
+                                    "NCOVS=1",
+                                    "coef=0,-.4",
+                                    "SIMTYPE=2",
+                                    "SEED=1",
+                                    "QUIET",
+                                    "THREADS=2",
+                                    "REPS=1000",
+                                    "FIT",
+                                    "GRID=N:50,100,200,300,400"};
+        if (run_in_temp(args) != 0) state.SkipWithError("the grid failed");
+    }
+    state.counters["fits/s"] = benchmark::Counter(5000.0 * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+void BM_CovariateDesignGridCommandLine(benchmark::State &state) {
+    for (auto _ : state) {
+        const occusim::Args args = {"occusim8",
+                                    "T=8",
+                                    "N=200",
+                                    "p=.5",
+                                    "NCOVS=1",
+                                    "coef=0,-.4",
+                                    "NPCOVS=1",
+                                    "pcoef=.5",
+                                    "SIMTYPE=2",
+                                    "SEED=1",
+                                    "DESIGN",
+                                    "QUIET",
+                                    "GRID=N:50,100,200,300,400"};
+        if (run_in_temp(args) != 0) state.SkipWithError("the grid failed");
+    }
+}
+
+BENCHMARK(BM_TutorialPowerGrid)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_CovariateDesignGridCommandLine)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TutorialPowerStudy)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 BENCHMARK(BM_CovariateFit)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CovariateDesignGrid)->Unit(benchmark::kMillisecond);
