@@ -4,12 +4,14 @@
 // their names once every point has run.
 #include "batch/grid.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <memory>
 #include <new>
+#include <string_view>
 
 #include "batch/fits.hpp"
 #include "batch/replicates.hpp"
@@ -96,18 +98,45 @@ PointRows study_rows(const StudySummary &summary) {
 }
 
 // A point's context, read and checked as its run would be; refusals name the
-// point.
+// point. The warnings its reading gives are added to `warnings` when asked.
 std::unique_ptr<QuietContext> prepare_point(const Context &ctx, const Program &program, const Args &args,
-                                            const std::string &label) {
+                                            const std::string &label,
+                                            std::vector<std::string> *warnings = nullptr) {
     auto q = std::make_unique<QuietContext>();
     q->ctx.workdir = ctx.workdir;
-    q->ctx.advise = true; // the model's checks of what it reads (warnings to the null console)
+    q->ctx.advise = true; // the model's checks of what it reads
+    char *text = nullptr;
+    std::size_t size = 0;
+    std::FILE *captured = warnings ? open_memstream(&text, &size) : nullptr;
+    std::FILE *own = q->ctx.err;
+    if (captured) q->ctx.err = captured;
+    struct Restore {
+        QuietContext &q;
+        std::FILE *own, *captured;
+        char *&text;
+        ~Restore() {
+            q.ctx.err = own;
+            if (captured) std::fclose(captured);
+            std::free(text);
+        }
+    } restore{*q, own, captured, text};
     try {
         program.prepare_run(q->ctx, args);
     } catch (const InputError &e) {
         input_error("GRID %s: %s", label.c_str(), e.what());
     } catch (const RunFinished &) {
         input_error("GRID %s: the model refuses this design", label.c_str());
+    }
+    if (captured) {
+        std::fflush(captured);
+        const std::string lead = "occusim8: warning: ";
+        std::size_t at = 0;
+        for (std::size_t end;
+             at < size && (end = std::string_view(text, size).find('\n', at)) != std::string::npos;
+             at = end + 1) {
+            const std::string line(text + at, end - at);
+            if (line.rfind(lead, 0) == 0) warnings->push_back(line.substr(lead.size()));
+        }
     }
     q->ctx.workdir = ctx.workdir;
     return q;
@@ -175,10 +204,20 @@ int run_grid(Context &ctx, const Args &args, const Program &program) {
     std::vector<Args> point_args;
     std::vector<std::string> labels;
     // Every point is read and checked before the first one runs.
+    // A point's warnings that the command line itself does not give (an
+    // option the model does not read, say) are shown once, naming the point.
+    std::vector<std::string> shown;
+    prepare_point(ctx, program, grid_point_args(args, {}, {}, program.same_option), "", &shown);
     for (const auto &p : points) {
         point_args.push_back(grid_point_args(args, axes, p, program.same_option));
         labels.push_back(point_label(axes, p));
-        auto q = prepare_point(ctx, program, point_args.back(), labels.back());
+        std::vector<std::string> warnings;
+        auto q = prepare_point(ctx, program, point_args.back(), labels.back(), &warnings);
+        for (const std::string &w : warnings)
+            if (std::find(shown.begin(), shown.end(), w) == shown.end()) {
+                std::fprintf(ctx.err, "occusim8: warning: GRID %s: %s\n", labels.back().c_str(), w.c_str());
+                shown.push_back(w);
+            }
         if (ctx.FIT) try {
                 FitHook probe(q->ctx, point_args.back(), program);
             } catch (const InputError &e) {

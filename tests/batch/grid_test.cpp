@@ -114,6 +114,13 @@ TEST(Grid, FitPointIsTheBlockOfItsOwnCommandLine) {
 TEST(Grid, ReplicateIsRegeneratedAlone) {
     const CliRun grid = run_cli(with(kStudy, {"REPS=4", "GRID=N:40,80", "GRID=psi:.3"}));
     ASSERT_EQ(grid.status, 0) << grid.err;
+    // psi, put first, is not read beside site covariates: the points say so once.
+    EXPECT_EQ(
+        grid.err.rfind("occusim8: warning: GRID N=40 psi=.3: psi is not read: coef sets the occupancy "
+                       "intercept (logit scale) when there are site covariates\noccusim8: 2 grid points",
+                       0),
+        0u)
+        << grid.err;
     for (const char *k : {"2", "7"}) {
         const std::string n = std::string(k) == "2" ? "N=40" : "N=80";
         const CliRun alone = run_cli({"psi=.3", "T=4", n, "p=.5", "NCOVS=1", "coef=0,-.4", "SIMTYPE=2",
