@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,10 @@ struct DesignRow {
 // SE on the parameter's own scale, or why there is none.
 std::vector<DesignRow> design_rows(const std::vector<Parameter> &params, const Eigen::MatrixXd &info);
 
+// The null of every row, in row order (see parameter_nulls). Throws
+// InputError for a null named after no estimated parameter.
+std::vector<std::optional<double>> design_nulls(const std::vector<DesignRow> &rows, const WaldTests &tests);
+
 // Sets the power of the Wald test of every row with a null (see
 // parameter_nulls): from the row's standard error. Throws InputError for a
 // null named after no estimated parameter.
@@ -70,8 +75,8 @@ std::string output_stem(const std::string &outfile);
 // on ctx.err when the evaluation or the file fails).
 int report_design(Context &ctx, const Args &args, const Preparer &prepare);
 
-// Refuses (InputError) a DESIGN or FIT run this prepared context cannot
-// serve, before anything is simulated or written.
+// Refuses (InputError) a DESIGN, FIT or OPTIMIZE run this prepared context
+// cannot serve, before anything is simulated or written.
 void refuse_study(const Context &ctx);
 
 } // namespace occusim
