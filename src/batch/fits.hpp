@@ -48,6 +48,8 @@ class FitHook final : public BatchHook {
     const std::string &error() const { return error_; }
     // Likelihood evaluations of every committed fit.
     long evaluations() const { return evaluations_; }
+    // The summary of the fits committed so far.
+    const StudySummary &summary() const { return summary_; }
 
   private:
     class Task;

@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <new>
+#include <optional>
 
 #include "batch/replicates.hpp"
 #include "batch/run_batch.hpp"
+#include "batch/verify.hpp"
 #include "cli/diagnostics.hpp"
 #include "cli/dispatch.hpp"
 #include "cli/help.hpp"
@@ -58,11 +60,17 @@ void echo_parameters(Context &ctx) {
 
 namespace {
 
-[[noreturn]] void run(Context &ctx, const Args &args, CsvRun &csv) {
+[[noreturn]] void run(Context &ctx, const Args &args, CsvRun &csv, std::optional<OptimalSearch> &search) {
     read_command_line(ctx, args);
     if (ctx.SIMTYPE > 1) ctx.determ = 0;
-    if (ctx.DESIGN || ctx.FIT) refuse_study(ctx);
+    refuse_study(ctx);
     check_batch(ctx, args);
+    // The design search runs ahead of the run, so that whatever it refuses
+    // leaves no file behind; its report follows the run's usual output.
+    if (!ctx.OPTIMIZE.empty()) {
+        search.emplace(search_designs(read_command_line, args, optimal_request(ctx)));
+        if (ctx.VERIFY > 0) refuse_verify(ctx, args, *search, command_line_program());
+    }
     // A replicate of a batch has its generator seeded by the batch.
     if (ctx.determ == 0 && ctx.replicate == 0) {
         ctx.rng.SelectStream(0);
@@ -100,8 +108,9 @@ int execute(Context &ctx, const Args &args) {
     int status;
     bool write_failed = false;
     CsvRun csv;
+    std::optional<OptimalSearch> search;
     try {
-        run(ctx, args, csv);
+        run(ctx, args, csv, search);
     } catch (const RunFinished &f) {
         status = f.status;
     } catch (const FileError &e) {
@@ -157,6 +166,7 @@ int execute(Context &ctx, const Args &args) {
     }
     // The design evaluation follows the run's usual output.
     if (status == 0 && ctx.DESIGN) status = report_design(ctx, args, read_command_line);
+    if (status == 0 && search) status = report_optimal(ctx, args, *search, command_line_program());
     std::fflush(ctx.out);
     std::fflush(ctx.err);
     return status;
