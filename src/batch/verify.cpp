@@ -75,6 +75,7 @@ Args verify_arguments(const Context &ctx, const Args &args, const OptimalSearch 
     v.push_back(has_covariates(ctx) ? "SIMTYPE=2" : "STOCH");
     v.push_back("REPS=" + std::to_string(ctx.VERIFY));
     v.push_back("FIT");
+    v.push_back("FORMAT=pao");
     v.push_back("QUIET");
     const std::string stem = output_stem(ctx.outfile);
     v.push_back("outfile=" + stem + "_verify" + ctx.outfile.substr(stem.size()));

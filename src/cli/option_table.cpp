@@ -716,7 +716,7 @@ const OptionRow kRows[] = {
      .kind = I, .echo = E, .family = Family::Study, .value_help = "n",
      .help = "OPTIMIZE: most visits per site (per season) searched (default 16)",
      .apply = [](Context &c, const Argument &a) {
-         if (a.whole < 2 || a.whole > 1000) input_error("KMAX=%s: the most visits lies between 2 and 1000", a.value.c_str());
+         if (a.whole < 2 || a.whole > 100) input_error("KMAX=%s: the most visits lies between 2 and 100", a.value.c_str());
          c.KMAX = static_cast<int>(a.whole);
      }},
     {.names = {"VERIFY"},

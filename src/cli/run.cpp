@@ -21,6 +21,7 @@
 #include "cli/options.hpp"
 #include "history/csv.hpp"
 #include "study/design.hpp"
+#include "study/optimal.hpp"
 
 namespace occusim {
 
@@ -63,7 +64,8 @@ namespace {
 [[noreturn]] void run(Context &ctx, const Args &args, CsvRun &csv, std::optional<OptimalSearch> &search) {
     read_command_line(ctx, args);
     if (ctx.SIMTYPE > 1) ctx.determ = 0;
-    refuse_study(ctx);
+    if (ctx.DESIGN || ctx.FIT) refuse_study(ctx);
+    if (const std::string why = optimal_refusal(ctx); !why.empty()) input_error("%s", why.c_str());
     check_batch(ctx, args);
     // The design search runs ahead of the run, so that whatever it refuses
     // leaves no file behind; its report follows the run's usual output.

@@ -9,7 +9,6 @@
 
 #include "core/errors.hpp"
 #include "study/covariates.hpp"
-#include "study/optimal.hpp"
 
 namespace occusim {
 
@@ -252,7 +251,6 @@ void refuse_study(const Context &ctx) {
     std::string why;
     if (ctx.DESIGN) why = design_refusal(ctx);
     if (why.empty() && ctx.FIT) why = fit_refusal(ctx);
-    if (why.empty()) why = optimal_refusal(ctx);
     if (!why.empty()) input_error("%s", why.c_str());
 }
 

@@ -75,8 +75,8 @@ std::string output_stem(const std::string &outfile);
 // on ctx.err when the evaluation or the file fails).
 int report_design(Context &ctx, const Args &args, const Preparer &prepare);
 
-// Refuses (InputError) a DESIGN, FIT or OPTIMIZE run this prepared context
-// cannot serve, before anything is simulated or written.
+// Refuses (InputError) a DESIGN or FIT run this prepared context cannot
+// serve, before anything is simulated or written.
 void refuse_study(const Context &ctx);
 
 } // namespace occusim
