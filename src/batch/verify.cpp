@@ -39,7 +39,7 @@ struct CheckContext {
         ctx.advise = false;
     }
     ~CheckContext() {
-        ctx.close_streams();
+        ctx.discard_streams();
         std::fclose(ctx.out);
         std::fclose(ctx.err);
         ctx.out = ctx.err = nullptr;
