@@ -242,11 +242,12 @@ std::vector<std::string> unread(const Context &ctx, const CommandLine &line, con
     const bool single = name == "single-species" || name == "false-positive";
     for (const ParsedArgument &p : line) {
         const std::string &n = p.arg.name;
-        if ((n == "SEED" || n == "seed") && !random_run(ctx, f))
+        // The check by simulation of a design search reads the seed.
+        if ((n == "SEED" || n == "seed") && !random_run(ctx, f) && ctx.VERIFY == 0)
             out.push_back("SEED is not read by an expected-value run: add STOCH (or give a negative T, or "
                           "SIMTYPE=2) for a random data set");
-        // A design evaluation reads the covariates whatever the run's mode.
-        if (single && !site_by_site(ctx) && !ctx.DESIGN && (n == "NCOVS" || n == "coef"))
+        // A design evaluation or search reads the covariates whatever the run's mode.
+        if (single && !site_by_site(ctx) && !ctx.DESIGN && ctx.OPTIMIZE.empty() && (n == "NCOVS" || n == "coef"))
             out.push_back(n + " is not read by a cohort run: site covariates need site-by-site "
                               "simulation (SIMTYPE=2)");
         if (single && site_by_site(ctx) && n == "psi" && ctx.ncovs > 0)

@@ -729,6 +729,52 @@ const OptionRow kRows[] = {
      .kind = ValueKind::Text, .echo = E, .family = Family::Study, .value_help = "NAME:v1,v2,...",
      .help = "run DESIGN or FIT at every value of NAME (N, T or an option of one number; up to three)",
      .apply = read_grid_axis},
+    // ---- cost-optimal designs ----
+    {.names = {"OPTIMIZE"},
+     .kind = ValueKind::Text, .echo = E, .family = Family::Study, .value_help = "name",
+     .help = "search the sites and visits that serve this parameter of the design table best",
+     .apply = [](Context &c, const Argument &a) {
+         if (a.value.empty()) input_error("OPTIMIZE: name a parameter of the design table (OPTIMIZE=psi)");
+         c.OPTIMIZE = a.value;
+     }},
+    {.names = {"BUDGET"},
+     .kind = R, .echo = E, .family = Family::Study, .value_help = "E",
+     .help = "OPTIMIZE: the least se (or most power) at a total cost of at most E",
+     .apply = [](Context &c, const Argument &a) {
+         c.BUDGET = a.number;
+         if (!(c.BUDGET > 0 && std::isfinite(c.BUDGET))) input_error("BUDGET=%s: the budget is a positive number", a.value.c_str());
+     }},
+    {.names = {"TARGET"},
+     .kind = R, .echo = E, .family = Family::Study, .value_help = "x",
+     .help = "OPTIMIZE: the cheapest design with se at most x (power at least x when the parameter has a null)",
+     .apply = [](Context &c, const Argument &a) {
+         c.TARGET = a.number;
+         if (!(c.TARGET > 0 && std::isfinite(c.TARGET))) input_error("TARGET=%s: the target is a positive number", a.value.c_str());
+     }},
+    {.names = {"COST"},
+     .kind = A, .echo = E, .family = Family::Study, .value_help = "site,first,repeat",
+     .help = "OPTIMIZE: cost of a site, of its first visit and of each further visit (default 0,1,1)",
+     .apply = [](Context &c, const Argument &a) {
+         if (a.numbers.size() != 3 || a.tokens.size() != 3)
+             input_error("COST=%s: give three costs: a site, its first visit, each further visit", a.value.c_str());
+         for (double v : a.numbers)
+             if (!(v >= 0 && std::isfinite(v))) input_error("COST=%s: costs are numbers of at least 0", a.value.c_str());
+         c.COST = a.numbers;
+     }},
+    {.names = {"KMAX"},
+     .kind = I, .echo = E, .family = Family::Study, .value_help = "n",
+     .help = "OPTIMIZE: most visits per site (per season) searched (default 16)",
+     .apply = [](Context &c, const Argument &a) {
+         if (a.whole < 2 || a.whole > 100) input_error("KMAX=%s: the most visits lies between 2 and 100", a.value.c_str());
+         c.KMAX = static_cast<int>(a.whole);
+     }},
+    {.names = {"VERIFY"},
+     .kind = L, .echo = E, .family = Family::Study, .value_help = "n",
+     .help = "OPTIMIZE: check the best design by a simulation study of n replicates",
+     .apply = [](Context &c, const Argument &a) {
+         if (a.whole < 1) input_error("VERIFY=%s: give at least one replicate", a.value.c_str());
+         c.VERIFY = a.whole;
+     }},
 };
 
 } // namespace

@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <new>
+#include <optional>
 
 #include "batch/grid.hpp"
 #include "batch/replicates.hpp"
 #include "batch/run_batch.hpp"
+#include "batch/verify.hpp"
 #include "cli/diagnostics.hpp"
 #include "cli/dispatch.hpp"
 #include "cli/help.hpp"
@@ -20,6 +22,7 @@
 #include "cli/options.hpp"
 #include "history/csv.hpp"
 #include "study/design.hpp"
+#include "study/optimal.hpp"
 
 namespace occusim {
 
@@ -62,13 +65,22 @@ void prepare_run(Context &ctx, const Args &args) {
     if (ctx.SIMTYPE > 1) ctx.determ = 0;
     if (!ctx.GRID.empty()) check_grid(ctx);
     if (ctx.DESIGN || ctx.FIT) refuse_study(ctx);
+    if (const std::string why = optimal_refusal(ctx); !why.empty()) input_error("%s", why.c_str());
+    if (!ctx.GRID.empty() && !ctx.OPTIMIZE.empty())
+        input_error("GRID with OPTIMIZE: a search already runs over sites and visits; give one of them");
     check_batch(ctx, args);
 }
 
 namespace {
 
-[[noreturn]] void run(Context &ctx, const Args &args, CsvRun &csv) {
+[[noreturn]] void run(Context &ctx, const Args &args, CsvRun &csv, std::optional<OptimalSearch> &search) {
     prepare_run(ctx, args);
+    // The design search runs ahead of the run, so that whatever it refuses
+    // leaves no file behind; its report follows the run's usual output.
+    if (!ctx.OPTIMIZE.empty()) {
+        search.emplace(search_designs(read_command_line, args, optimal_request(ctx)));
+        if (ctx.VERIFY > 0) refuse_verify(ctx, args, *search, command_line_program());
+    }
     // A replicate of a batch has its generator seeded by the batch.
     if (ctx.determ == 0 && ctx.replicate == 0) {
         ctx.rng.SelectStream(0);
@@ -107,8 +119,9 @@ int execute(Context &ctx, const Args &args) {
     int status;
     bool write_failed = false;
     CsvRun csv;
+    std::optional<OptimalSearch> search;
     try {
-        run(ctx, args, csv);
+        run(ctx, args, csv, search);
     } catch (const RunFinished &f) {
         status = f.status;
     } catch (const FileError &e) {
@@ -164,6 +177,7 @@ int execute(Context &ctx, const Args &args) {
     }
     // The design evaluation follows the run's usual output.
     if (status == 0 && ctx.DESIGN && ctx.GRID.empty()) status = report_design(ctx, args, read_command_line);
+    if (status == 0 && search) status = report_optimal(ctx, args, *search, command_line_program());
     std::fflush(ctx.out);
     std::fflush(ctx.err);
     return status;

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <memory>
 #include <span>
@@ -269,6 +270,17 @@ struct Context {
         std::vector<std::string> values;
     };
     std::vector<GridAxis> GRID;
+    // Cost-optimal designs: the parameter whose precision or power the search
+    // serves ("" : no search), a budget or a target (NaN: not given), the costs
+    // of a site, of its first visit and of each further visit (empty: 0,1,1),
+    // the most visits per season (0: 16) and the replicates of the check by
+    // simulation (0: none).
+    std::string OPTIMIZE;
+    double BUDGET = std::numeric_limits<double>::quiet_NaN();
+    double TARGET = std::numeric_limits<double>::quiet_NaN();
+    std::vector<double> COST;
+    int KMAX = 0;
+    long VERIFY = 0;
     HistorySink *sink = nullptr; // sees every history written (not owned)
     // Adds a sink beside any already attached (through a tee the context owns).
     void attach_sink(HistorySink *s) {

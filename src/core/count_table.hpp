@@ -21,6 +21,12 @@ class CountTable {
     // Sizes the table to `entries` codes, all 0. Returns false when the size
     // cannot be represented (negative).
     bool reset(std::int64_t entries);
+    // Sets every entry to 0 and keeps the pages written so far, so that a
+    // table filled again and again with the same codes is not rebuilt.
+    void zero() {
+        for (auto &page : pages_)
+            if (page) std::fill_n(page.get(), PAGE, 0.0);
+    }
     std::int64_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
 

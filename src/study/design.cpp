@@ -158,7 +158,7 @@ std::vector<DesignRow> design_rows(const std::vector<Parameter> &params, const E
     return rows;
 }
 
-void add_design_power(std::vector<DesignRow> &rows, const WaldTests &tests) {
+std::vector<std::optional<double>> design_nulls(const std::vector<DesignRow> &rows, const WaldTests &tests) {
     std::vector<Parameter> params(rows.size());
     for (std::size_t i = 0; i < rows.size(); i++) {
         params[i].name = rows[i].name;
@@ -166,7 +166,11 @@ void add_design_power(std::vector<DesignRow> &rows, const WaldTests &tests) {
         params[i].scale = rows[i].slope ? Scale::Linear : Scale::Logit;
         params[i].fixed = rows[i].note == "fixed";
     }
-    const std::vector<std::optional<double>> nulls = parameter_nulls(params, tests);
+    return parameter_nulls(params, tests);
+}
+
+void add_design_power(std::vector<DesignRow> &rows, const WaldTests &tests) {
+    const std::vector<std::optional<double>> nulls = design_nulls(rows, tests);
     for (std::size_t i = 0; i < rows.size(); i++)
         if (nulls[i]) rows[i].power = wald_power(rows[i].value - *nulls[i], rows[i].se, tests.alpha);
 }

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,10 @@ struct DesignRow {
 // One row per parameter from the expected information of the free ones: the
 // SE on the parameter's own scale, or why there is none.
 std::vector<DesignRow> design_rows(const std::vector<Parameter> &params, const Eigen::MatrixXd &info);
+
+// The null of every row, in row order (see parameter_nulls). Throws
+// InputError for a null named after no estimated parameter.
+std::vector<std::optional<double>> design_nulls(const std::vector<DesignRow> &rows, const WaldTests &tests);
 
 // Sets the power of the Wald test of every row with a null (see
 // parameter_nulls): from the row's standard error. Throws InputError for a

@@ -200,11 +200,11 @@ void HistoryProbabilities::run_model() {
     Context &c = quiet_->ctx;
     switch (family_) {
     case Family::Occupancy:
-        c.nx.reset(std::int64_t{3} << (2 * c.nper));
+        fresh_table(std::int64_t{3} << (2 * c.nper));
         caphis(c, 0, c.npresnt, 1, 0);
         break;
     case Family::Mixture:
-        c.nx.reset(std::int64_t{1} << c.nper);
+        fresh_table(std::int64_t{1} << c.nper);
         caphis_het(c, 0, 1, 0, 0, c.ns);
         break;
     case Family::MultiMethod:
@@ -229,10 +229,30 @@ void HistoryProbabilities::run_model() {
     }
 }
 
+void HistoryProbabilities::fresh_table(std::int64_t entries) {
+    CountTable &nx = quiet_->ctx.nx;
+    // The same table evaluation after evaluation: emptied in place.
+    if (nx.size() == entries)
+        nx.zero();
+    else
+        nx.reset(entries);
+}
+
 void HistoryProbabilities::collect_table(std::vector<double> &probs) {
+    // Evaluations of one model meet the same codes in the same order: the
+    // slots of the last one are tried before the code index.
+    std::size_t at = 0;
     quiet_->ctx.nx.for_each([&](std::int64_t code, double v) {
         if (!(v > 0)) return;
-        int s = slot_of_code(code);
+        int s;
+        if (at < recent_codes_.size() && recent_codes_[at].first == code) {
+            s = recent_codes_[at].second;
+        } else {
+            s = slot_of_code(code);
+            recent_codes_.resize(at);
+            recent_codes_.emplace_back(code, s);
+        }
+        at++;
         probs[static_cast<std::size_t>(s)] += v / cohort_;
     });
 }

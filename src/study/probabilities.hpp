@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "study/parameters.hpp"
@@ -66,6 +67,7 @@ class HistoryProbabilities {
     int slot_of_key(std::string_view key);
     int slot_of_code(std::int64_t code);
     void run_model();
+    void fresh_table(std::int64_t entries);
     void collect_table(std::vector<double> &probs);
 
     std::vector<Parameter> params_;
@@ -83,6 +85,7 @@ class HistoryProbabilities {
     };
     std::unordered_map<std::string, int, KeyHash, std::equal_to<>> key_slot_;
     std::unordered_map<std::int64_t, int> code_slot_;
+    std::vector<std::pair<std::int64_t, int>> recent_codes_; // code and slot met in table order
     std::vector<double> *out_ = nullptr;
 };
 

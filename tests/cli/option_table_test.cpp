@@ -37,7 +37,8 @@ std::string sample_value(const OptionRow &row) {
     }
     case ValueKind::Fraction: return "1/2";
     case ValueKind::None: return "";
-    default: return ".5";
+    // The costs of a design search are three numbers.
+    default: return std::string(row.names[0]) == "COST" ? "0,1,1" : ".5";
     }
 }
 
