@@ -1,13 +1,20 @@
 // Benchmarks of replicate batches and the counter-based generator: one
 // uniform from each generator, a site-by-site run of a million sites with
-// Philox (file included, reported per site-survey), a batch of a thousand
-// small replicates in one process, and a batch on one and two threads.
+// each generator (file included, reported per site-survey), a batch of a
+// thousand small replicates in one process beside a thousand separate runs of
+// the program, and a batch on one and two threads.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "cli/run.hpp"
 #include "core/rngs.hpp"
@@ -71,16 +78,48 @@ void BM_SiteBySite(benchmark::State &state) {
 }
 BENCHMARK(BM_SiteBySite)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
+const occusim::Args kSmall = {"T=5", "N=200", "psi=.5", "p=.3", "SIMTYPE=2", "QUIET"};
+
 // REPS=1000 of T=5 N=200 SIMTYPE=2 in one process.
 void BM_Batch1000Small(benchmark::State &state) {
     Scratch dir;
     for (auto _ : state) {
-        occusim::Args args = {"T=5", "N=200", "psi=.5", "p=.4", "SIMTYPE=2", "SEED=5", "QUIET", "REPS=1000",
-                              "THREADS=" + std::to_string(state.range(0))};
+        occusim::Args args = kSmall;
+        for (std::string a : {"SEED=5", "REPS=1000"}) args.push_back(a);
+        args.push_back("THREADS=" + std::to_string(state.range(0)));
         if (run_quietly(dir, args) != 0) state.SkipWithError("batch failed");
     }
 }
 BENCHMARK(BM_Batch1000Small)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// The same thousand data sets as a thousand separate runs of the program
+// (one process each, one after the other), as a user would script them.
+void BM_Separate1000Small(benchmark::State &state) {
+    Scratch dir;
+    for (auto _ : state) {
+        for (int r = 1; r <= 1000; r++) {
+            std::vector<std::string> words = {OCCUSIM_PROGRAM};
+            words.insert(words.end(), kSmall.begin(), kSmall.end());
+            words.push_back("SEED=" + std::to_string(r));
+            words.push_back("outfile=" + dir.path + "/rep_" + std::to_string(r) + ".pao");
+            std::vector<char *> argv;
+            for (auto &w : words) argv.push_back(w.data());
+            argv.push_back(nullptr);
+            posix_spawn_file_actions_t fa;
+            posix_spawn_file_actions_init(&fa);
+            posix_spawn_file_actions_addchdir_np(&fa, dir.path.c_str());
+            posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+            posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+            pid_t pid = 0;
+            int status = 1;
+            if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0 ||
+                waitpid(pid, &status, 0) != pid || status != 0)
+                state.SkipWithError("a run failed");
+            posix_spawn_file_actions_destroy(&fa);
+        }
+    }
+}
+BENCHMARK(BM_Separate1000Small)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 // REPS=200 of 10^4 sites x 10 surveys on one and two threads.
 void BM_Batch200Medium(benchmark::State &state) {

@@ -35,7 +35,7 @@ measure() {
   echo "$best"
 }
 
-small=(T=5 N=200 psi=.5 p=.4 SIMTYPE=2 SEED=5 QUIET)
+small=(T=5 N=200 psi=.5 p=.3 SIMTYPE=2 SEED=5 QUIET)
 echo "== 1000 replicates of T=5 N=200 SIMTYPE=2"
 start=$(date +%s.%N)
 (rm -rf sep && mkdir sep && cd sep && for r in $(seq 1 1000); do
@@ -48,6 +48,13 @@ all=$(measure "$bin" "${small[@]}" REPS=1000)
 echo "REPS=1000 THREADS=1:          $(cut -d' ' -f1 <<<"$one") s wall, $(cut -d' ' -f2 <<<"$one") s CPU"
 echo "REPS=1000 (every core):       $(cut -d' ' -f1 <<<"$all") s wall, $(cut -d' ' -f2 <<<"$all") s CPU"
 awk -v s="$sep" -v o="$(cut -d' ' -f1 <<<"$one")" 'BEGIN{printf "speed-up over separate runs:  %.1fx (one thread)\n", s / o}'
+# The file-system calls of the batch (every file it opens, every rename).
+if command -v strace >/dev/null; then
+  rm -rf run && mkdir run
+  (cd run && strace -f -c -o ../strace.txt -e trace=openat,rename,unlink,mkdir,rmdir \
+     "$bin" "${small[@]}" REPS=1000 THREADS=1 >/dev/null 2>&1)
+  awk '$NF ~ /^(openat|rename|unlink|mkdir|rmdir)$/ {printf "%s %s  ", $NF, $4} END {print "(REPS=1000, strace)"}' strace.txt
+fi
 
 echo "== site by site, 10^6 sites x 10 surveys, one replicate"
 big=(T=10 N=1000000 psi=.6 p=.4 gam=.1 eps=.2 SIMTYPE=2 SEED=5 QUIET)

@@ -1,8 +1,5 @@
 #include "batch/outputs.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -15,8 +12,6 @@
 namespace occusim {
 
 namespace {
-
-constexpr std::size_t kCopyBlock = 1 << 16;
 
 // Counts of a history file read back: its history lines, the sites they
 // stand for (a line's frequency where the file lists one, else one site) and
@@ -42,25 +37,32 @@ bool symbol_detects(const char *s, std::size_t len, bool area_coded) {
     return area_coded ? (v % 2) == 1 : v > 0;
 }
 
+// The next line of text from pos (without its newline); false at the end.
+bool next_line(const std::string &text, std::size_t &pos, std::string_view &line) {
+    if (pos >= text.size()) return false;
+    std::size_t nl = text.find('\n', pos);
+    if (nl == std::string::npos) nl = text.size();
+    line = std::string_view(text).substr(pos, nl - pos);
+    pos = nl + 1;
+    return true;
+}
+
 // Header "lines<TAB>surveys", then the history lines (T symbols, each
 // followed by a tab, then the line's frequency if it has one) up to the
 // first line without a tab (the trailer).
-bool tally_history_file(const std::string &path, bool area_coded, HistoryTally &t) {
-    std::FILE *f = std::fopen(path.c_str(), "r");
-    if (!f) return false;
-    char *line = nullptr;
-    std::size_t cap = 0;
-    ssize_t len = getline(&line, &cap, f);
+bool tally_history(const std::string &text, bool area_coded, HistoryTally &t) {
+    std::size_t pos = 0;
+    std::string_view line;
     long T = 0;
-    if (len > 0) {
-        const char *tab = std::strchr(line, '\t');
-        if (tab) T = std::strtol(tab + 1, nullptr, 10);
+    if (next_line(text, pos, line)) {
+        const std::size_t tab = line.find('\t');
+        if (tab != std::string_view::npos) T = std::strtol(std::string(line.substr(tab + 1)).c_str(), nullptr, 10);
     }
-    bool ok = len > 0 && T > 0;
-    while (ok && (len = getline(&line, &cap, f)) > 0) {
-        if (!std::memchr(line, '\t', static_cast<std::size_t>(len))) break;
-        const char *p = line;
-        const char *end = line + len;
+    if (T <= 0) return false;
+    while (next_line(text, pos, line)) {
+        if (line.find('\t') == std::string_view::npos) break;
+        const char *p = line.data();
+        const char *end = p + line.size();
         bool detected = false;
         for (long k = 0; k < T && p < end; k++) {
             const char *q = static_cast<const char *>(std::memchr(p, '\t', static_cast<std::size_t>(end - p)));
@@ -70,14 +72,12 @@ bool tally_history_file(const std::string &path, bool area_coded, HistoryTally &
         }
         while (p < end && (*p == '\t' || *p == ' ')) p++;
         double freq = 1;
-        if (p < end && *p != '\n') freq = std::strtod(p, nullptr);
+        if (p < end) freq = std::strtod(std::string(p, end).c_str(), nullptr);
         t.lines++;
         t.sites += freq;
         if (detected) t.detected += freq;
     }
-    std::free(line);
-    std::fclose(f);
-    return ok;
+    return true;
 }
 
 } // namespace
@@ -88,8 +88,8 @@ struct Manifest::Row final : ReplicateTask {
     Row(long r, std::string file, bool area_coded) : r_(r), file_(std::move(file)), area_coded_(area_coded) {}
     std::string after(Context &, const std::string &history) override {
         HistoryTally t;
-        if (!tally_history_file(history, area_coded_, t))
-            input_error("its history file %s cannot be read back", file_.c_str());
+        if (!tally_history(history, area_coded_, t))
+            input_error("its history file %s has no header line", file_.c_str());
         char row[512];
         std::snprintf(row, sizeof row, "%ld,%s,%ld,%.15g,%.15g,%.6f\n", r_, file_.c_str(), t.lines, t.sites,
                       t.detected, t.sites > 0 ? t.detected / t.sites : 0.0);
@@ -124,57 +124,41 @@ void Manifest::end(const BatchReport &) {
 
 // ---- the batch CSV ----
 
-// One replicate's rows, rendered on its worker into a file of the worker's
-// scratch directory, so that neither the replicate nor the replicates
-// waiting for their turn to be committed hold their rows in memory.
+// One replicate's rows, rendered in memory on its worker ("rep,..." header,
+// then rows "r,..."); the chunk handed to commit is their text.
 class BatchCsv::Spool final : public ReplicateTask {
   public:
-    Spool(BatchCsv &owner, long r, Context &ctx)
-        : owner_(owner), path_(ctx.path(".rows-" + std::to_string(r) + ".csv")) {
-        file_ = std::fopen(path_.c_str(), "wb");
-        if (!file_) input_error("cannot create its rows %s: %s", path_.c_str(), std::strerror(errno));
+    Spool(BatchCsv &owner, long r, Context &ctx) : owner_(owner) {
+        file_ = open_memstream(&text_, &size_);
+        if (!file_) input_error("cannot hold its rows: %s", std::strerror(errno));
         writer_.emplace(file_, std::to_string(r), /*write_header=*/true);
         ctx.attach_sink(&*writer_);
     }
     ~Spool() override {
-        if (file_) {
-            std::fclose(file_);
-            std::remove(path_.c_str());
-        }
+        if (file_) std::fclose(file_);
+        std::free(text_);
     }
 
     std::string after(Context &ctx, const std::string &) override {
         bool ok = writer_->finish(ctx.nper);
         ok = std::fclose(file_) == 0 && ok;
         file_ = nullptr;
-        if (!ok) {
-            std::remove(path_.c_str());
-            input_error("cannot write its rows %s", path_.c_str());
-        }
+        if (!ok) input_error("cannot hold its rows: out of memory");
         owner_.note_shape(writer_->shape());
-        return path_;
+        return std::string(text_, size_);
     }
 
   private:
     BatchCsv &owner_;
-    std::string path_;
+    char *text_ = nullptr;
+    std::size_t size_ = 0;
     std::FILE *file_ = nullptr;
     std::optional<CsvWriter> writer_;
 };
 
-BatchCsv::~BatchCsv() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        std::remove(part_.c_str());
-    }
-}
-
 void BatchCsv::begin(const BatchPlan &plan) {
     name_ = plan.dir + plan.batch_file(".csv");
-    final_ = ctx_.path(name_);
-    part_ = ctx_.path(plan.dir + "." + plan.batch_file(".csv") + ".part-" + std::to_string(getpid()));
-    fd_ = ::open(part_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) throw_file_error("create", name_, errno);
+    file_.create_or_throw(ctx_.path(name_), name_);
 }
 
 std::unique_ptr<ReplicateTask> BatchCsv::before(long r, Context &ctx) {
@@ -191,97 +175,43 @@ HistoryShape BatchCsv::shape() const {
     return shape_.value_or(HistoryShape{});
 }
 
-// Writes all of data at the end of the part file, or throws with the part
-// file cut back to its replicates before this one.
-void BatchCsv::append(const char *data, std::size_t size) {
-    while (size > 0) {
-        ssize_t put = ::write(fd_, data, size);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            const int e = put < 0 ? errno : ENOSPC;
-            if (::ftruncate(fd_, size_) != 0 || ::lseek(fd_, size_, SEEK_SET) != size_) {
-                // The part file cannot be restored: it is given up.
-                ::close(fd_);
-                fd_ = -1;
-                std::remove(part_.c_str());
-                if (committed_ > 0) error_ = file_error_text("write", name_, e);
-            }
-            throw_file_error("write", name_, e);
-        }
-        data += put;
-        size -= static_cast<std::size_t>(put);
-    }
-}
-
-void BatchCsv::commit(long, std::string spool) {
-    if (fd_ < 0) input_error("the data file %s could not be kept", final_.c_str());
-    struct Input {
-        std::FILE *f;
-        const std::string &path;
-        ~Input() {
-            if (f) std::fclose(f);
-            std::remove(path.c_str());
-        }
-    } in{std::fopen(spool.c_str(), "rb"), spool};
-    if (!in.f) input_error("cannot read back its rows: %s", std::strerror(errno));
-
+void BatchCsv::commit(long, std::string rows) {
+    if (!file_.open()) input_error("the data file %s could not be kept", name_.c_str());
     // The header: the first replicate's goes into the file, every later
     // replicate must have the same columns.
-    char *line = nullptr;
-    std::size_t cap = 0;
-    ssize_t len = getline(&line, &cap, in.f);
-    std::string header = len > 0 ? std::string(line, static_cast<std::size_t>(len)) : std::string();
-    std::free(line);
-    if (header.empty() || header.back() != '\n') input_error("its rows have no header");
+    const std::size_t nl = rows.find('\n');
+    if (nl == std::string::npos || nl == 0) input_error("its rows have no header");
+    const std::string_view header(rows.data(), nl + 1);
     const bool first = header_.empty();
     if (!first && header != header_) {
-        header.pop_back();
-        input_error("its columns (%s) differ from those of the replicates before it", header.c_str());
+        const std::string columns(header.substr(0, nl));
+        input_error("its columns (%s) differ from those of the replicates before it", columns.c_str());
     }
-
-    long long rows = 0, bytes = 0;
-    if (first) {
-        append(header.data(), header.size());
-        bytes += static_cast<long long>(header.size());
+    const std::string_view body = first ? std::string_view(rows) : std::string_view(rows).substr(nl + 1);
+    try {
+        file_.append_whole(body);
+    } catch (const FileError &e) {
+        // A file given up after rows were committed cannot be completed.
+        if (!file_.open() && committed_ > 0) error_ = e.what();
+        throw;
     }
-    char buf[kCopyBlock];
-    std::size_t got;
-    while ((got = std::fread(buf, 1, sizeof buf, in.f)) > 0) {
-        rows += std::count(buf, buf + got, '\n');
-        append(buf, got);
-        bytes += static_cast<long long>(got);
-    }
-    if (std::ferror(in.f)) {
-        // Not one of this replicate's rows may stay.
-        if (::ftruncate(fd_, size_) != 0 || ::lseek(fd_, size_, SEEK_SET) != size_) {
-            ::close(fd_);
-            fd_ = -1;
-            std::remove(part_.c_str());
-            if (committed_ > 0) error_ = file_error_text("write", name_, errno);
-        }
-        input_error("cannot read back its rows");
-    }
-    if (first) header_ = std::move(header);
-    size_ += bytes;
-    rows_ += rows;
+    if (first) header_ = std::string(header);
+    rows_ += static_cast<long long>(std::count(body.begin(), body.end(), '\n')) - (first ? 1 : 0);
     committed_++;
 }
 
 void BatchCsv::end(const BatchReport &) {
-    if (fd_ < 0) return;
-    const int closed = ::close(fd_) == 0 ? 0 : errno;
-    fd_ = -1;
+    if (!file_.open()) return;
     if (committed_ == 0) {
-        std::remove(part_.c_str());
+        file_.discard();
         return;
     }
-    const int e = closed ? closed : std::rename(part_.c_str(), final_.c_str()) == 0 ? 0 : errno;
-    if (e) {
-        std::remove(part_.c_str());
-        error_ = file_error_text("write", name_, e);
-        return;
+    try {
+        file_.commit();
+        written_ = true;
+    } catch (const FileError &e) {
+        error_ = e.what();
     }
-    written_ = true;
 }
 
 // ---- the run metadata ----

@@ -9,8 +9,8 @@
 //       shard): how the batch was made, the seed of its generator, how far
 //       it got, and the files it wrote.
 //
-// Both are written under a hidden or part name and take their final names
-// when the batch ends. A batch that stops at a failed replicate still gives
+// Both are written under a part name (core/output_file) and take their final
+// names when the batch ends. A batch that stops at a failed replicate still gives
 // them their names: the CSV then holds exactly the rows of the replicates
 // completed before it (the ones its manifest lists), and the metadata says
 // which replicate failed and why.
@@ -25,7 +25,7 @@
 
 namespace occusim {
 
-// The manifest: one row per committed replicate, written under a hidden name
+// The manifest: one row per committed replicate, written under a part name
 // and renamed when the batch ends, so that its final name never holds half a
 // manifest.
 //   replicate,file,history_lines,sites,detected_sites,naive_occupancy
@@ -55,17 +55,16 @@ class BatchCsv final : public BatchHook {
     explicit BatchCsv(const Context &ctx) : ctx_(ctx) {}
     BatchCsv(const BatchCsv &) = delete;
     BatchCsv &operator=(const BatchCsv &) = delete;
-    ~BatchCsv() override;
 
-    // Creates the hidden part file; a file that cannot be created refuses
-    // the batch.
+    // Creates the part file; a file that cannot be created refuses the
+    // batch.
     void begin(const BatchPlan &plan) override;
-    // Renders replicate r's histories into a spool file in its scratch
-    // directory ("rep,..." header, then rows "r,...").
+    // Renders replicate r's histories in memory ("rep,..." header, then
+    // rows "r,...").
     std::unique_ptr<ReplicateTask> before(long r, Context &ctx) override;
-    // Appends the spooled rows to the part file. A write error leaves the
-    // part file as it was before this replicate and fails the replicate.
-    void commit(long r, std::string spool) override;
+    // Appends the replicate's rows to the part file. A write error leaves
+    // the part file as it was before this replicate and fails the replicate.
+    void commit(long r, std::string rows) override;
     // Gives the part file its final name when it holds any replicate's rows
     // and removes it otherwise.
     void end(const BatchReport &report) override;
@@ -82,13 +81,11 @@ class BatchCsv final : public BatchHook {
   private:
     class Spool;
     void note_shape(const HistoryShape &shape);
-    void append(const char *data, std::size_t size);
 
     const Context &ctx_;
-    std::string name_, final_, part_;
-    int fd_ = -1;
+    std::string name_;
+    OutputFile file_;
     std::string header_;   // the header line the first replicate wrote
-    long long size_ = 0;   // bytes of whole replicates in the part file
     long long rows_ = 0;
     long committed_ = 0;
     bool written_ = false;

@@ -1,5 +1,7 @@
 #include "batch/replicates.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -110,13 +113,13 @@ std::string last_line(const std::string &text) {
     return text.substr(start, end - start + 1);
 }
 
-// A small text file ("" when it cannot be read).
+// A text file ("" when it cannot be read).
 std::string read_text(const std::string &path) {
     std::string text;
     if (std::FILE *f = std::fopen(path.c_str(), "r")) {
         char buf[4096];
         std::size_t got;
-        while ((got = std::fread(buf, 1, sizeof buf, f)) > 0 && text.size() < 65536) text.append(buf, got);
+        while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, got);
         std::fclose(f);
     }
     return text;
@@ -231,35 +234,69 @@ struct Batch::Done {
     long r = 0;
     bool ok = false;
     std::string error;
-    std::string history;            // its history file, in its worker's scratch directory
+    std::string history;             // the text of its history file
     std::vector<std::string> chunks; // one per hook
+};
+
+// What a worker keeps from one replicate to the next: its console streams,
+// and either the files of its replicates in memory or its scratch directory.
+struct Batch::Worker {
+    std::string scratch; // "" when the replicates keep their files in memory
+    MemoryFiles files;
+    std::FILE *null_out = nullptr;
+    std::FILE *null_in = nullptr;
+    Worker() : null_out(open_null_stream()), null_in(std::fopen("/dev/null", "r")) {}
+    ~Worker() {
+        if (null_out) std::fclose(null_out);
+        if (null_in) std::fclose(null_in);
+    }
+    Worker(const Worker &) = delete;
+    Worker &operator=(const Worker &) = delete;
+    // A file the last replicate wrote ("" when it wrote none).
+    std::string file(const std::string &name) const {
+        if (scratch.empty()) {
+            auto it = files.files.find(name);
+            return it == files.files.end() ? std::string() : it->second;
+        }
+        return read_text(scratch + "/" + name);
+    }
+    bool has(const std::string &name) const {
+        if (scratch.empty()) return files.files.count(name) > 0;
+        std::error_code ec;
+        return std::filesystem::exists(scratch + "/" + name, ec);
+    }
 };
 
 Batch::Batch(Context &ctx, const Args &args, const BatchPlan &plan, const Program &program)
     : ctx_(ctx), args_(args), plan_(plan), program_(program) {}
 
-// Runs replicate r in the worker's scratch directory. Files a run writes
-// under fixed names stay there for the worker's next replicate, which
-// rewrites them (creating them anew for every replicate costs more than the
-// replicate itself); the error file is removed first, so that only this
+// Runs replicate r on its worker. Files a run writes under fixed names stay
+// (in memory or in the scratch directory) for the worker's next replicate,
+// which rewrites them; the error file is removed first, so that only this
 // replicate's can explain its failure.
-Batch::Done Batch::run_one(long r, const std::string &scratch) {
+Batch::Done Batch::run_one(long r, Worker &w) {
     Done d;
     d.r = r;
-    std::remove((scratch + "/occusim.err").c_str());
-    std::FILE *null_out = std::fopen("/dev/null", "w");
-    std::FILE *null_in = std::fopen("/dev/null", "r");
+    if (w.scratch.empty())
+        w.files.files.erase("occusim.err");
+    else
+        std::remove((w.scratch + "/occusim.err").c_str());
     char *err_text = nullptr;
     std::size_t err_len = 0;
     std::FILE *err = open_memstream(&err_text, &err_len);
-    if (!null_out || !null_in || !err) {
+    if (!w.null_out || !w.null_in || !err) {
         d.error = std::string("cannot open its console streams: ") + std::strerror(errno);
     } else {
         Context rc;
-        rc.out = null_out;
+        rc.out = w.null_out;
         rc.err = err;
-        rc.in = null_in;
-        rc.workdir = scratch;
+        rc.in = w.null_in;
+        if (w.scratch.empty()) {
+            rc.workdir = ctx_.workdir;
+            rc.memory = &w.files;
+        } else {
+            rc.workdir = w.scratch;
+        }
         rc.replicate = r;
         rc.advise = false; // the batch's own reading of the command line gave the warnings
         rc.replicate_outfile = plan_.file_name(r);
@@ -270,8 +307,6 @@ Batch::Done Batch::run_one(long r, const std::string &scratch) {
             for (BatchHook *h : hooks_) tasks.push_back(h->before(r, rc));
             int status = program_.execute(rc, args_);
             std::fflush(err);
-            const std::string history = scratch + "/" + rc.replicate_outfile;
-            if (status == 0) d.history = history;
             if (status != 0) {
                 std::string msg = last_line(std::string(err_text, err_len));
                 for (const char *lead : {"occusim8: error: ", "occusim8: "})
@@ -279,13 +314,14 @@ Batch::Done Batch::run_one(long r, const std::string &scratch) {
                         msg.erase(0, std::char_traits<char>::length(lead));
                         break;
                     }
-                if (msg.empty()) msg = last_line(read_text(scratch + "/occusim.err"));
+                if (msg.empty()) msg = last_line(w.file("occusim.err"));
                 if (msg.empty()) msg = "exit status " + std::to_string(status);
                 d.error = msg;
-            } else if (std::error_code ec; !std::filesystem::exists(history, ec)) {
+            } else if (!w.has(rc.replicate_outfile)) {
                 d.error = "it wrote no history file";
             } else {
-                for (auto &t : tasks) d.chunks.push_back(t ? t->after(rc, history) : std::string());
+                d.history = w.file(rc.replicate_outfile);
+                for (auto &t : tasks) d.chunks.push_back(t ? t->after(rc, d.history) : std::string());
                 d.ok = true;
             }
         } catch (const InputError &e) {
@@ -298,40 +334,69 @@ Batch::Done Batch::run_one(long r, const std::string &scratch) {
             d.error = "unexpected error";
         }
         rc.sink = nullptr;
+        if (w.scratch.empty())
+            w.files.files.erase(rc.replicate_outfile);
+        else
+            std::remove((w.scratch + "/" + rc.replicate_outfile).c_str());
     }
-    if (null_out) std::fclose(null_out);
-    if (null_in) std::fclose(null_in);
     if (err) std::fclose(err);
     std::free(err_text);
     return d;
 }
 
-void Batch::discard(Done &d) {
-    if (d.history.empty()) return;
-    std::remove(d.history.c_str());
-    d.history.clear();
-}
-
-// Gives the replicate's history file its final name and hands its chunks to
-// the hooks; false when the file cannot be moved.
+// Writes the replicate's history file under its final name and hands its
+// chunks to the hooks; false when the file cannot be written.
 bool Batch::commit(Done &d) {
-    if (publish_) {
-        const std::string to = ctx_.path(plan_.dir + plan_.file_name(d.r));
-        if (std::rename(d.history.c_str(), to.c_str()) != 0) {
-            d.error = "cannot move its history file to " + to + ": " + std::strerror(errno);
-            discard(d);
-            return false;
+    try {
+        if (publish_) {
+            const std::string name = plan_.dir + plan_.file_name(d.r);
+            OutputFile file;
+            file.create_or_throw(ctx_.path(name), name);
+            std::fwrite(d.history.data(), 1, d.history.size(), file.stream());
+            file.commit();
         }
         d.history.clear();
-    }
-    discard(d);
-    try {
         for (std::size_t h = 0; h < hooks_.size(); h++) hooks_[h]->commit(d.r, std::move(d.chunks[h]));
+    } catch (const FileError &e) {
+        // The batch's own line says "error:" once.
+        d.error = e.what();
+        if (d.error.rfind("error: ", 0) == 0) d.error.erase(0, 7);
+        return false;
     } catch (const std::exception &e) {
         d.error = e.what();
         return false;
     }
     return true;
+}
+
+namespace {
+
+// A batch names its files after outfile and writes them beside it, so an
+// outfile that is a device, pipe or directory (/dev/full, /dev/stdout) would
+// scatter them into that one's directory: the batch is refused before it
+// writes anything, with the system's reason when the outfile refuses writes.
+void check_outfile(const Context &ctx) {
+    const std::string path = ctx.path(ctx.outfile);
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return;
+    int e = S_ISDIR(st.st_mode) ? EISDIR : 0;
+    if (!e) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            e = errno;
+        else if (::write(fd, "", 0) < 0)
+            e = errno;
+        if (fd >= 0) ::close(fd);
+    }
+    if (e) throw_file_error("write", ctx.outfile, e);
+    throw FileError("error: cannot write '" + ctx.outfile +
+                    "': a batch writes its files beside the outfile, and this one is not a regular file");
+}
+
+} // namespace
+
+bool uses_temporary_files(const Context &ctx) {
+    return ctx.MSCD > 0 || ctx.INTEGRATED || ctx.MULTISTATE > 0 || ctx.MS2 > 0 || ctx.SPADEP != 0;
 }
 
 BatchReport Batch::run() {
@@ -340,22 +405,27 @@ BatchReport Batch::run() {
     rep.plan = &plan_;
     rep.batch = &ctx_;
     rep.args = &args_;
-    // One scratch directory per worker, beside the output so that a history
-    // file reaches its final name by rename.
-    std::vector<std::string> scratch;
+    check_outfile(ctx_);
+    // Families with temporary files get one scratch directory per worker,
+    // beside the output.
+    std::vector<std::unique_ptr<Worker>> workers;
     struct Cleanup {
-        std::vector<std::string> &dirs;
+        std::vector<std::unique_ptr<Worker>> &workers;
         ~Cleanup() {
             std::error_code ec;
-            for (const auto &d : dirs) std::filesystem::remove_all(d, ec);
+            for (const auto &w : workers)
+                if (!w->scratch.empty()) std::filesystem::remove_all(w->scratch, ec);
         }
-    } cleanup{scratch};
+    } cleanup{workers};
+    const bool scratch = uses_temporary_files(ctx_);
     for (int t = 0; t < plan_.threads; t++) {
+        workers.push_back(std::make_unique<Worker>());
+        if (!scratch) continue;
         std::string tmpl = ctx_.path(plan_.dir + ".occusim-" + plan_.stem + "-XXXXXX");
         if (!mkdtemp(tmpl.data()))
             input_error("cannot create a scratch directory beside %s: %s",
                         ctx_.path(plan_.dir + plan_.file_name(plan_.first)).c_str(), std::strerror(errno));
-        scratch.push_back(tmpl);
+        workers.back()->scratch = tmpl;
     }
     for (BatchHook *h : hooks_) h->begin(plan_);
     Progress progress(ctx_.err, plan_.count());
@@ -367,9 +437,8 @@ BatchReport Batch::run() {
 
     if (plan_.threads <= 1) {
         for (long r = plan_.first; r <= plan_.last; r++) {
-            Done d = run_one(r, scratch[0]);
+            Done d = run_one(r, *workers[0]);
             if (!d.ok || !commit(d)) {
-                discard(d);
                 fail(d);
                 break;
             }
@@ -389,7 +458,7 @@ BatchReport Batch::run() {
         long next = plan_.first;
         long committed_to = plan_.first; // next replicate to commit
         bool stop = false;
-        auto worker = [&](const std::string &dir) {
+        auto worker = [&](Worker &w) {
             for (;;) {
                 long r;
                 {
@@ -398,7 +467,7 @@ BatchReport Batch::run() {
                     if (stop || next > plan_.last) return;
                     r = next++;
                 }
-                Done d = run_one(r, dir);
+                Done d = run_one(r, w);
                 std::lock_guard lk(m);
                 if (!d.ok) stop = true;
                 finished.emplace(r, std::move(d));
@@ -406,7 +475,7 @@ BatchReport Batch::run() {
             }
         };
         std::vector<std::thread> pool;
-        for (int t = 0; t < plan_.threads; t++) pool.emplace_back(worker, scratch[t]);
+        for (int t = 0; t < plan_.threads; t++) pool.emplace_back(worker, std::ref(*workers[static_cast<std::size_t>(t)]));
         for (long r = plan_.first; r <= plan_.last; r++) {
             Done d;
             {
@@ -430,7 +499,6 @@ BatchReport Batch::run() {
             }
             work_cv.notify_all();
             if (!ok) {
-                discard(d);
                 fail(d);
                 break;
             }
@@ -443,7 +511,6 @@ BatchReport Batch::run() {
         }
         work_cv.notify_all();
         for (auto &t : pool) t.join();
-        for (auto &[r, d] : finished) discard(d);
     }
     progress.clear();
     rep.elapsed = std::chrono::duration<double>(Clock::now() - start).count();

@@ -6,10 +6,14 @@
 // runs the i-th of k contiguous blocks; files are byte-identical either way.
 //
 // Each replicate runs a fresh context on the same arguments, its console
-// discarded, in its worker's private scratch directory beside the output, so
-// that files a run writes under fixed names never meet. Its history file
-// reaches its final name by rename, on the calling thread, strictly in
-// replicate order; the scratch directories are removed at the end.
+// discarded. Most families write nothing but their history file (and the
+// empty second stream): such a replicate keeps all its files in memory, and
+// its history file reaches the disk once, written under a part name beside
+// its final name and renamed, on the calling thread, strictly in replicate
+// order. Families that spool their sites through temporary files under fixed
+// names (uses_temporary_files) run in their worker's private scratch
+// directory beside the output instead, so that those files never meet; the
+// scratch directories are removed at the end.
 //
 // Other outputs plug in as hooks (BatchHook): per-replicate work on the worker
 // thread, an ordered commit on the calling thread, and the batch's end.
@@ -28,10 +32,15 @@ namespace occusim {
 // expected-value run gives the same data set every time).
 bool draws_random_numbers(const Context &ctx);
 
+// Whether the family a run configured like ctx goes to writes temporary files
+// under fixed names (one line per site, read back to make the history file):
+// the multistate families, the integrated model and the spatial model.
+bool uses_temporary_files(const Context &ctx);
+
 // Validates the batch and generator options (REPS, THREADS, SHARD, RNG) once
 // the run's settings are final, refuses a batch of an expected-value run, and
-// selects the generator; on a replicate's context it points the history file
-// into the replicate's scratch directory. Refusals end the run (InputError).
+// selects the generator; on a replicate's context it names the history file
+// as the replicate's. Refusals end the run (InputError).
 void check_batch(Context &ctx, const Args &args);
 
 // What a batch will do, fixed before its first replicate.
@@ -75,8 +84,8 @@ struct BatchReport {
 class ReplicateTask {
   public:
     virtual ~ReplicateTask() = default;
-    // The replicate ran successfully; its history file is complete at
-    // `history` (still in the scratch directory). Returns the chunk that
+    // The replicate ran successfully; `history` is the whole text of its
+    // history file (not yet on disk). Returns the chunk that
     // BatchHook::commit receives. May throw InputError to fail the replicate.
     virtual std::string after(Context &ctx, const std::string &history) = 0;
 };
@@ -89,7 +98,9 @@ class BatchHook {
     virtual void begin(const BatchPlan &) {}
     // Worker thread, replicate r about to run on its fresh context (the
     // arguments not yet read; ctx.sink may be attached here, owned by the
-    // task). Several workers call this at once. Null: nothing per replicate.
+    // task; ctx.memory is set when the replicate keeps its files in memory,
+    // else ctx.workdir is the worker's scratch directory). Several workers
+    // call this at once. Null: nothing per replicate.
     virtual std::unique_ptr<ReplicateTask> before(long /*r*/, Context & /*ctx*/) { return nullptr; }
     // Calling thread, strictly in increasing replicate order without gaps,
     // once per successful replicate, after its history file has its final
@@ -105,8 +116,8 @@ class Batch {
   public:
     Batch(Context &ctx, const Args &args, const BatchPlan &plan, const Program &program);
     void add(BatchHook &hook) { hooks_.push_back(&hook); }
-    // false: history files are removed instead of given their final names
-    // (for hooks that gather every replicate into one file instead).
+    // false: history files are never written out (for hooks that gather
+    // every replicate into one file instead).
     void publish_history_files(bool publish) { publish_ = publish; }
     // Runs the replicates and returns the report; on failure report.failed is
     // set and every replicate before it is committed.
@@ -114,9 +125,9 @@ class Batch {
 
   private:
     struct Done;
-    Done run_one(long r, const std::string &scratch);
+    struct Worker;
+    Done run_one(long r, Worker &worker);
     bool commit(Done &done);
-    void discard(Done &done);
 
     Context &ctx_;
     const Args &args_;

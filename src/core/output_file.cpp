@@ -62,21 +62,43 @@ void OutputFile::create_or_throw(const std::string &path, const std::string &nam
     if (!create(path, name)) throw_file_error("create", name, errno);
 }
 
+int OutputFile::write_all(const char *buf, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd_, buf + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? errno : ENOSPC;
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
 ssize_t OutputFile::write_fd(void *cookie, const char *buf, std::size_t size) {
     auto *self = static_cast<OutputFile *>(cookie);
     // After the first failure nothing more is written: the file is lost anyway.
     if (self->err_) return 0;
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(self->fd_, buf + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            self->err_ = n < 0 ? errno : ENOSPC;
-            return 0;
-        }
-        done += static_cast<std::size_t>(n);
+    if (const int e = self->write_all(buf, size)) {
+        self->err_ = e;
+        return 0;
     }
     return static_cast<ssize_t>(size);
+}
+
+void OutputFile::append_whole(std::string_view piece) {
+    if (!f_) throw_file_error("write", name_, err_ ? err_ : EBADF);
+    // What the stream still holds goes first; a failure there loses the file.
+    int e = std::fflush(f_) != 0 || std::ferror(f_) ? (err_ ? err_ : EIO) : 0;
+    if (!e) {
+        const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+        e = write_all(piece.data(), piece.size());
+        if (!e) return;
+        // Not one byte of the piece may stay.
+        if (at >= 0 && ::ftruncate(fd_, at) == 0 && ::lseek(fd_, at, SEEK_SET) == at)
+            throw_file_error("write", name_, e);
+    }
+    err_ = e;
+    discard();
+    throw_file_error("write", name_, e);
 }
 
 int OutputFile::close_fd(void *cookie) {

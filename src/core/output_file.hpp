@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace occusim {
 
@@ -42,6 +43,12 @@ class OutputFile {
     bool open() const { return f_ != nullptr; }
     // Whether a write has failed so far (the rest of the file need not be made).
     bool failed() const { return err_ != 0 || (f_ && std::ferror(f_)); }
+    // Adds a whole piece at the end of the file, written through at once:
+    // either all of it is in the file, or the file is cut back to where it
+    // stood before the piece and FileError thrown, the file still open for
+    // the next piece. A file that cannot be cut back is given up (removed,
+    // no longer open) before the error is thrown.
+    void append_whole(std::string_view piece);
     // Flushes and closes the file and gives it its final name; on any failure
     // the unfinished file is removed and FileError thrown.
     void commit();
@@ -49,6 +56,8 @@ class OutputFile {
     void discard() noexcept;
 
   private:
+    // Writes all of buf to fd_: 0, or the errno of the failure.
+    int write_all(const char *buf, std::size_t size);
     static ssize_t write_fd(void *cookie, const char *buf, std::size_t size);
     static int close_fd(void *cookie);
 

@@ -106,10 +106,14 @@ class Rngs {
     philox4x32_key_t key_{};
     std::uint64_t pos_[STREAMS] = {};
 
+  public:
+    // Philox blocks computed at once when the buffer runs dry.
+    static constexpr int kBlocks = 64;
+
+  private:
     // Uniforms drawn ahead on the current stream: buf_[0] is Philox uniform
     // base_ of the stream; for the Lehmer generator state_[i] is the state
     // after buf_[i], and seed_ still holds the state before buf_[0].
-    static constexpr int kBlocks = 64;
     static constexpr int kBuffer = 4 * kBlocks;
     static constexpr int kLehmerAhead = 64;
     double buf_[kBuffer];

@@ -257,7 +257,10 @@ TEST(Batch, RefusesBadSettingsWithoutWritingAnything) {
         {{"T=3", "N=40", "psi=.5", "p=.4", "STOCH", "REPS=4", "SHARD=1/2"}, "must share a seed; give SEED=s"},
         {with(kCohort, {"RNG=mt"}), "RNG=mt: unknown generator"},
         {with(kCohort, {"REPS=2", "RNG=lehmer"}), "RNG=lehmer: replicate batches draw from philox"},
-        {with(kCohort, {"REPS=2", "outfile=missing/x.pao"}), "cannot create a scratch directory beside"},
+        {with(kCohort, {"REPS=2", "outfile=missing/x.pao"}),
+         "error: cannot create 'missing/x_replicates.csv': No such file or directory"},
+        {with(kCohort, {"REPS=2", "outfile=/dev/full"}), "error: cannot write '/dev/full': No space left on device"},
+        {with(kCohort, {"REPS=2", "outfile=/dev/null"}), "cannot write '/dev/null': a batch writes its files beside"},
     };
     for (const Case &c : cases) {
         auto r = run_cli(c.args);
@@ -282,7 +285,9 @@ TEST(Batch, FailingReplicateStopsTheBatchAfterTheOnesBeforeIt) {
         SCOPED_TRACE(threads);
         auto r = run_cli(with(kCohort, {"REPS=9", threads}), "", blocking("occusim_4.pao"));
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err.rfind("occusim8: error: replicate 4 failed: cannot move its history file to ", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.rfind("occusim8: error: replicate 4 failed: cannot create 'occusim_4.pao': Is a directory", 0),
+                  0u)
+            << r.err;
         EXPECT_NE(r.err.find("(replicates 1 to 3 were written)\n"), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
         auto files = tree(r.dir);
@@ -353,7 +358,7 @@ struct SinkTask : ReplicateTask {
     std::string after(Context &ctx, const std::string &history) override {
         EXPECT_EQ(ctx.sink, &sink);
         EXPECT_EQ(std::this_thread::get_id(), worker);
-        EXPECT_TRUE(fs::exists(history));
+        EXPECT_NE(history.find("\t3\n"), std::string::npos) << history; // its text: "<lines>\t3\n..."
         return stringf("%ld:%g", r, sink.sites);
     }
 };
@@ -420,9 +425,76 @@ TEST(BatchHooks, OrderedCommitsOnTheCallingThreadWhateverTheThreads) {
         if (threads == 1) {
             EXPECT_EQ(*hook.workers.begin(), std::this_thread::get_id());
         }
-        // Not publishing: the histories went with their scratch directories.
+        // Not publishing: the histories never reached the disk.
         EXPECT_TRUE(tree(dir.path).empty());
         std::fclose(out);
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Watches, as each replicate starts, where its files go: in memory, or into a
+// scratch directory that exists beside the output.
+struct WhereFilesGo : BatchHook {
+    std::string dir;
+    std::mutex m;
+    std::set<std::string> seen; // "memory", "scratch"
+    std::unique_ptr<ReplicateTask> before(long, Context &ctx) override {
+        bool scratch = false;
+        for (const auto &e : fs::directory_iterator(dir))
+            scratch = scratch || e.path().filename().string().rfind(".occusim-", 0) == 0;
+        std::lock_guard lk(m);
+        seen.insert(ctx.memory ? "memory" : "");
+        seen.insert(scratch && ctx.workdir != dir ? "scratch" : "");
+        seen.erase("");
+        return nullptr;
+    }
+};
+
+// Families that write nothing but their history file keep their replicates
+// in memory and create no scratch directory; those with temporary files
+// under fixed names run in one.
+TEST(Batch, ScratchDirectoriesOnlyForFamiliesWithTemporaryFiles) {
+    const struct {
+        const char *name;
+        Args args;
+        const char *where;
+    } cases[] = {
+        {"cohorts", {"T=3", "N=30", "psi=.5", "p=.4", "STOCH"}, "memory"},
+        {"site by site", {"T=3", "N=30", "psi=.5", "p=.4", "SIMTYPE=2"}, "memory"},
+        {"abundance", {"T=3", "N=30", "Lambda=1", "r=.5", "STOCH"}, "memory"},
+        {"staggered entry", {"T=3", "N=30", "psi=.7", "p=.8", "Ent=.5", "Dep=.5", "SIMTYPE=2", "STAG"}, "memory"},
+        {"multistate", {"T=2", "N=30", "psi0=.6", "R0=.5", "p1=.5", "p2=.7", "dlta=.4", "STOCH"}, "scratch"},
+        {"integrated",
+         {"T=2", "pi=.5", "psiA=.5", "pA=.4", "eta0AA=.7", "eta1AA=.8", "eta0BA=.3", "eta1BA=.4", "N=30",
+          "SIMTYPE=2"},
+         "scratch"},
+        {"spatial", {"T=2", "N=30", "psi=.6", "p=.5", "th0=.3", "th1=.7", "th0pi=.4", "STOCH"}, "scratch"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        std::FILE *err = std::tmpfile();
+        Context ctx;
+        ctx.workdir = dir.path;
+        ctx.out = ctx.err = err;
+        const Args args = with(with({"occusim8"}, c.args), {"SEED=3", "QUIET", "REPS=4"});
+        const occusim::Program program = occusim::command_line_program();
+        program.read_command_line(ctx, args);
+        BatchPlan plan = occusim::plan_batch(ctx, 3);
+        plan.threads = 2;
+        occusim::Batch batch(ctx, args, plan, program);
+        WhereFilesGo hook;
+        hook.dir = dir.path;
+        batch.add(hook);
+        const auto rep = batch.run();
+        EXPECT_EQ(rep.failed, 0) << rep.error;
+        EXPECT_EQ(hook.seen, std::set<std::string>{c.where});
+        EXPECT_EQ(names(tree(dir.path)), (std::vector<std::string>{"occusim_1.pao", "occusim_2.pao",
+                                                                   "occusim_3.pao", "occusim_4.pao"}));
+        std::fclose(err);
     }
 }
 

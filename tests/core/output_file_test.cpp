@@ -3,7 +3,10 @@
 // reason, and nothing unfinished stays under the final name.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <functional>
@@ -110,6 +113,53 @@ TEST(OutputFile, FilesThatCannotBeCreatedSayWhy) {
             EXPECT_EQ(std::string(e.what()), c.error);
         }
     }
+    EXPECT_EQ(entries(d.path), 1u);
+}
+
+// Whole pieces: a piece that does not fit leaves the file as it was before
+// it, ready for the next; a file that cannot be cut back (a device) is given
+// up. Writes beyond 4096 bytes fail here (a file size limit).
+TEST(OutputFile, APieceThatDoesNotFitIsCutBackWhole) {
+    TempDir d;
+    struct rlimit old;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto *previous = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string path = d.path + "/rows.csv";
+    std::string kept, errors;
+    bool open_after = false;
+    {
+        OutputFile f;
+        ASSERT_TRUE(f.create(path, "rows.csv"));
+        std::fputs("rep,x\n", f.stream()); // buffered ahead of the pieces
+        for (std::size_t size : {3000, 2000, 1000}) {
+            try {
+                f.append_whole(std::string(size - 1, 'a') + "\n");
+            } catch (const FileError &e) {
+                errors += std::string(e.what()) + "\n";
+            }
+        }
+        open_after = f.open();
+        f.commit();
+        kept = read_file(path);
+    }
+    OutputFile dev;
+    ASSERT_TRUE(dev.create("/dev/full", "full"));
+    try {
+        dev.append_whole("1,0\n");
+        ADD_FAILURE() << "no error";
+    } catch (const FileError &e) {
+        errors += std::string(e.what()) + "\n";
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_TRUE(open_after);
+    EXPECT_EQ(kept.size(), 6u + 3000u + 1000u);
+    EXPECT_EQ(errors, "error: cannot write 'rows.csv': File too large\n"
+                      "error: cannot write 'full': No space left on device\n");
+    EXPECT_FALSE(dev.open());
     EXPECT_EQ(entries(d.path), 1u);
 }
 
