@@ -367,6 +367,10 @@ Batch::Batch(Context &ctx, const Args &args, const BatchPlan &plan) : ctx_(ctx),
 Batch::Done Batch::run_one(long r, const std::string &scratch) {
     Done d;
     d.r = r;
+    if (ctx_.stop_requested()) {
+        d.error = "interrupted";
+        return d;
+    }
     std::remove((scratch + "/occusim.err").c_str());
     std::FILE *null_out = std::fopen("/dev/null", "w");
     std::FILE *null_in = std::fopen("/dev/null", "r");
