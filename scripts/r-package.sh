@@ -60,6 +60,7 @@ cd build-r
 if command -v ccache >/dev/null 2>&1 && [ -z "${R_MAKEVARS_USER:-}" ]; then
   printf 'CXX20 = ccache %s\n' "$(R CMD config CXX20)" >Makevars.user
   export R_MAKEVARS_USER=$PWD/Makevars.user
+  export CCACHE_NOHASHDIR=1 # each build compiles in a temporary directory of its own
 fi
 rm -f occusim_*.tar.gz
 R CMD build --no-manual occusim
@@ -69,11 +70,12 @@ if [ "$mode" = install ]; then
   exit 0
 fi
 
-# The check: the command line found beside the sources (for the tests that
-# compare with it) unless OCCUSIM8 names one.
+# The check: the tests compare with the command line found beside the
+# sources (unless OCCUSIM8 names one) and run the README's R examples.
 for b in ../build/occusim8 ../build-test/occusim8; do
   if [ -z "${OCCUSIM8:-}" ] && [ -x "$b" ]; then export OCCUSIM8=$PWD/$b; fi
 done
+export OCCUSIM_README=$PWD/../README.md
 export _R_CHECK_CRAN_INCOMING_REMOTE_=false _R_CHECK_CRAN_INCOMING_=false
 export _R_CHECK_FUTURE_FILE_TIMESTAMPS_=false _R_CHECK_SYSTEM_CLOCK_=false
 R CMD check --as-cran --no-manual "$tarball" || true

@@ -49,19 +49,21 @@ occusim <- function(..., args = NULL, reps = NULL, threads = 2L, seed = NULL, ve
   if (!is.null(reps)) extra <- c(paste0("REPS=", format_number(reps)), paste0("THREADS=", format_number(threads)), extra)
   w <- study_words(list(...), args, seed, random = !is.null(reps), extra = extra)
   collect <- function(dir) list(data = read_table(file.path(dir, "data.csv")), meta = read_meta(file.path(dir, "data.json")))
-  res <- run_program(w$words, collect, verbose)
-  # A run the program simulates by its own choice (a long design, the
-  # abundance model) draws from the seed: run again with the one drawn.
-  if (!is.null(w$drawn) && identical(res$meta$mode, "stochastic") && is.null(res$meta$seed_given)) {
+  res <- run_program(w$words, collect, verbose, warn = FALSE)
+  # A run the program simulates by its own choice (a long design) draws from
+  # the seed: run again with the one drawn, and keep that run's warnings.
+  given <- res$meta$seed_given
+  if (!is.null(w$drawn) && identical(res$meta$mode, "stochastic") && (is.null(given) || given < 0)) {
     w$words <- c(setdiff(w$words, extra), paste0("SEED=", w$drawn), extra)
-    res <- suppressWarnings(run_program(w$words, collect, verbose))
+    res <- run_program(w$words, collect, verbose, warn = FALSE)
   }
+  warn_of(res)
   new_occusim_data(res$data, res$meta, w$words)
 }
 
 new_occusim_data <- function(data, meta, words) {
   layout <- if ("freq" %in% names(data)) "frequency" else "site"
-  seed <- if (is.null(meta$seed)) NA_real_ else meta$seed
+  seed <- if (is.null(meta$seed)) NA_real_ else as.numeric(meta$seed)
   structure(list(data = data, layout = layout, family = meta$model_family, mode = meta$mode,
                  seed = seed, design = meta$design, args = words, meta = meta),
             class = "occusim_data")

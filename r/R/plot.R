@@ -18,6 +18,11 @@ first_tested <- function(x) {
 #' @param parameter the parameter drawn (default: the first with a power value).
 #' @param ... further arguments to [graphics::plot()].
 #' @return `x`, invisibly.
+#' @examples
+#' if (occusim_has_option("GRID")) {
+#'   plot(occusim_power(T = 8, N = 100, psi = .4, p = .3, grid = list(N = c(50, 100, 200), T = c(4, 8)),
+#'                      nulls = c(psi = .3)))
+#' }
 #' @export
 plot.occusim_power <- function(x, parameter = first_tested(x), ...) {
   grid <- attr(x, "grid")
@@ -48,6 +53,9 @@ plot.occusim_power <- function(x, parameter = first_tested(x), ...) {
 #' @param parameter the parameter drawn (default: the first).
 #' @param ... further arguments to [graphics::plot()].
 #' @return `x`, invisibly.
+#' @examples
+#' s <- occusim_study(T = 4, N = 60, psi = .6, p = .4, reps = 30, seed = 1)
+#' plot(s, parameter = "psi")
 #' @export
 plot.occusim_study <- function(x, parameter = x$parameter[[1]], ...) {
   f <- attr(x, "fits")
@@ -74,6 +82,10 @@ plot.occusim_study <- function(x, parameter = x$parameter[[1]], ...) {
 #' @param x the result of [occusim_optimal()].
 #' @param ... further arguments to [graphics::plot()].
 #' @return `x`, invisibly.
+#' @examples
+#' if (occusim_has_option("OPTIMIZE")) {
+#'   plot(occusim_optimal(T = 4, N = 100, psi = .4, p = .3, optimize = "psi", budget = 400))
+#' }
 #' @export
 plot.occusim_optimal <- function(x, ...) {
   d <- x[!is.na(x$se), , drop = FALSE]

@@ -76,7 +76,7 @@ occusim_condition <- function(message, class) {
 # Runs the program on `words` in a fresh temporary directory and returns what
 # `collect(dir)` reads from it, with the console text as attributes. An error
 # of the program is an R error of class occusim_error carrying its message.
-run_program <- function(words, collect = function(dir) NULL, verbose = FALSE) {
+run_program <- function(words, collect = function(dir) list(), verbose = FALSE, warn = TRUE) {
   dir <- tempfile("occusim-")
   dir.create(dir)
   on.exit(unlink(dir, recursive = TRUE, force = TRUE), add = TRUE)
@@ -86,7 +86,9 @@ run_program <- function(words, collect = function(dir) NULL, verbose = FALSE) {
     cat(res$err, file = stderr())
   }
   lines <- strsplit(res$err, "\n", fixed = TRUE)[[1]]
+  warnings <- sub("^occusim8: warning: ", "", grep("^occusim8: warning: ", lines, value = TRUE))
   if (res$status != 0) {
+    warn_of(list(), warnings)
     errors <- grep("^occusim8: error: ", lines, value = TRUE)
     msg <- if (length(errors)) sub("^occusim8: error: ", "", errors[[length(errors)]]) else {
       err_file <- file.path(dir, "occusim.err")
@@ -96,11 +98,17 @@ run_program <- function(words, collect = function(dir) NULL, verbose = FALSE) {
     }
     stop(occusim_condition(msg, c("occusim_error", "error")))
   }
-  for (w in grep("^occusim8: warning: ", lines, value = TRUE))
-    warning(occusim_condition(sub("^occusim8: warning: ", "", w), c("occusim_warning", "warning")))
   value <- collect(dir)
   attr(value, "console") <- list(out = res$out, err = res$err)
+  attr(value, "warnings") <- warnings
+  if (warn) warn_of(value)
   value
+}
+
+# The program's warnings of a run as R warnings.
+warn_of <- function(value, warnings = attr(value, "warnings")) {
+  for (w in warnings)
+    warning(occusim_condition(w, c("occusim_warning", "warning")))
 }
 
 read_table <- function(path) {

@@ -12,7 +12,10 @@ test_words <- function(nulls, alpha) {
 # error naming the option it needs.
 run_tables <- function(words, tables, verbose, needs = NULL) {
   collect <- function(dir) {
-    lapply(stats::setNames(tables, tables), function(t) read_table(file.path(dir, paste0("run", t))))
+    lapply(stats::setNames(tables, tables), function(t) {
+      found <- list.files(dir, pattern = paste0(gsub(".", "[.]", t, fixed = TRUE), "$"), full.names = TRUE)
+      if (length(found)) read_table(found[[1]])
+    })
   }
   res <- run_program(c(words, "outfile=run.csv", "FORMAT=csv"), collect, verbose)
   missing <- vapply(res, is.null, TRUE)
@@ -104,10 +107,10 @@ grid_words <- function(grid) {
 #'   table: the grid options, `parameter, true`, then `se, cv, power` (design)
 #'   or the study columns.
 #' @examples
-#' \donttest{
-#' pw <- occusim_power(T = 8, N = 100, p = .5, NCOVS = 1, coef = c(0, -.4), SIMTYPE = 2,
-#'                     grid = list(N = c(50, 100, 200, 400), T = c(4, 8)))
-#' plot(pw)
+#' if (occusim_has_option("GRID")) {
+#'   pw <- occusim_power(T = 8, N = 100, p = .5, NCOVS = 1, coef = c(0, -.4), SIMTYPE = 2,
+#'                       grid = list(N = c(50, 100, 200, 400), T = c(4, 8)))
+#'   plot(pw)
 #' }
 #' @export
 occusim_power <- function(..., args = NULL, grid = list(N = c(50, 100, 200), T = c(4, 8)), reps = NULL,
@@ -142,9 +145,9 @@ occusim_power <- function(..., args = NULL, grid = list(N = c(50, 100, 200), T =
 #'   search table: `sites, visits, cost, se, power, best`, one row per design
 #'   evaluated.
 #' @examples
-#' \donttest{
-#' o <- occusim_optimal(T = 4, N = 100, psi = .4, p = .3, optimize = "psi", budget = 400)
-#' plot(o)
+#' if (occusim_has_option("OPTIMIZE")) {
+#'   o <- occusim_optimal(T = 4, N = 100, psi = .4, p = .3, optimize = "psi", budget = 400)
+#'   plot(o)
 #' }
 #' @export
 occusim_optimal <- function(..., args = NULL, optimize, budget = NULL, target = NULL, cost = NULL, kmax = NULL,
@@ -168,6 +171,6 @@ occusim_optimal <- function(..., args = NULL, optimize, budget = NULL, target = 
 #' occusim_has_option("REPS")
 #' @export
 occusim_has_option <- function(name) {
-  help <- run_program("--help", function(dir) NULL)
+  help <- run_program("--help")
   grepl(paste0("(^|\n)  ", name, "([= ]|\n)"), attr(help, "console")$out)
 }

@@ -28,5 +28,13 @@ words_of <- function(args) strsplit(args, " ", fixed = TRUE)[[1]]
 
 # A table as a plain data frame: no class or attributes of its own.
 plain <- function(x) {
-  structure(as.list(x), names = names(x), row.names = attr(x, "row.names"), class = "data.frame")
+  structure(lapply(seq_along(x), function(i) x[[i]]), names = names(x), row.names = attr(x, "row.names"),
+            class = "data.frame")
+}
+
+# The histories of a data set one row per site (frequency rows repeated).
+site_rows <- function(d) {
+  y <- d$data[, grep("^y[0-9]+$", names(d$data))]
+  if (d$layout == "frequency") y <- y[rep(seq_len(nrow(y)), d$data$freq), , drop = FALSE]
+  unname(as.matrix(y))
 }

@@ -29,7 +29,7 @@ test_that("site-level data keep their histories and covariates in the right slot
 })
 
 test_that("each family maps to its frame", {
-  cases <- read.table(header = TRUE, sep = "|", strip.white = TRUE, stringsAsFactors = FALSE, text = "
+  cases <- read.table(header = TRUE, sep = "|", strip.white = TRUE, quote = "", stringsAsFactors = FALSE, text = "
 args                                                                                             | frame                  | columns
 T=3 N=40 psi=.5 p=.4 STOCH SEED=1                                                               | unmarkedFrameOccu      | 3
 T=5 SPS=2,3 N=40 psi=.6 p=.5 gam=0,0,.2,0,0 eps=0,0,.1,0,0 STOCH SEED=1                         | unmarkedMultFrame      | 6
@@ -49,11 +49,11 @@ T=3 N=40 Lambda=3 r=.5 STOCH SEED=1                                             
   d <- occusim(args = cases$args[[2]])
   y <- occusim:::unmarked_parts(d)$args$y
   expect_true(all(is.na(y[, 3])))
-  expect_identical(y[, c(1, 2, 4, 5, 6)], unname(as.matrix(d$data[, paste0("y", 1:5)])))
+  expect_identical(y[, c(1, 2, 4, 5, 6)], site_rows(d))
   # Two species: A is the low bit of the code, B the high one.
   d <- occusim(args = cases$args[[4]])
   ab <- occusim:::unmarked_parts(d)$args$y
-  expect_identical(ab$A + 2 * ab$B, unname(as.matrix(d$data[, c("y1", "y2")])))
+  expect_equal(ab$A + 2L * ab$B, site_rows(d))
   expect_error(occusim:::unmarked_parts(occusim(args = "T=2 N=40 pi=.5 psiA=.8 psiB=.6 pA=.7 pB=.6 INTEGRATED STOCH SEED=1")),
                "no frame")
 })
