@@ -18,11 +18,14 @@ case "$mode" in install | check | document) ;; *)
 esac
 
 # Debian packages: the library's own (compiler, NLopt, Eigen, Random123,
-# nlohmann-json) and R with what the package builds, tests and documents with.
+# nlohmann-json), R with what the package builds, tests and documents with,
+# and ccache (the tarball's sources are compiled twice: for the vignette, then
+# by the installation or the check).
 bash scripts/deps.sh
 need=()
 command -v R >/dev/null 2>&1 || need+=(r-base-dev)
 command -v pandoc >/dev/null 2>&1 || need+=(pandoc)
+command -v ccache >/dev/null 2>&1 || need+=(ccache)
 for p in Rcpp testthat roxygen2 knitr rmarkdown jsonlite; do
   lib=$(echo "$p" | tr '[:upper:]' '[:lower:]')
   [ -d "/usr/lib/R/site-library/$p" ] || need+=("r-cran-$lib")

@@ -101,7 +101,8 @@ grid_words <- function(grid) {
 #' in one run of the simulator.
 #'
 #' @inheritParams occusim_study
-#' @param grid a named list of values, e.g. `list(N = c(50, 100, 200), T = c(4, 8))`.
+#' @param grid a named list of values, e.g. `list(N = c(50, 100, 200), T = c(4, 8))`
+#'   (`NULL`: the one design given, without grid columns).
 #' @param reps replicates per design for simulated power (`NULL`: analytic power).
 #' @return A data frame of class `occusim_power` with the columns of the grid
 #'   table: the grid options, `parameter, true`, then `se, cv, power` (design)
@@ -124,8 +125,10 @@ occusim_power <- function(..., args = NULL, grid = list(N = c(50, 100, 200), T =
     words <- c(words, paste0("REPS=", format_number(reps)), paste0("THREADS=", format_number(threads)), "FIT")
   }
   words <- c(words, test_words(nulls, alpha), grid_words(grid))
-  res <- run_tables(words, "_grid.csv", verbose, needs = "GRID")
-  as_table(res[["_grid.csv"]], "occusim_power", grid = names(grid))
+  # Without a grid, the one design's table.
+  table <- if (!is.null(grid)) "_grid.csv" else if (is.null(reps)) "_design.csv" else "_study.csv"
+  res <- run_tables(words, table, verbose, needs = if (!is.null(grid)) "GRID")
+  as_table(res[[table]], "occusim_power", grid = names(grid))
 }
 
 #' Cost-optimal designs
