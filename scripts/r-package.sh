@@ -26,6 +26,7 @@ need=()
 command -v R >/dev/null 2>&1 || need+=(r-base-dev)
 command -v pandoc >/dev/null 2>&1 || need+=(pandoc)
 command -v ccache >/dev/null 2>&1 || need+=(ccache)
+command -v qpdf >/dev/null 2>&1 || need+=(qpdf) # the check's size test of the vignette's PDFs
 for p in Rcpp testthat roxygen2 knitr rmarkdown jsonlite; do
   lib=$(echo "$p" | tr '[:upper:]' '[:lower:]')
   [ -d "/usr/lib/R/site-library/$p" ] || need+=("r-cran-$lib")
@@ -49,6 +50,14 @@ cp -r r "$stage"
   mkdir -p "$stage/src/occusim/$(dirname "$f")"
   cp "src/$f" "$stage/src/occusim/$f"
 done
+# File names that differ only by case are not portable: the later of each
+# pair takes a suffix, and the includes of a renamed header follow it.
+(cd "$stage/src/occusim" && find . -type f | sed 's|^\./||' | LC_ALL=C sort) | awk '{ if (seen[tolower($0)]++) print }' |
+  while read -r rel; do
+    new="${rel%.*}_2.${rel##*.}"
+    mv "$stage/src/occusim/$rel" "$stage/src/occusim/$new"
+    case "$rel" in *.hpp) grep -rlF "\"$rel\"" "$stage/src" | xargs -r sed -i "s|\"$rel\"|\"$new\"|g" ;; esac
+  done
 objects=$(cd "$stage/src" && find . -name '*.cpp' | sed 's|^\./||; s|\.cpp$|.o|' | sort | tr '\n' ' ')
 cat >"$stage/src/Makevars" <<MAKEVARS
 CXX_STD = CXX20
@@ -81,6 +90,15 @@ done
 export OCCUSIM_README=$PWD/../README.md
 export _R_CHECK_CRAN_INCOMING_REMOTE_=false _R_CHECK_CRAN_INCOMING_=false
 export _R_CHECK_FUTURE_FILE_TIMESTAMPS_=false _R_CHECK_SYSTEM_CLOCK_=false
+# unmarked (a Suggests) is not in Debian: its tests and example skip without
+# it. The check then looks the missing package up in CRAN's database; an
+# empty local repository stands in for CRAN so that nothing goes to the network.
+export _R_CHECK_FORCE_SUGGESTS_=false
+mkdir -p cran/src/contrib cran/web/packages
+: >cran/src/contrib/PACKAGES
+Rscript -e 'saveRDS(data.frame(Package = character(), Maintainer = character()), "cran/web/packages/packages.rds")'
+echo "options(repos = c(CRAN = 'file://$PWD/cran'))" >Rprofile.check
+export R_PROFILE_USER=$PWD/Rprofile.check
 R CMD check --as-cran --no-manual "$tarball" || true
 log=occusim.Rcheck/00check.log
 status=$(grep '^Status:' "$log" || echo "Status: no result")

@@ -20,8 +20,9 @@ first_tested <- function(x) {
 #' @return `x`, invisibly.
 #' @examples
 #' if (occusim_has_option("GRID")) {
-#'   plot(occusim_power(T = 8, N = 100, psi = .4, p = .3, grid = list(N = c(50, 100, 200), T = c(4, 8)),
-#'                      nulls = c(psi = .3)))
+#'   pw <- occusim_power(T = 8, N = 100, psi = .4, p = .3, nulls = c(psi = .3),
+#'                       grid = list(N = c(50, 100, 200), T = c(4, 8)))
+#'   plot(pw)
 #' }
 #' @export
 plot.occusim_power <- function(x, parameter = first_tested(x), ...) {
