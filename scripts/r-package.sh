@@ -23,7 +23,7 @@ esac
 # by the installation or the check).
 bash scripts/deps.sh
 need=()
-command -v R >/dev/null 2>&1 || need+=(r-base-dev)
+[ -f /usr/share/R/include/R.h ] || need+=(r-base-dev)
 command -v pandoc >/dev/null 2>&1 || need+=(pandoc)
 command -v ccache >/dev/null 2>&1 || need+=(ccache)
 command -v qpdf >/dev/null 2>&1 || need+=(qpdf) # the check's size test of the vignette's PDFs
