@@ -460,7 +460,9 @@ TEST(Batch, StopsWhenTheHostAsksAndEndsAsAFailedBatch) {
         std::fclose(err);
         EXPECT_EQ(status, 1);
         EXPECT_NE(text.find("failed: interrupted"), std::string::npos) << text;
-        if (c.stop_after_ms < 0) EXPECT_FALSE(fs::exists(dir.path + "/occusim.csv"));
+        if (c.stop_after_ms < 0) {
+            EXPECT_FALSE(fs::exists(dir.path + "/occusim.csv"));
+        }
         for (const auto &e : fs::directory_iterator(dir.path))
             EXPECT_EQ(e.path().filename().string().rfind(".occusim-", 0), std::string::npos) << e.path();
     }
