@@ -277,6 +277,10 @@ Batch::Batch(Context &ctx, const Args &args, const BatchPlan &plan, const Progra
 Batch::Done Batch::run_one(long r, Worker &w) {
     Done d;
     d.r = r;
+    if (ctx_.stop_requested()) {
+        d.error = "interrupted";
+        return d;
+    }
     if (w.scratch.empty())
         w.files.files.erase("occusim.err");
     else

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <limits>
 #include <map>
@@ -166,6 +167,11 @@ struct Context {
     // Whether reading the command line looks for doubtful arguments; off for
     // the silent re-reads of a command line that was checked once already.
     bool advise = true;
+    // Set by a host program (another thread, e.g. on the user's interrupt) to
+    // ask a long run to stop: a replicate batch hands out no further
+    // replicate and ends as a failed batch would ("interrupted"). Not owned.
+    const std::atomic<bool> *stop = nullptr;
+    bool stop_requested() const { return stop && stop->load(std::memory_order_relaxed); }
 
     // Opens a file named relative to the working directory of the run. A file
     // opened for writing is an OutputFile: it takes its name at close(), and

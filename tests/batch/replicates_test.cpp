@@ -499,3 +499,44 @@ TEST(Batch, ScratchDirectoriesOnlyForFamiliesWithTemporaryFiles) {
 }
 
 } // namespace
+
+// A host that sets the context's stop flag gets its prompt back: no further
+// replicate is handed out and the batch ends as a failed one (keeping the
+// replicates already committed, none when it was stopped before it began),
+// its scratch directories removed.
+TEST(Batch, StopsWhenTheHostAsksAndEndsAsAFailedBatch) {
+    struct Case {
+        const char *threads;
+        int stop_after_ms; // -1: the flag is set before the run starts
+    };
+    for (const Case c : {Case{"THREADS=1", -1}, Case{"THREADS=2", -1}, Case{"THREADS=1", 50}, Case{"THREADS=2", 50}}) {
+        SCOPED_TRACE(std::string(c.threads) + " after " + std::to_string(c.stop_after_ms) + " ms");
+        TempDir dir;
+        Context ctx;
+        std::FILE *out = std::tmpfile(), *err = std::tmpfile();
+        ctx.out = out;
+        ctx.err = err;
+        ctx.workdir = dir.path;
+        std::atomic<bool> stop{c.stop_after_ms < 0};
+        ctx.stop = &stop;
+        std::thread host;
+        if (c.stop_after_ms >= 0)
+            host = std::thread([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(c.stop_after_ms));
+                stop = true;
+            });
+        const Args args = with({"occusim8"}, with(kCohort, {"N=2000", "REPS=100000", "FORMAT=csv", c.threads}));
+        const int status = occusim::execute(ctx, args);
+        if (host.joinable()) host.join();
+        const std::string text = read_stream(err);
+        std::fclose(out);
+        std::fclose(err);
+        EXPECT_EQ(status, 1);
+        EXPECT_NE(text.find("failed: interrupted"), std::string::npos) << text;
+        if (c.stop_after_ms < 0) {
+            EXPECT_FALSE(fs::exists(dir.path + "/occusim.csv"));
+        }
+        for (const auto &e : fs::directory_iterator(dir.path))
+            EXPECT_EQ(e.path().filename().string().rfind(".occusim-", 0), std::string::npos) << e.path();
+    }
+}

@@ -1,0 +1,4 @@
+library(testthat)
+library(occusim)
+
+test_check("occusim")
