@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the library and the whole test suite with AddressSanitizer and UBSan
-# and runs every test; any sanitizer report fails the run.
+# and runs every test; any sanitizer report fails the run. Then builds the
+# design explorer and runs its module and browser tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh --tests
@@ -10,3 +11,7 @@ cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DOCCUSIM_SANITIZE=ON -DOCCUSI
 cmake --build build-test -j2
 cd build-test
 ctest --output-on-failure -j2
+# The design explorer: its WebAssembly module and page against this build's
+# occusim8 (installs Emscripten, Chromium and the pinned npm packages when missing).
+cd ..
+OCCUSIM8="$PWD/build-test/occusim8" bash scripts/web.sh test

@@ -15,6 +15,10 @@ out=build/web
 obj=build/web-obj
 # Debian's Emscripten finds its JavaScript optimiser's modules here.
 export NODE_PATH=/usr/share/nodejs
+# Compilations are cached as the native build's are, when ccache is there.
+if command -v ccache >/dev/null 2>&1 && [ -z "${EM_COMPILER_WRAPPER:-}" ]; then
+  export EM_COMPILER_WRAPPER=ccache
+fi
 
 need=()
 command -v emcc >/dev/null 2>&1 || need+=(emscripten)
