@@ -5,6 +5,7 @@
 // standard error and the files by name, as one JSON text.
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -49,8 +50,8 @@ const char *occusim_run(const char *args_json) {
     occusim::Args args;
     try {
         const nlohmann::json parsed = nlohmann::json::parse(args_json ? args_json : "");
+        if (!parsed.is_array() || parsed.empty()) throw std::invalid_argument("expected a list of arguments");
         for (const auto &a : parsed) args.push_back(a.get<std::string>());
-        if (!parsed.is_array() || args.empty()) throw std::invalid_argument("expected a list of arguments");
     } catch (const std::exception &e) {
         result = {{"status", 2}, {"out", ""}, {"err", std::string("bad argument list: ") + e.what()},
                   {"files", nlohmann::json::object()}};
