@@ -23,7 +23,7 @@
   const charts = { budget: null, sites: null };
 
   // Runs one occusim8 command line in the module.
-  function run(args) {
+  function runLine(args) {
     const text = state.module.ccall('occusim_run', 'string', ['string'], [JSON.stringify(args)]);
     return JSON.parse(text);
   }
@@ -160,6 +160,15 @@
 
   function recompute() {
     const t0 = performance.now();
+    // Within one recomputation the same command line runs once: the selected
+    // design is a point of the budget curve, whose points the curves over
+    // sites start from.
+    const runs = new Map();
+    const run = (args) => {
+      const key = JSON.stringify(args);
+      if (!runs.has(key)) runs.set(key, runLine(args));
+      return runs.get(key);
+    };
     const inputs = readInputs();
     state.inputs = inputs;
     showFamilyInputs(inputs);
@@ -276,7 +285,7 @@
     setTimeout(() => URL.revokeObjectURL(url), 1000);
   }
 
-  window.explorer = { state, recompute, run, charts };
+  window.explorer = { state, recompute, run: runLine, charts };
   createOccusim().then((module) => {
     state.module = module;
     wire();
