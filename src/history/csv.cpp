@@ -205,14 +205,22 @@ void CsvRun::start(Context &ctx) {
 int CsvRun::end(Context &ctx, int status) {
     if (!writer_) return status;
     ctx.sink = nullptr;
-    std::error_code ec;
-    namespace fs = std::filesystem;
-    fs::remove(ctx.path(scratch_name_), ec);
     // The second stream of the history writers is always on "occusim.pao";
     // when that is the history file's own name it is left behind empty.
-    const fs::path hist = ctx.path(history_name_), second = ctx.path("occusim.pao");
-    if (fs::exists(second, ec) && fs::equivalent(hist, second, ec) && fs::file_size(second, ec) == 0)
-        fs::remove(second, ec);
+    if (ctx.memory) {
+        // A run that keeps its files in memory tidies them there, by name.
+        auto &files = ctx.memory->files;
+        files.erase(scratch_name_);
+        const auto second = files.find("occusim.pao");
+        if (second != files.end() && history_name_ == "occusim.pao" && second->second.empty()) files.erase(second);
+    } else {
+        std::error_code ec;
+        namespace fs = std::filesystem;
+        fs::remove(ctx.path(scratch_name_), ec);
+        const fs::path hist = ctx.path(history_name_), second = ctx.path("occusim.pao");
+        if (fs::exists(second, ec) && fs::equivalent(hist, second, ec) && fs::file_size(second, ec) == 0)
+            fs::remove(second, ec);
+    }
     // A failed run leaves the CSV to the context, which removes it.
     if (status != 0) return status;
     writer_->finish(ctx.nper);

@@ -4,12 +4,15 @@
 // histories in the same order with the same counts and covariate values.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/run.hpp"
 #include "core/errors.hpp"
 #include "history/csv.hpp"
 #include "support/cli.hpp"
@@ -370,6 +373,39 @@ TEST(CsvData, OutfileNamesTheStemAndRefusals) {
     EXPECT_EQ(late.status, 1);
     EXPECT_FALSE(late.exists("occusim.csv"));
     EXPECT_FALSE(late.exists("occusim.csv.part"));
+}
+
+// A run that keeps its files in memory (internal evaluations, the browser
+// build) ends with the files a run on disk leaves: no scratch file, no empty
+// second stream.
+TEST(CsvData, FilesKeptInMemoryAreThoseLeftOnDisk) {
+    const std::vector<Args> lines = {
+        {"T=3", "N=10", "psi=.5", "p=.5", "FORMAT=csv", "QUIET"},
+        {"T=3", "N=10", "psi=.5", "p=.5", "FORMAT=csv", "QUIET", "outfile=study.pao"},
+        {"T=3", "N=10", "psi=.5", "p=.5", "SIMTYPE=2", "SEED=4", "FORMAT=csv", "QUIET", "outfile=s.pao"},
+    };
+    for (const Args &line : lines) {
+        auto disk = run_cli(line);
+        ASSERT_EQ(disk.status, 0) << disk.err;
+        std::vector<std::string> on_disk;
+        for (const auto &e : std::filesystem::directory_iterator(disk.dir)) on_disk.push_back(e.path().filename());
+        std::sort(on_disk.begin(), on_disk.end());
+
+        occusim::MemoryFiles memory;
+        occusim::Context ctx;
+        ctx.out = occusim::open_null_stream();
+        ctx.err = occusim::open_null_stream();
+        ctx.memory = &memory;
+        const int status = occusim::execute(ctx, with({"occusim8"}, line));
+        std::fclose(ctx.out);
+        std::fclose(ctx.err);
+        ctx.out = stdout;
+        ctx.err = stderr;
+        EXPECT_EQ(status, 0);
+        std::vector<std::string> in_memory;
+        for (const auto &[name, text] : memory.files) in_memory.push_back(name);
+        EXPECT_EQ(in_memory, on_disk) << line.back();
+    }
 }
 
 } // namespace
