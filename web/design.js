@@ -253,7 +253,9 @@
   // affords fewer than two sites, or whose parameter the design cannot
   // estimate, are left out; designs the program refuses are listed apart. This is the one place the budget curve is formed:
   // the search of the command line (OPTIMIZE with BUDGET) can replace it.
-  function budgetCurve(run, inputs) {
+  // With a list of p per visit the number of visits is fixed: the curve is
+  // that one design, evaluated by DESIGN.
+  function budgetCurveByDesign(run, inputs) {
     const byPower = hasNull(inputs);
     const points = [];
     const refused = []; // {visits, message}: designs the program would not evaluate
@@ -285,6 +287,53 @@
     });
     points.forEach((pt, i) => (pt.best = i === best));
     return { points, best: best >= 0 ? points[best] : null, byPower, refused };
+  }
+
+  // The search at the budget as a command line: the model at any design
+  // (OPTIMIZE sets the visits and sites of each candidate), the tests, the
+  // parameter, the budget, the costs and the most visits the page draws.
+  function optimalOptions(inputs) {
+    const opts = modelOptions(inputs, 2);
+    opts.splice(1, 0, ['N', [100]]);
+    const range = visitRange(inputs);
+    return opts.concat(testOptions(inputs), [
+      ['OPTIMIZE', [inputs.parameter]],
+      ['BUDGET', [inputs.budget]],
+      ['COST', [inputs.cost.site, inputs.cost.first, inputs.cost.repeat]],
+      ['KMAX', [Math.max(2, range[range.length - 1] || 2)]],
+    ]);
+  }
+
+  function optimalCommandLine(inputs) {
+    return toArgs(optimalOptions(inputs)).map(shellQuote).join(' ');
+  }
+
+  function parseOptimalCsv(text) {
+    return parseDesignCsv(text).map((r) => ({
+      visits: r.visits,
+      sites: r.sites,
+      cost: r.cost,
+      se: r.se,
+      power: r.power,
+      best: r.best === 1,
+    }));
+  }
+
+  // SE (or power, with a null) against visits at the budget: one OPTIMIZE
+  // run of the program, every design it evaluated (<stem>_optimal.csv) and
+  // the best it chose.
+  function budgetCurve(run, inputs) {
+    if (perVisitP(inputs)) return budgetCurveByDesign(run, inputs);
+    const byPower = hasNull(inputs);
+    const args = toArgs(optimalOptions(inputs), ['QUIET', 'outfile=' + STEM + '.pao']);
+    const result = run(args);
+    const csv = result.files[STEM + '_optimal.csv'];
+    if (result.status !== 0 || csv === undefined) throw new RefusedError(refusal(result), args);
+    const points = parseOptimalCsv(csv)
+      .filter((pt) => pt.sites >= 2 && pt.se !== null && Number.isFinite(pt.se))
+      .map((pt) => ({ ...pt, power: byPower ? pt.power : null }));
+    const best = points.find((pt) => pt.best) || null;
+    return { points, best, byPower, refused: [] };
   }
 
   // Sites of the power curves: from 10 to twice what the budget affords at
@@ -371,6 +420,8 @@
     parseDesignCsv,
     evaluate,
     budgetCurve,
+    optimalCommandLine,
+    parseOptimalCsv,
     siteGrid,
     siteCurves,
     curveVisits,

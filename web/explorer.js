@@ -192,6 +192,7 @@
       state.sites = D.siteCurves(run, power, inputs, D.curveVisits(inputs, visits, optimum), D.siteGrid(inputs, visits));
       state.command = D.commandLine(inputs, visits, sites);
       state.rcall = D.rCall(inputs, visits, sites);
+      state.commandOptimal = inputs.pList.length ? '' : D.optimalCommandLine(inputs);
       state.csv = D.curvesCsv(inputs, state.budget, state.sites);
 
       $('selDesign').textContent = sites + ' sites × ' + visits + ' visits' + (D.FAMILIES[inputs.family].seasons ? ' per season' : '') +
@@ -207,6 +208,7 @@
       drawSites(state.sites);
       $('cmd').textContent = state.command;
       $('rcall').textContent = state.rcall;
+      $('cmdOptimal').textContent = state.commandOptimal;
       const notes = sel.warnings.slice();
       if (state.budget.refused.length)
         notes.push('not evaluated at ' + state.budget.refused.map((r) => r.visits).join(', ') + ' visits: ' + state.budget.refused[0].message);

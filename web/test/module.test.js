@@ -58,6 +58,18 @@ test('the curve over visits at the budget is the one occusim8 gives', () => {
   }
 });
 
+test('the curve at the budget is the one the optimiser gives: its best design and every design it evaluated', () => {
+  const d = inputs({ psi: '0.5', p: '0.3', cost: { site: 0, first: 3, repeat: 1 }, budget: 2000 });
+  const line = D.optimalCommandLine(d);
+  assert.match(line, /OPTIMIZE=psi BUDGET=2000 COST=0,3,1 KMAX=\d+$/);
+  const native = nativeRun([...line.split(' '), 'QUIET']);
+  assert.equal(native.status, 0, native.err);
+  const want = D.parseOptimalCsv(native.files['occusim_optimal.csv']);
+  const curve = D.budgetCurve(wasm.run, d);
+  assert.deepEqual(curve.points.map((pt) => [pt.visits, pt.sites, pt.best]), want.map((pt) => [pt.visits, pt.sites, pt.best]));
+  assert.deepEqual([curve.best.visits, curve.best.sites], [7, 222]);
+});
+
 test('power and SE against sites agree with occusim8 run at each number of sites', () => {
   const d = inputs({ psi: '0.4', p: '0.25', budget: 300, nullValue: '0.55', alpha: '0.1' });
   const grid = [10, 37, 150, 600];
