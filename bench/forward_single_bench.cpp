@@ -39,7 +39,7 @@ int run(const Args &args, bool walk) {
         occusim::Context ctx;
         ctx.out = ctx.err = sink;
         ctx.workdir = scratch.dir;
-        ctx.walk_paths = walk;
+        ctx.expected_by = walk ? occusim::Context::ExpectedBy::Walk : occusim::Context::ExpectedBy::Pass;
         Args full{"occusim8"};
         full.insert(full.end(), args.begin(), args.end());
         status = occusim::execute(ctx, full);
@@ -150,7 +150,7 @@ void BM_DefaultPassRepeated(benchmark::State &state) {
         ctx.eps[k] = 0.15;
     }
     ctx.gam[0] = 0.5;
-    ctx.walk_paths = state.range(1) != 0;
+    ctx.expected_by = state.range(1) != 0 ? occusim::Context::ExpectedBy::Walk : occusim::Context::ExpectedBy::Pass;
     for (auto _ : state) {
         ctx.nx.reset(std::int64_t{3} << (2 * T));
         occusim::caphis(ctx, 0, 1000, 1, 0);
