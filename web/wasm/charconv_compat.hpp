@@ -76,8 +76,8 @@ inline to_chars_result to_chars(char *first, char *last, double value) {
 // printf's %.*f and %.*e digits (exact decimal value, rounded to nearest).
 inline to_chars_result to_chars(char *first, char *last, double value, chars_format fmt, int precision) {
     char text[400];
-    const char *spec = fmt == chars_format::scientific ? "%.*e" : fmt == chars_format::fixed ? "%.*f" : "%.*g";
-    const int n = std::snprintf(text, sizeof text, spec, precision, value);
+    const char *pattern = fmt == chars_format::scientific ? "%.*e" : fmt == chars_format::fixed ? "%.*f" : "%.*g";
+    const int n = std::snprintf(text, sizeof text, pattern, precision, value);
     if (n < 0 || n >= static_cast<int>(sizeof text)) return {last, errc::value_too_large};
     return occusim_web::put(first, last, std::string(text, static_cast<std::size_t>(n)));
 }
