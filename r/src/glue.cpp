@@ -13,27 +13,10 @@
 #include <thread>
 
 #include "cli/run.hpp"
+#include "core/captured_stream.hpp"
 
 namespace {
 
-// A stream whose text is kept in memory and read back when it is closed.
-struct Captured {
-    char *text = nullptr;
-    std::size_t size = 0;
-    std::FILE *f = open_memstream(&text, &size);
-    Captured() = default;
-    Captured(const Captured &) = delete;
-    Captured &operator=(const Captured &) = delete;
-    ~Captured() {
-        if (f) std::fclose(f);
-        std::free(text);
-    }
-    std::string take() {
-        if (f) std::fclose(f);
-        f = nullptr;
-        return text ? std::string(text, size) : std::string();
-    }
-};
 
 void check_interrupt(void *) {
     R_CheckUserInterrupt();
@@ -51,9 +34,9 @@ bool user_interrupted() {
 Rcpp::List occusim_execute(Rcpp::CharacterVector args, std::string dir) {
     occusim::Args line;
     for (R_xlen_t i = 0; i < args.size(); i++) line.push_back(Rcpp::as<std::string>(args[i]));
-    Captured out, err;
+    occusim::CapturedStream out, err;
     std::FILE *in = std::fopen("/dev/null", "r");
-    if (!out.f || !err.f || !in) {
+    if (!out.stream || !err.stream || !in) {
         if (in) std::fclose(in);
         Rcpp::stop("cannot open the console streams of a run");
     }
@@ -62,8 +45,8 @@ Rcpp::List occusim_execute(Rcpp::CharacterVector args, std::string dir) {
     bool interrupted = false;
     {
         occusim::Context ctx;
-        ctx.out = out.f;
-        ctx.err = err.f;
+        ctx.out = out.stream;
+        ctx.err = err.stream;
         ctx.in = in;
         ctx.workdir = dir;
         ctx.stop = &stop;

@@ -11,30 +11,12 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/run.hpp"
+#include "core/captured_stream.hpp"
 #include "core/context.hpp"
 #include "study/power.hpp"
 
 namespace {
 
-// A console stream collected into a string.
-struct Captured {
-    char *data = nullptr;
-    std::size_t size = 0;
-    std::FILE *stream = open_memstream(&data, &size);
-
-    Captured() = default;
-    Captured(const Captured &) = delete;
-    Captured &operator=(const Captured &) = delete;
-    ~Captured() {
-        if (stream) std::fclose(stream);
-        std::free(data);
-    }
-    std::string take() {
-        if (stream) std::fclose(stream);
-        stream = nullptr;
-        return data ? std::string(data, size) : std::string();
-    }
-};
 
 std::string last_result; // the text handed to the caller, valid until the next call
 
@@ -60,7 +42,7 @@ const char *occusim_run(const char *args_json) {
     }
 
     occusim::MemoryFiles files;
-    Captured out, err;
+    occusim::CapturedStream out, err;
     std::FILE *no_input = occusim::open_null_stream();
     int status = 1;
     {
